@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvanex needs to build, test and package.
+# Only what is missing is installed; with everything present this does nothing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev
+  libgtest-dev googletest
+  libldap-dev slapd ldap-utils
+  hyperfine time
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

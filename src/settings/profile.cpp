@@ -1,0 +1,388 @@
+#include "settings/profile.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kvx::settings {
+
+namespace {
+
+std::string g_programFolderOverride;
+std::string g_userConfigOverride;
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view trim(std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && blank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t nl = text.find('\n', start);
+        std::size_t end = nl == std::string_view::npos ? text.size() : nl;
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+        if (nl == std::string_view::npos) {
+            break;
+        }
+        start = nl + 1;
+    }
+    return lines;
+}
+
+// "[name]" -> name; false for any other line.
+bool sectionHeader(std::string_view line, std::string_view& name) {
+    line = trim(line);
+    if (line.size() < 2 || line.front() != '[') {
+        return false;
+    }
+    std::size_t close = line.find(']');
+    if (close == std::string_view::npos) {
+        return false;
+    }
+    name = trim(line.substr(1, close - 1));
+    return true;
+}
+
+// "key=value" -> key (trimmed) and raw value; false for a line without "=".
+bool keyLine(std::string_view line, std::string_view& key, std::string_view& value) {
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+        return false;
+    }
+    key = trim(line.substr(0, eq));
+    value = line.substr(eq + 1);
+    return true;
+}
+
+std::string cleanValue(std::string_view raw) {
+    std::string_view v = trim(raw);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+        v = v.substr(1, v.size() - 2);
+    }
+    return std::string(v);
+}
+
+bool readWholeFile(const std::string& path, std::string& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    out.clear();
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        out.append(chunk, got);
+    }
+    bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+bool isReadableFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+std::string exeFolder() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) {
+            return std::string();
+        }
+        if (static_cast<std::size_t>(n) < buf.size()) {
+            std::string path(buf.data(), static_cast<std::size_t>(n));
+            std::size_t slash = path.rfind('/');
+            return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+void makeFolders(const std::string& folder) {
+    std::string partial;
+    for (std::size_t i = 0; i < folder.size(); ++i) {
+        partial.push_back(folder[i]);
+        if ((folder[i] == '/' && i > 0) || i + 1 == folder.size()) {
+            ::mkdir(partial.c_str(), 0700);
+        }
+    }
+}
+
+// Writes `text` to a new file beside `path` and renames it over `path`.
+bool replaceFile(const std::string& path, const std::string& text) {
+    std::string temp = path + ".kvx-new-XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+    } else {
+        ::fchmod(fd, 0644);
+    }
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+    }
+    if (::close(fd) != 0) {
+        ok = false;
+    }
+    if (ok && ::rename(name.data(), path.c_str()) != 0) {
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(name.data());
+    }
+    return ok;
+}
+
+} // namespace
+
+void setProgramFolderForTesting(const std::string& folder) {
+    g_programFolderOverride = folder;
+}
+void setUserConfigFolderForTesting(const std::string& folder) {
+    g_userConfigOverride = folder;
+}
+
+std::string programFolder() {
+    if (!g_programFolderOverride.empty()) {
+        std::string f = g_programFolderOverride;
+        if (f.back() != '/') {
+            f.push_back('/');
+        }
+        return f;
+    }
+    return exeFolder();
+}
+
+std::string userConfigFolder() {
+    if (!g_userConfigOverride.empty()) {
+        return g_userConfigOverride;
+    }
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "") + "/.config";
+    }
+    return base + "/korvanex";
+}
+
+std::string locateProfile(const std::string& fileName) {
+    if (!fileName.empty() && fileName.front() != '/') {
+        std::string beside = programFolder() + fileName;
+        if (isReadableFile(beside)) {
+            return beside;
+        }
+    }
+    if (fileName.find('/') == std::string::npos) {
+        return userConfigFolder() + "/" + fileName;
+    }
+    return fileName;
+}
+
+bool lookupProfileValue(const std::string& text, const std::string& section, const std::string& key,
+                        std::string& value) {
+    bool inSection = false;
+    for (std::string_view line : splitLines(text)) {
+        std::string_view name;
+        if (sectionHeader(line, name)) {
+            if (inSection) {
+                return false; // the first matching section alone is read
+            }
+            inSection = equalNoCase(name, section);
+            continue;
+        }
+        std::string_view k;
+        std::string_view v;
+        if (inSection && keyLine(line, k, v) && equalNoCase(k, key)) {
+            value = cleanValue(v);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string setProfileValue(const std::string& text, const std::string& section,
+                            const std::string& key, const std::string& value) {
+    const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    std::vector<std::string_view> lines = splitLines(text);
+    const std::string newLine = key + "=" + value;
+
+    // Find the section, its key, and the last non-blank line of the section.
+    std::ptrdiff_t sectionAt = -1;
+    std::ptrdiff_t keyAt = -1;
+    std::ptrdiff_t lastContent = -1;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string_view name;
+        if (sectionHeader(lines[i], name)) {
+            if (sectionAt >= 0) {
+                break;
+            }
+            if (equalNoCase(name, section)) {
+                sectionAt = static_cast<std::ptrdiff_t>(i);
+                lastContent = sectionAt;
+            }
+            continue;
+        }
+        if (sectionAt < 0) {
+            continue;
+        }
+        if (!trim(lines[i]).empty()) {
+            lastContent = static_cast<std::ptrdiff_t>(i);
+        }
+        std::string_view k;
+        std::string_view v;
+        if (keyLine(lines[i], k, v) && equalNoCase(k, key)) {
+            keyAt = static_cast<std::ptrdiff_t>(i);
+            break;
+        }
+    }
+
+    std::string out;
+    out.reserve(text.size() + newLine.size() + section.size() + 8);
+    auto emit = [&](std::string_view line) {
+        out.append(line);
+        out.append(eol);
+    };
+    if (sectionAt < 0) {
+        for (std::string_view line : lines) {
+            emit(line);
+        }
+        emit("[" + section + "]");
+        emit(newLine);
+        return out;
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (static_cast<std::ptrdiff_t>(i) == keyAt) {
+            emit(newLine);
+            continue;
+        }
+        emit(lines[i]);
+        if (keyAt < 0 && static_cast<std::ptrdiff_t>(i) == lastContent) {
+            emit(newLine);
+        }
+    }
+    return out;
+}
+
+std::string ReadIniString(const std::string& fileName, const std::string& section,
+                          const std::string& key, const std::string& defaultValue) {
+    std::string text;
+    std::string value;
+    if (!readWholeFile(locateProfile(fileName), text) ||
+        !lookupProfileValue(text, section, key, value)) {
+        return defaultValue;
+    }
+    return value;
+}
+
+std::int32_t ReadIniInteger(const std::string& fileName, const std::string& section,
+                            const std::string& key, std::int32_t defaultValue) {
+    const std::string text = ReadIniString(fileName, section, key, std::string());
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+    }
+    std::int32_t value = 0;
+    auto [end, err] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || err != std::errc() || end != digits.data() + digits.size()) {
+        return defaultValue;
+    }
+    return value;
+}
+
+void WriteIniString(const std::string& fileName, const std::string& section, const std::string& key,
+                    const std::string& value) {
+    const std::string path = locateProfile(fileName);
+    if (fileName.find('/') == std::string::npos && path.rfind(userConfigFolder(), 0) == 0) {
+        makeFolders(userConfigFolder());
+    }
+    std::string text;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !readWholeFile(path, text)) {
+        throw ProfileWriteError(path); // there but unreadable: never replace what we cannot keep
+    }
+    // A value or key holding a line end would break the file's lines; it is written as one line.
+    std::string oneLine = value;
+    for (char& c : oneLine) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    if (!replaceFile(path, setProfileValue(text, section, key, oneLine))) {
+        throw ProfileWriteError(path);
+    }
+}
+
+void WriteIniInteger(const std::string& fileName, const std::string& section,
+                     const std::string& key, std::int32_t value) {
+    WriteIniString(fileName, section, key, std::to_string(value));
+}
+
+} // namespace kvx::settings

@@ -1,0 +1,64 @@
+// Profile files: text files of [section] headers and key=value lines, read and written one value
+// at a time, with the rules administrators know from Windows profile files.
+//
+//  - Section and key names match without regard to case; the first match wins.
+//  - A value is the rest of its line after the first "="; on reading, blanks around it are
+//    dropped and so is one pair of quotes ('...' or "...") enclosing the whole value. A key that
+//    is present with an empty value reads as empty text, not as the default.
+//  - Writing a key that exists replaces its value in place; a new key goes at the end of its
+//    section, a new section at the end of the file, and a missing file is created.
+//  - Files are read with either line end; a file is written back with the line end it has, a new
+//    file with line feed alone. Text is UTF-8 bytes. Nothing is cut short.
+//  - Every write makes a complete new copy beside the file and renames it over the old one, so
+//    a failure part-way (a full disk, a crash) leaves the old file whole.
+//
+// Where a file lies (the location rule, applied afresh by every call): the name placed in the
+// program's own folder when a readable file of that name is there; otherwise the name as given,
+// where a bare name (no folder part) means the per-user configuration folder
+// (~/.config/korvanex/).
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace kvx::settings {
+
+// Raised by the writes when the file cannot be written: "Unable to write to <path>".
+class ProfileWriteError : public std::runtime_error {
+public:
+    explicit ProfileWriteError(const std::string& path)
+        : std::runtime_error("Unable to write to " + path), path_(path) {}
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadIniString(const std::string& fileName, const std::string& section,
+                          const std::string& key, const std::string& defaultValue);
+std::int32_t ReadIniInteger(const std::string& fileName, const std::string& section,
+                            const std::string& key, std::int32_t defaultValue);
+void WriteIniString(const std::string& fileName, const std::string& section, const std::string& key,
+                    const std::string& value);
+void WriteIniInteger(const std::string& fileName, const std::string& section,
+                     const std::string& key, std::int32_t value);
+
+// The path the location rule chooses for `fileName`.
+std::string locateProfile(const std::string& fileName);
+
+// The folders the location rule uses; tests point them elsewhere. Empty restores the defaults
+// (the running program's folder; ~/.config/korvanex).
+void setProgramFolderForTesting(const std::string& folder);
+void setUserConfigFolderForTesting(const std::string& folder);
+std::string programFolder();
+std::string userConfigFolder();
+
+// The text-level operations, for tests and fuzzing: look up a value in profile text, and set
+// one, returning the new text.
+bool lookupProfileValue(const std::string& text, const std::string& section, const std::string& key,
+                        std::string& value);
+std::string setProfileValue(const std::string& text, const std::string& section,
+                            const std::string& key, const std::string& value);
+
+} // namespace kvx::settings

@@ -1,0 +1,158 @@
+// Profile files: the reading and writing rules, the location rule, and safe replacement.
+#include "settings/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace kvx::settings;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+class ProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("kvx-profile-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "prog");
+        fs::create_directories(dir / "config");
+        setProgramFolderForTesting((dir / "prog").string());
+        setUserConfigFolderForTesting((dir / "config").string());
+        file = (dir / "batch.kvx").string();
+    }
+    void TearDown() override {
+        setProgramFolderForTesting("");
+        setUserConfigFolderForTesting("");
+        fs::remove_all(dir);
+    }
+    fs::path dir;
+    std::string file;
+};
+
+TEST_F(ProfileTest, ReadingRules) {
+    spit(file, "[Other]\nKey=wrong\n"
+               "[korvanex]\n"
+               "  Spaced  =   padded value   \n"
+               "Quoted=\"  kept inside  \"\n"
+               "Single='x'\n"
+               "Half=\"open\n"
+               "Empty=\n"
+               "Eq=a=b\n"
+               "Number= -12 \n"
+               "Bad=12abc\n"
+               "[Third]\nSpaced=other\n");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "spaced", "d"), "padded value");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Quoted", "d"), "  kept inside  ");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Single", "d"), "x");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Half", "d"), "\"open");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Empty", "d"), "");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Eq", "d"), "a=b");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Missing", "d"), "d");
+    EXPECT_EQ(ReadIniString(file, "Nowhere", "Key", "d"), "d");
+    EXPECT_EQ(ReadIniInteger(file, "KORVANEX", "Number", 7), -12);
+    EXPECT_EQ(ReadIniInteger(file, "KORVANEX", "Bad", 7), 7);
+    EXPECT_EQ(ReadIniInteger(file, "KORVANEX", "Empty", 7), 7);
+    EXPECT_EQ(ReadIniString((dir / "none.ini").string(), "A", "B", "dflt"), "dflt");
+}
+
+TEST_F(ProfileTest, CarriageReturnLineFeedFilesReadAndKeepTheirLineEnds) {
+    spit(file, "[KORVANEX]\r\nA=1\r\nB=2\r\n");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "A", ""), "1");
+    WriteIniString(file, "KORVANEX", "A", "one");
+    WriteIniString(file, "KORVANEX", "C", "3");
+    EXPECT_EQ(slurp(file), "[KORVANEX]\r\nA=one\r\nB=2\r\nC=3\r\n");
+}
+
+TEST_F(ProfileTest, WritingRules) {
+    WriteIniString(file, "KORVANEX", "TreeName", "ACME"); // creates the file
+    EXPECT_EQ(slurp(file), "[KORVANEX]\nTreeName=ACME\n");
+    WriteIniInteger(file, "KORVANEX", "Count", -1);
+    WriteIniString(file, "Size", "Width", "700");          // new section at the end
+    WriteIniString(file, "korvanex", "treename", "Other"); // in place, any case
+    WriteIniString(file, "KORVANEX", "Empty", "");
+    EXPECT_EQ(slurp(file), "[KORVANEX]\ntreename=Other\nCount=-1\nEmpty=\n[Size]\nWidth=700\n");
+    EXPECT_EQ(ReadIniInteger(file, "KORVANEX", "Count", 0), -1);
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "Empty", "d"), "");
+    EXPECT_EQ(ReadIniInteger(file, "KORVANEX", "Empty", 5), 5);
+}
+
+TEST_F(ProfileTest, NewKeyGoesAfterTheLastLineOfItsSection) {
+    spit(file, "[A]\nx=1\n\n[B]\ny=2\n");
+    WriteIniString(file, "A", "z", "3");
+    EXPECT_EQ(slurp(file), "[A]\nx=1\nz=3\n\n[B]\ny=2\n");
+}
+
+TEST_F(ProfileTest, LongValuesAndLineEndsInValues) {
+    const std::string longValue(5000, 'v');
+    WriteIniString(file, "S", "Long", longValue);
+    EXPECT_EQ(ReadIniString(file, "S", "Long", ""), longValue);
+    WriteIniString(file, "S", "Multi", "a\nb");
+    EXPECT_EQ(ReadIniString(file, "S", "Multi", ""), "a b");
+    EXPECT_EQ(ReadIniString(file, "S", "Long", ""), longValue); // the file still reads
+}
+
+TEST_F(ProfileTest, LocationRule) {
+    // A bare name goes to the per-user folder until a copy lies beside the program.
+    WriteIniString("KORVANEX.INI", "Size", "State", "2");
+    EXPECT_TRUE(fs::exists(dir / "config" / "KORVANEX.INI"));
+    spit(dir / "prog" / "KORVANEX.INI", "[Size]\nState=1\n");
+    EXPECT_EQ(ReadIniInteger("KORVANEX.INI", "Size", "State", 0), 1);
+    WriteIniInteger("KORVANEX.INI", "Size", "State", 0);
+    EXPECT_EQ(slurp(dir / "prog" / "KORVANEX.INI"), "[Size]\nState=0\n");
+    fs::remove(dir / "prog" / "KORVANEX.INI");
+    EXPECT_EQ(ReadIniInteger("KORVANEX.INI", "Size", "State", 0), 2);
+    // A full path is used as it stands even with a file of that name beside the program.
+    spit(dir / "prog" / "batch.kvx", "[KORVANEX]\nA=beside\n");
+    spit(file, "[KORVANEX]\nA=full\n");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "A", ""), "full");
+    EXPECT_EQ(locateProfile(file), file);
+}
+
+TEST_F(ProfileTest, UnwritablePathRaisesAndKeepsWhatWasWritten) {
+    const std::string bad = (dir / "no-such-folder" / "x.kvx").string();
+    try {
+        WriteIniString(bad, "S", "K", "v");
+        FAIL() << "expected an error";
+    } catch (const ProfileWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + bad);
+    }
+    EXPECT_THROW(WriteIniString("/proc/version-korvanex", "S", "K", "v"), ProfileWriteError);
+
+    WriteIniString(file, "S", "First", "1");
+    fs::permissions(dir, fs::perms::owner_all); // keep the folder; make the file itself a folder
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_THROW(WriteIniString(file, "S", "Second", "2"), ProfileWriteError);
+    EXPECT_TRUE(fs::is_directory(file)); // nothing replaced it
+}
+
+TEST_F(ProfileTest, ReplacementLeavesNoTemporaryCopyBehind) {
+    const std::string text = "[S]\nK=old\n";
+    spit(file, text);
+    WriteIniString(file, "S", "K", "new");
+    EXPECT_EQ(slurp(file), "[S]\nK=new\n");
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_EQ(entry.path().string().find(".kvx-new-"), std::string::npos)
+            << "a temporary copy was left behind: " << entry.path();
+    }
+}
+
+} // namespace

@@ -1,0 +1,34 @@
+// The program's command line: batch settings files to load and the unattended-run flags.
+//
+//   /settings=FILE   (any case; the first nine characters decide, so /settingsfile=x loads x)
+//   /autorun         run the report once start-up has finished
+//   /autoclose       close the program after that run
+// The Linux spellings --settings=FILE, --autorun and --autoclose mean the same; --help and
+// --version are answered on standard output. Any other argument is ignored.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvx::settings {
+
+struct CommandLine {
+    std::vector<std::string> settingsFiles; // in the order given; each loads on top of the last
+    bool autorun = false;
+    bool autoclose = false;
+    bool help = false;
+    bool version = false;
+};
+
+// `args` are the arguments after the program's own name, as the system hands them over.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// Compares two names ignoring the case of the letters a to z only.
+bool equalIgnoringAsciiCase(const std::string& a, const std::string& b);
+
+// The pieces of a starting container's distinguished name as a batch settings file stores
+// them: split at every "." with empty pieces skipped, the container's own name first. The
+// empty name (the root) gives one empty piece.
+std::vector<std::string> startingPointChain(const std::string& distinguishedName);
+
+} // namespace kvx::settings

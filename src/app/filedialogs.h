@@ -1,0 +1,26 @@
+// The save and open dialogs of batch settings files, behind a seam that tests answer with a path.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace kvx::app {
+
+enum class FileDialogKind { Save, Open };
+
+// Returns the chosen path, or an empty string when the user cancelled.
+using FileDialogHandler = std::function<QString(QWidget* owner, FileDialogKind kind)>;
+
+// Installs `handler` and returns the one it replaces; an empty handler restores QFileDialog.
+FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
+
+QString getSaveSettingsFileName(QWidget* owner);
+QString getOpenSettingsFileName(QWidget* owner);
+
+// Where the dialogs start: `programFolder` when the user can write there, else `homeFolder`.
+QString initialDialogFolder(const QString& programFolder, const QString& homeFolder);
+
+} // namespace kvx::app

@@ -1,0 +1,546 @@
+#include "app/frmndsrep.h"
+
+#include "app/messages.h"
+#include "help/frmabout.h"
+#include "help/frmexplaintabular.h"
+#include "help/frminstructions.h"
+#include "ui_frmndsrep.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+using kvx::directory::NodeRecord;
+
+// Shows the hourglass over the whole application while it lives.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+const char* const kImageFiles[kvx::directory::imageCount] = {
+    "volume", "country",   "group",   "organization", "orgrole", "orgunit", "queue",
+    "root",   "ncpserver", "ndstree", "user",         "alias",   "other",
+};
+
+} // namespace
+
+// The pictures live in a static library, so their resource is registered by hand.
+static void initImages() {
+    Q_INIT_RESOURCE(images);
+}
+
+void KvxDropDownComboBox::showPopup() {
+    emit dropDown();
+    QComboBox::showPopup();
+}
+
+bool KvxLocaleSortItem::operator<(const QTreeWidgetItem& other) const {
+    int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+    if (column < 0)
+        column = 0;
+    return QString::localeAwareCompare(text(column), other.text(column)) < 0;
+}
+
+TfrmKorvanex::TfrmKorvanex(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TfrmKorvanex>()) {
+    initImages();
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("frmKorvanex"));
+
+    setWindowIcon(QIcon(QStringLiteral(":/images/korvanex.svg")));
+    for (const char* file : kImageFiles)
+        ImageList1.emplace_back(QStringLiteral(":/images/%1.svg").arg(QLatin1String(file)));
+
+    // Status bar: a 250-pixel progress panel and a panel taking the rest.
+    StatusBar1Panel1 = new QLabel(ui->StatusBar1);
+    StatusBar1Panel1->setObjectName(QStringLiteral("StatusBar1Panel1"));
+    StatusBar1Panel1->setFixedWidth(250);
+    StatusBar1Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar1Panel2 = new QLabel(ui->StatusBar1);
+    StatusBar1Panel2->setObjectName(QStringLiteral("StatusBar1Panel2"));
+    StatusBar1Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ui->StatusBar1->addWidget(StatusBar1Panel1);
+    ui->StatusBar1->addWidget(StatusBar1Panel2, 1);
+    ui->StatusBar1->setFixedHeight(23);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+
+    // Nothing is chosen in the tree combo until start-up chooses "Default".
+    ui->cboNDSTree->setCurrentIndex(-1);
+    ui->cboAttributeMulti->setEnabled(false);
+
+    ui->tvwNDS->setIconSize(QSize(16, 16));
+    ui->tvwNDS->setSortingEnabled(false);
+
+    ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
+    for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
+        list->setColumnWidth(0, 120);
+        list->setColumnWidth(1, 70);
+        list->setColumnWidth(2, 90);
+    }
+
+    // The results list shows its design column until the first search builds its own.
+    searchPlaceholderModel_ = new QStandardItemModel(0, 1, this);
+    searchPlaceholderModel_->setHorizontalHeaderLabels({QStringLiteral("Object Name")});
+    ui->lvwSearch->setModel(searchPlaceholderModel_);
+    ui->lvwSearch->setColumnWidth(0, 100);
+    ui->lvwSearch->header()->setSectionsClickable(true);
+
+    // Enter presses the "Next ->>" or "Start" button of the page that shows.
+    ui->Button2->setDefault(true);
+    ui->cmdNextPage2->setDefault(true);
+    ui->cmdStart->setDefault(true);
+
+    ui->PageControl1->setCurrentIndex(0);
+    connectControls();
+}
+
+TfrmKorvanex::~TfrmKorvanex() = default;
+
+void TfrmKorvanex::setHelpWindows(TfrmAbout* about, TfrmExplain* explain, TfrmInstruct* instruct) {
+    frmAbout_ = about;
+    frmExplain_ = explain;
+    frmInstruct_ = instruct;
+}
+
+void TfrmKorvanex::connectControls() {
+    connect(ui->Exit1, &QAction::triggered, this, &TfrmKorvanex::Exit1Click);
+    connect(ui->CopyResultstoClipboard1, &QAction::triggered, this,
+            &TfrmKorvanex::CopyResultstoClipboard1Click);
+    connect(ui->InstructionsforUse1, &QAction::triggered, this,
+            &TfrmKorvanex::InstructionsforUse1Click);
+    connect(ui->About1, &QAction::triggered, this, &TfrmKorvanex::About1Click);
+
+    connect(ui->Button2, &QPushButton::clicked, this, &TfrmKorvanex::Button2Click);
+    connect(ui->cmdNextPage2, &QPushButton::clicked, this, &TfrmKorvanex::cmdNextPage2Click);
+    connect(ui->cmdStart, &QPushButton::clicked, this, &TfrmKorvanex::Button3Click);
+    // The option handlers follow every choice, whether the user's or made from code.
+    connect(ui->optResultsTabular, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            optResultsTabularClick();
+    });
+    connect(ui->optResultsTabularCross, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            optResultsTabularCrossClick();
+    });
+    connect(ui->optResultsNonTabular, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            optResultsNonTabularClick();
+    });
+    connect(ui->cmdExplainTabular, &QPushButton::clicked, this,
+            &TfrmKorvanex::cmdExplainTabularClick);
+    connect(ui->cmdExplainTabularCross, &QPushButton::clicked, this,
+            &TfrmKorvanex::cmdExplainTabularCrossClick);
+    connect(ui->cmdExplainNonTabular, &QPushButton::clicked, this,
+            &TfrmKorvanex::cmdExplainNonTabularClick);
+
+    connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::cmdTreeReloadClick);
+    connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::cboNDSTreeChange);
+    connect(ui->tvwNDS, &QTreeWidget::itemExpanded, this, &TfrmKorvanex::tvwNDSExpanding);
+    connect(ui->tvwNDS, &QTreeWidget::currentItemChanged, this, &TfrmKorvanex::tvwNDSChange);
+
+    connect(ui->lstNDSClasses, &QListWidget::itemClicked, this, &TfrmKorvanex::lstNDSClassesClick);
+    connect(ui->cmdAttributeAdd, &QPushButton::clicked, this, &TfrmKorvanex::cmdAttributeAddClick);
+    connect(ui->cmdAttributeAddAll, &QPushButton::clicked, this,
+            &TfrmKorvanex::cmdAttributeAddAllClick);
+    connect(ui->cmdAttributeRemove, &QPushButton::clicked, this,
+            &TfrmKorvanex::cmdAttributeRemoveClick);
+    connect(ui->cmdAttributeRemoveAll, &QPushButton::clicked, this,
+            &TfrmKorvanex::cmdAttributeRemoveAllClick);
+    connect(ui->cboAttributeMulti, &KvxDropDownComboBox::dropDown, this,
+            &TfrmKorvanex::cboAttributeMultiDropDown);
+
+    connect(ui->lvwSearch->header(), &QHeaderView::sectionClicked, this,
+            &TfrmKorvanex::lvwSearchColumnClick);
+    connect(ui->Button1, &QPushButton::clicked, this, &TfrmKorvanex::Button1Click);
+    connect(ui->cmdSave, &QPushButton::clicked, this, &TfrmKorvanex::cmdSaveClick);
+    connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::cmdLoadClick);
+    connect(Timer1, &QTimer::timeout, this, &TfrmKorvanex::Timer1Timer);
+}
+
+// ---- Helpers -------------------------------------------------------------------------------
+
+const NodeRecord* TfrmKorvanex::nodeRecord(const QTreeWidgetItem* node) {
+    const auto* treeNode = dynamic_cast<const KvxTreeNode*>(node);
+    if (treeNode == nullptr || !treeNode->record)
+        return nullptr;
+    return &*treeNode->record;
+}
+
+std::optional<QString> TfrmKorvanex::selectedDistinguishedName() const {
+    const NodeRecord* record = nodeRecord(ui->tvwNDS->currentItem());
+    if (record == nullptr)
+        return std::nullopt;
+    return QString::fromStdString(record->distinguishedName);
+}
+
+const QIcon& TfrmKorvanex::containerImage(int index) const {
+    if (index < 0 || index >= static_cast<int>(ImageList1.size()))
+        index = kvx::directory::imgOther;
+    return ImageList1[static_cast<std::size_t>(index)];
+}
+
+void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
+    kvx::app::ShowErrorCode(this, QString::fromStdString(text), code);
+}
+
+void TfrmKorvanex::repaintWindow() {
+    if (isVisible())
+        repaint();
+}
+
+QTreeWidgetItem* TfrmKorvanex::addPlaceholder(QTreeWidgetItem* parent) {
+    auto* placeholder = new KvxTreeNode(parent);
+    placeholder->setText(0, QString::fromLatin1(kvx::directory::kPlaceholderText));
+    return placeholder;
+}
+
+void TfrmKorvanex::deleteNode(QTreeWidgetItem* node) {
+    // Every node of the branch gives up its record before the branch goes.
+    std::vector<QTreeWidgetItem*> pending{node};
+    while (!pending.empty()) {
+        QTreeWidgetItem* current = pending.back();
+        pending.pop_back();
+        tvwNDSDeletion(current);
+        for (int i = 0; i < current->childCount(); ++i)
+            pending.push_back(current->child(i));
+    }
+    delete node;
+}
+
+void TfrmKorvanex::clearContainerTree() {
+    QTreeWidget* tree = ui->tvwNDS;
+    while (tree->topLevelItemCount() > 0)
+        deleteNode(tree->takeTopLevelItem(0));
+}
+
+// ---- Start-up and close --------------------------------------------------------------------
+
+void TfrmKorvanex::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (firstShowDone_)
+        return;
+    firstShowDone_ = true;
+    try {
+        FormShow();
+    } catch (const std::exception& error) {
+        // The rest of the start-up is skipped; the window stays and the program goes on.
+        kvx::app::ShowFrameworkError(this, QString::fromLocal8Bit(error.what()));
+    }
+}
+
+void TfrmKorvanex::FormShow() {
+    const NWCCODE rc = NWCallsInit(nullptr, nullptr);
+    if (rc != 0) {
+        kvx::app::ShowErrorCode(this, QStringLiteral("Cannot NWCallsInit"), rc);
+        return;
+    }
+    ui->cboNDSTree->setCurrentIndex(0);
+    ui->PageControl1->setCurrentIndex(0);
+    LoadDefaults();
+    InitNDS();
+    LoadClasses();
+    LoadParameters();
+    if (autorun_)
+        Timer1->start();
+}
+
+void TfrmKorvanex::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TfrmKorvanex::FormClose() {
+    // The window placement is written here by the saved-defaults code.
+}
+
+void TfrmKorvanex::Exit1Click() {
+    close();
+}
+
+void TfrmKorvanex::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        QPushButton* defaultButton = nullptr;
+        switch (ui->PageControl1->currentIndex()) {
+        case 0:
+            defaultButton = ui->Button2;
+            break;
+        case 1:
+            defaultButton = ui->cmdNextPage2;
+            break;
+        case 2:
+            defaultButton = ui->cmdStart;
+            break;
+        default:
+            break;
+        }
+        if (defaultButton != nullptr && defaultButton->isEnabled()) {
+            defaultButton->click();
+            event->accept();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+// ---- Page flow and help --------------------------------------------------------------------
+
+void TfrmKorvanex::Button2Click() {
+    ui->PageControl1->setCurrentIndex(1);
+}
+
+void TfrmKorvanex::cmdNextPage2Click() {
+    ui->PageControl1->setCurrentIndex(2);
+}
+
+void TfrmKorvanex::Button3Click() {
+    RunProcess();
+}
+
+void TfrmKorvanex::optResultsTabularClick() {
+    ui->cboAttributeMulti->setEnabled(false);
+}
+
+void TfrmKorvanex::optResultsTabularCrossClick() {
+    ui->cboAttributeMulti->setEnabled(true);
+}
+
+void TfrmKorvanex::optResultsNonTabularClick() {
+    ui->cboAttributeMulti->setEnabled(false);
+}
+
+void TfrmKorvanex::cmdExplainTabularClick() {
+    if (frmExplain_ == nullptr)
+        return;
+    frmExplain_->setActivePage(TfrmExplain::pgTabular);
+    frmExplain_->exec();
+}
+
+void TfrmKorvanex::cmdExplainTabularCrossClick() {
+    if (frmExplain_ == nullptr)
+        return;
+    frmExplain_->setActivePage(TfrmExplain::pgTabularCross);
+    frmExplain_->exec();
+}
+
+void TfrmKorvanex::cmdExplainNonTabularClick() {
+    if (frmExplain_ == nullptr)
+        return;
+    frmExplain_->setActivePage(TfrmExplain::pgNonTabular);
+    frmExplain_->exec();
+}
+
+void TfrmKorvanex::About1Click() {
+    if (frmAbout_ != nullptr)
+        frmAbout_->exec();
+}
+
+void TfrmKorvanex::InstructionsforUse1Click() {
+    if (frmInstruct_ != nullptr)
+        frmInstruct_->exec();
+}
+
+// ---- Tree list and container tree ----------------------------------------------------------
+
+void TfrmKorvanex::cmdTreeReloadClick() {
+    std::optional<std::vector<std::string>> trees;
+    {
+        WaitCursor wait;
+        repaintWindow();
+        trees = kvx::directory::gatherTreeList(
+            [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });
+        if (trees) {
+            ui->cboNDSTree->clear();
+            for (const auto& name : *trees)
+                ui->cboNDSTree->addItem(QString::fromStdString(name));
+            // No tree is chosen until the user picks one.
+            ui->cboNDSTree->setCurrentIndex(-1);
+        }
+    }
+    repaintWindow();
+}
+
+void TfrmKorvanex::cboNDSTreeChange() {
+    InitNDS();
+    LoadClasses();
+}
+
+void TfrmKorvanex::InitNDS() {
+    const std::string treeName = ui->cboNDSTree->currentText().toStdString();
+    const NWDSContextHandle previous = directoryContext_;
+    directoryContext_ = kvx::directory::openDirectoryContext(
+        treeName, [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });
+    // The context of the previous tree is not used again.
+    if (previous > 0 && previous != directoryContext_)
+        NWDSFreeContext(previous);
+
+    clearContainerTree();
+    ui->tvwNDS->setSortingEnabled(false);
+    auto* root = new KvxTreeNode(ui->tvwNDS);
+    root->setText(0, QString::fromLatin1(kvx::directory::kRootText));
+    root->record = NodeRecord{kvx::directory::kRootClass, std::string()};
+    root->setIcon(0, containerImage(kvx::directory::imgRoot));
+    root->setData(0, ImageIndexRole, static_cast<int>(kvx::directory::imgRoot));
+    addPlaceholder(root);
+    root->setExpanded(true); // lists the first level at once and selects "[root]"
+}
+
+void TfrmKorvanex::tvwNDSExpanding(QTreeWidgetItem* node) {
+    if (node == nullptr)
+        return;
+    ui->tvwNDS->setCursor(Qt::WaitCursor);
+    repaintWindow();
+    do_Expand(node);
+    ui->tvwNDS->sortItems(0, Qt::AscendingOrder);
+    ui->tvwNDS->setCurrentItem(node);
+    ui->tvwNDS->setCursor(Qt::ArrowCursor);
+}
+
+void TfrmKorvanex::do_Expand(QTreeWidgetItem* node) {
+    if (node->childCount() == 0)
+        return;
+    QTreeWidgetItem* first = node->child(0);
+    if (first->text(0) != QLatin1String(kvx::directory::kPlaceholderText) ||
+        nodeRecord(first) != nullptr)
+        return;
+    deleteNode(node->takeChild(0));
+    LoadBranch(node);
+}
+
+void TfrmKorvanex::LoadBranch(QTreeWidgetItem* node) {
+    std::vector<std::string> ancestors;
+    for (QTreeWidgetItem* up = node->parent(); up != nullptr && up->parent() != nullptr;
+         up = up->parent())
+        ancestors.push_back(up->text(0).toStdString());
+    const std::string nameContext = kvx::directory::nameContextOf(
+        node->parent() == nullptr, node->text(0).toStdString(), ancestors);
+
+    const std::vector<kvx::directory::ChildEntry> children = kvx::directory::listContainers(
+        directoryContext_, nameContext,
+        [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });
+
+    for (const auto& child : children) {
+        auto* item = new KvxTreeNode(node);
+        item->setText(0, QString::fromStdString(child.name));
+        item->record = child.record;
+        if (child.hasPlaceholder)
+            addPlaceholder(item);
+        item->setIcon(0, containerImage(child.imageIndex));
+        item->setData(0, ImageIndexRole, child.imageIndex);
+    }
+    if (!children.empty())
+        repaintWindow();
+}
+
+void TfrmKorvanex::tvwNDSChange() {
+    // The selected node is read only when a report or a settings file needs it.
+}
+
+void TfrmKorvanex::tvwNDSDeletion(QTreeWidgetItem* node) {
+    if (auto* treeNode = dynamic_cast<KvxTreeNode*>(node))
+        treeNode->record.reset();
+}
+
+// ---- Members filled by the other subsystems ------------------------------------------------
+
+void TfrmKorvanex::LoadParameters() {
+    // Filled by the command-line and unattended-run code.
+    autorun_ = false;
+    autoclose_ = false;
+}
+
+void TfrmKorvanex::Timer1Timer() {
+    // The unattended run is filled by the command-line and unattended-run code.
+    Timer1->stop();
+}
+
+void TfrmKorvanex::LoadClasses() {
+    // Filled by the schema-reader code.
+}
+
+void TfrmKorvanex::lstNDSClassesClick() {
+    // Filled by the schema-reader code.
+}
+
+void TfrmKorvanex::LoadAttributes(const QString&) {
+    // Filled by the schema-reader code.
+}
+
+void TfrmKorvanex::GetAttributeDetails(const QString&, Attr_Info_T*) {
+    // Filled by the schema-reader code.
+}
+
+void TfrmKorvanex::cmdAttributeAddClick() {
+    // Filled by the attribute-selection code.
+}
+
+void TfrmKorvanex::cmdAttributeAddAllClick() {
+    // Filled by the attribute-selection code.
+}
+
+void TfrmKorvanex::cmdAttributeRemoveClick() {
+    // Filled by the attribute-selection code.
+}
+
+void TfrmKorvanex::cmdAttributeRemoveAllClick() {
+    // Filled by the attribute-selection code.
+}
+
+void TfrmKorvanex::cboAttributeMultiDropDown() {
+    // Filled by the attribute-selection code.
+}
+
+void TfrmKorvanex::RunProcess() {
+    // Filled by the report-run code.
+}
+
+void TfrmKorvanex::DoSearch() {
+    // Filled by the directory-search code.
+}
+
+void TfrmKorvanex::OutputLineItem(const QStringList&) {
+    // Filled by the report-run code.
+}
+
+void TfrmKorvanex::lvwSearchColumnClick(int) {
+    // Filled by the results-list code.
+}
+
+void TfrmKorvanex::CopyResultstoClipboard1Click() {
+    // Filled by the results-list code.
+}
+
+void TfrmKorvanex::LoadDefaults() {
+    // Filled by the saved-defaults code.
+}
+
+void TfrmKorvanex::Button1Click() {
+    // Filled by the saved-defaults code.
+}
+
+void TfrmKorvanex::cmdSaveClick() {
+    // Filled by the batch-settings code.
+}
+
+void TfrmKorvanex::cmdLoadClick() {
+    // Filled by the batch-settings code.
+}
+
+void TfrmKorvanex::LoadDetailsFromFile(const QString&) {
+    // Filled by the batch-settings code.
+}

@@ -1,0 +1,165 @@
+// TfrmKorvanex, the main window: start-up and close, the five pages and their flow, the tree list
+// and container tree, and the window side of every other subsystem.
+#pragma once
+
+#include "directory/client/nwdsclient.h"
+#include "directory/treebrowse.h"
+
+#include <QComboBox>
+#include <QIcon>
+#include <QMainWindow>
+#include <QStringList>
+#include <QTreeWidgetItem>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QStandardItemModel;
+class QTimer;
+class TfrmAbout;
+class TfrmExplain;
+class TfrmInstruct;
+
+namespace Ui {
+class TfrmKorvanex;
+}
+
+// A combo box that says when its list is about to drop down, so the list can be rebuilt first.
+class KvxDropDownComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+
+signals:
+    void dropDown();
+};
+
+// A row that sorts by its text with the locale-aware comparison.
+class KvxLocaleSortItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override;
+};
+
+// A node of the container tree. It owns its record; the placeholder node has none.
+class KvxTreeNode : public KvxLocaleSortItem {
+public:
+    using KvxLocaleSortItem::KvxLocaleSortItem;
+    std::optional<kvx::directory::NodeRecord> record;
+};
+
+class TfrmKorvanex : public QMainWindow {
+    Q_OBJECT
+public:
+    // Item data role holding a container node's picture number.
+    static constexpr int ImageIndexRole = Qt::UserRole + 1;
+
+    explicit TfrmKorvanex(QWidget* parent = nullptr);
+    ~TfrmKorvanex() override;
+
+    // The help windows are created after the main window and shown from its menus and buttons.
+    void setHelpWindows(TfrmAbout* about, TfrmExplain* explain, TfrmInstruct* instruct);
+
+    // The one directory context of the window (0 before the first InitNDS).
+    NWDSContextHandle directoryContext() const { return directoryContext_; }
+    // The record of a container node; nullptr for the placeholder or a foreign item.
+    static const kvx::directory::NodeRecord* nodeRecord(const QTreeWidgetItem* node);
+    // The distinguished name of the selected container node ("" for "[root]"), or nullopt when
+    // no node is selected.
+    std::optional<QString> selectedDistinguishedName() const;
+    const QIcon& containerImage(int index) const;
+
+    // ---- Start-up and close
+    void FormShow();
+    void FormClose();
+    void Exit1Click();
+
+    // ---- Page flow and help
+    void Button2Click();
+    void cmdNextPage2Click();
+    void Button3Click();
+    void optResultsTabularClick();
+    void optResultsTabularCrossClick();
+    void optResultsNonTabularClick();
+    void cmdExplainTabularClick();
+    void cmdExplainTabularCrossClick();
+    void cmdExplainNonTabularClick();
+    void About1Click();
+    void InstructionsforUse1Click();
+
+    // ---- Command line and unattended run
+    void LoadParameters();
+    void Timer1Timer();
+
+    // ---- Tree list and container tree
+    void cmdTreeReloadClick();
+    void cboNDSTreeChange();
+    void InitNDS();
+    void tvwNDSExpanding(QTreeWidgetItem* node);
+    void do_Expand(QTreeWidgetItem* node);
+    void LoadBranch(QTreeWidgetItem* node);
+    void tvwNDSChange();
+    void tvwNDSDeletion(QTreeWidgetItem* node);
+
+    // ---- Schema
+    void LoadClasses();
+    void lstNDSClassesClick();
+    void LoadAttributes(const QString& className);
+    void GetAttributeDetails(const QString& attributeName, Attr_Info_T* info);
+
+    // ---- Attribute selection
+    void cmdAttributeAddClick();
+    void cmdAttributeAddAllClick();
+    void cmdAttributeRemoveClick();
+    void cmdAttributeRemoveAllClick();
+    void cboAttributeMultiDropDown();
+
+    // ---- Report run, search and results
+    void RunProcess();
+    void DoSearch();
+    void OutputLineItem(const QStringList& row);
+    void lvwSearchColumnClick(int column);
+    void CopyResultstoClipboard1Click();
+
+    // ---- Saved defaults and batch settings
+    void LoadDefaults();
+    void Button1Click();
+    void cmdSaveClick();
+    void cmdLoadClick();
+    void LoadDetailsFromFile(const QString& fileName);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void connectControls();
+    void reportFailure(const std::string& text, NWDSCCODE code);
+    void clearContainerTree();
+    void deleteNode(QTreeWidgetItem* node);
+    void repaintWindow();
+    static QTreeWidgetItem* addPlaceholder(QTreeWidgetItem* parent);
+
+    std::unique_ptr<Ui::TfrmKorvanex> ui;
+    QLabel* StatusBar1Panel1 = nullptr;
+    QLabel* StatusBar1Panel2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QStandardItemModel* searchPlaceholderModel_ = nullptr;
+    std::vector<QIcon> ImageList1;
+
+    TfrmAbout* frmAbout_ = nullptr;
+    TfrmExplain* frmExplain_ = nullptr;
+    TfrmInstruct* frmInstruct_ = nullptr;
+
+    NWDSContextHandle directoryContext_ = 0;
+    bool firstShowDone_ = false;
+
+    // Command line and unattended run.
+    bool autorun_ = false;
+    bool autoclose_ = false;
+    QString batchSettingsFileName_;
+};

@@ -1,0 +1,302 @@
+#include "embedded.h"
+
+#include "../names.h"
+#include "store.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace kvx::client {
+
+namespace {
+
+using embedded::kNone;
+using embedded::kRoot;
+using embedded::Store;
+
+bool readWholeFile(const std::string& path, std::string& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    out.clear();
+    char buf[1 << 16];
+    std::size_t n;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        long size = std::ftell(f);
+        if (size > 0)
+            out.reserve(static_cast<std::size_t>(size));
+        std::fseek(f, 0, SEEK_SET);
+    }
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// Walks the entries of a list or search in document order.
+class StoreCursor : public EntryCursor {
+public:
+    StoreCursor(const Store& store, std::uint32_t base, nint32 scope) : s_(store), base_(base) {
+        scope_ = scope;
+    }
+    std::vector<char> classSet; // empty: every entry
+    bool matchNothing = false;
+    std::vector<char> wanted; // by attribute index
+    bool allAttributes = false;
+    bool withAttributes = false;
+    bool valuesWanted = true;
+
+    NWDSCCODE next(Entry& out) override {
+        while (true) {
+            std::uint32_t n = advance();
+            if (n == kNone)
+                return kEndOfEntries;
+            if (matchNothing || (!classSet.empty() && !s_.nodeHasClass(n, classSet)))
+                continue;
+            s_.fillEntry(n, out, withAttributes ? &wanted : nullptr,
+                         withAttributes && allAttributes, valuesWanted);
+            return 0;
+        }
+    }
+
+private:
+    std::uint32_t firstChild(std::uint32_t n) const {
+        return n == kRoot ? s_.rootFirstChild() : s_.nodes()[n].firstChild;
+    }
+
+    std::uint32_t advance() {
+        if (done_)
+            return kNone;
+        const auto& nodes = s_.nodes();
+        if (!started_) {
+            started_ = true;
+            if (scope_ == DS_SEARCH_ENTRY)
+                cur_ = base_ == kRoot ? kNone : base_;
+            else if (scope_ == DS_SEARCH_SUBORDINATES)
+                cur_ = firstChild(base_);
+            else
+                cur_ = base_ == kRoot ? s_.rootFirstChild() : base_;
+        } else if (scope_ == DS_SEARCH_ENTRY) {
+            cur_ = kNone;
+        } else if (scope_ == DS_SEARCH_SUBORDINATES) {
+            cur_ = nodes[cur_].nextSibling;
+        } else {
+            std::uint32_t n = cur_;
+            if (nodes[n].firstChild != kNone) {
+                cur_ = nodes[n].firstChild;
+            } else {
+                cur_ = kNone;
+                while (n != base_ && n != kRoot) {
+                    if (nodes[n].nextSibling != kNone) {
+                        cur_ = nodes[n].nextSibling;
+                        break;
+                    }
+                    n = nodes[n].parent;
+                }
+            }
+        }
+        if (cur_ == kNone)
+            done_ = true;
+        return cur_;
+    }
+
+    const Store& s_;
+    std::uint32_t base_;
+    nint32 scope_;
+    std::uint32_t cur_ = kNone;
+    bool started_ = false;
+    bool done_ = false;
+};
+
+class EmbeddedBackend : public Backend {
+public:
+    EmbeddedBackend(std::string tree, std::string folder)
+        : tree_(std::move(tree)), folder_(std::move(folder)) {}
+    EmbeddedBackend(std::string tree, std::string schemaText, std::string ldifText)
+        : tree_(std::move(tree)), fromText_(true), schemaText_(std::move(schemaText)),
+          ldifText_(std::move(ldifText)) {}
+
+    const std::string& treeName() const override { return tree_; }
+
+    NWDSCCODE open() override {
+        if (!tried_) {
+            tried_ = true;
+            auto store = std::make_unique<Store>();
+            if (load(*store, error_)) {
+                store_ = std::move(store);
+                state_ = 0;
+            } else {
+                state_ = ERR_UNREACHABLE_SERVER;
+            }
+        }
+        return state_;
+    }
+
+    std::string lastError() const override { return error_; }
+
+    NWDSCCODE classNames(std::vector<std::string>& out) override {
+        if (NWDSCCODE rc = open())
+            return rc;
+        out.clear();
+        for (const auto& c : store_->schema().classes())
+            out.push_back(c.ndsName);
+        return 0;
+    }
+
+    NWDSCCODE readClass(const std::string& name, ClassDef& out) override {
+        if (NWDSCCODE rc = open())
+            return rc;
+        int k = store_->schema().findClass(name);
+        if (k < 0)
+            return ERR_NO_SUCH_CLASS;
+        out = store_->schema().classDef(k);
+        return 0;
+    }
+
+    NWDSCCODE readAttribute(const std::string& name, AttrDef& out) override {
+        if (NWDSCCODE rc = open())
+            return rc;
+        int k = store_->schema().findAttribute(name);
+        if (k < 0)
+            return ERR_NO_SUCH_ATTRIBUTE;
+        out = store_->schema().attrDef(k);
+        return 0;
+    }
+
+    NWDSCCODE lookup(const std::string& fullName, Entry& out) override {
+        if (NWDSCCODE rc = open())
+            return rc;
+        std::uint32_t n = store_->find(fullName);
+        if (n == kNone)
+            return ERR_NO_SUCH_ENTRY;
+        if (n == kRoot)
+            store_->fillRootEntry(out);
+        else
+            store_->fillEntry(n, out, nullptr, true, true);
+        return 0;
+    }
+
+    NWDSCCODE list(const std::string& fullName, std::unique_ptr<EntryCursor>& out) override {
+        if (NWDSCCODE rc = open())
+            return rc;
+        std::uint32_t n = store_->find(fullName);
+        if (n == kNone)
+            return ERR_NO_SUCH_ENTRY;
+        out = std::make_unique<StoreCursor>(*store_, n, DS_SEARCH_SUBORDINATES);
+        return 0;
+    }
+
+    NWDSCCODE search(const SearchRequest& request, std::unique_ptr<EntryCursor>& out) override {
+        if (NWDSCCODE rc = open())
+            return rc;
+        if (request.scope < DS_SEARCH_ENTRY || request.scope > DS_SEARCH_SUBTREE)
+            return ERR_INVALID_REQUEST;
+        std::uint32_t base = store_->find(request.base);
+        if (base == kNone)
+            return ERR_NO_SUCH_ENTRY;
+        const schema::Schema& sc = store_->schema();
+        auto cursor = std::make_unique<StoreCursor>(*store_, base, request.scope);
+        if (!request.filterAttribute.empty()) {
+            int fa = sc.findAttribute(request.filterAttribute);
+            if (fa < 0 || fa != sc.findAttribute("objectClass"))
+                return ERR_INVALID_REQUEST;
+            int cls = sc.findClass(request.filterValue);
+            if (cls < 0) {
+                cursor->matchNothing = true;
+            } else {
+                cursor->classSet.assign(sc.classes().size(), 0);
+                for (std::size_t k = 0; k < sc.classes().size(); ++k)
+                    cursor->classSet[k] = sc.derivesFrom(static_cast<int>(k), cls);
+            }
+        }
+        cursor->withAttributes = true;
+        cursor->allAttributes = request.allAttributes;
+        cursor->valuesWanted = request.valuesWanted;
+        cursor->wanted.assign(sc.attributes().size(), 0);
+        for (const std::string& name : request.attributes) {
+            int a = store_->attributeIndex(name);
+            if (a >= 0)
+                cursor->wanted[a] = 1;
+        }
+        out = std::move(cursor);
+        return 0;
+    }
+
+private:
+    bool load(Store& store, std::string& error) {
+        if (fromText_) {
+            return store.addSchemaText(std::move(schemaText_), "schema", error) &&
+                   store.finishSchema(error) &&
+                   store.addLdifText(std::move(ldifText_), "ldif", ".", error);
+        }
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        if (!fs::is_directory(folder_, ec)) {
+            error = folder_ + ": the tree's folder does not exist";
+            return false;
+        }
+        std::vector<std::string> schemas, ldifs;
+        for (const auto& e : fs::directory_iterator(folder_, ec)) {
+            if (!e.is_regular_file(ec))
+                continue;
+            std::string ext = names::lowerAscii(e.path().extension().string());
+            if (ext == ".schema")
+                schemas.push_back(e.path().filename().string());
+            else if (ext == ".ldif")
+                ldifs.push_back(e.path().filename().string());
+        }
+        if (ec) {
+            error = folder_ + ": " + ec.message();
+            return false;
+        }
+        std::sort(schemas.begin(), schemas.end());
+        std::sort(ldifs.begin(), ldifs.end());
+        std::string text;
+        for (const std::string& f : schemas) {
+            if (!readWholeFile(folder_ + "/" + f, text)) {
+                error = f + ": cannot be read";
+                return false;
+            }
+            if (!store.addSchemaText(std::move(text), f, error))
+                return false;
+        }
+        if (!store.finishSchema(error))
+            return false;
+        for (const std::string& f : ldifs) {
+            if (!readWholeFile(folder_ + "/" + f, text)) {
+                error = f + ": cannot be read";
+                return false;
+            }
+            if (!store.addLdifText(std::move(text), f, folder_, error))
+                return false;
+            text = std::string();
+        }
+        return true;
+    }
+
+    std::string tree_;
+    std::string folder_;
+    bool fromText_ = false;
+    std::string schemaText_;
+    std::string ldifText_;
+    bool tried_ = false;
+    NWDSCCODE state_ = ERR_UNREACHABLE_SERVER;
+    std::string error_;
+    std::unique_ptr<Store> store_;
+};
+
+} // namespace
+
+std::unique_ptr<Backend> makeEmbeddedBackend(const std::string& treeName,
+                                             const std::string& folder) {
+    return std::make_unique<EmbeddedBackend>(treeName, folder);
+}
+
+std::unique_ptr<Backend> makeEmbeddedBackendFromText(const std::string& treeName,
+                                                     std::string schemaText, std::string ldifText) {
+    return std::make_unique<EmbeddedBackend>(treeName, std::move(schemaText), std::move(ldifText));
+}
+
+} // namespace kvx::client

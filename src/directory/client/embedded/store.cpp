@@ -1,0 +1,473 @@
+#include "store.h"
+
+#include "../names.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace kvx::client::embedded {
+
+namespace {
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+void lowerInto(std::string_view in, std::string& out) {
+    out.resize(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i)
+        out[i] = lower(in[i]);
+}
+
+std::string at(const std::string& file, std::size_t line, const std::string& why) {
+    return file + ":" + std::to_string(line) + ": " + why;
+}
+
+bool readUrl(std::string_view url, const std::string& folder, std::string& out, std::string& why) {
+    std::string_view path;
+    if (url.substr(0, 7) == "file://") {
+        path = url.substr(7); // file:///abs/path -> /abs/path
+        if (path.empty() || path[0] != '/') {
+            why = "only local file: URLs are supported";
+            return false;
+        }
+    } else if (url.substr(0, 5) == "file:") {
+        path = url.substr(5);
+    } else {
+        why = "only file: URLs are supported";
+        return false;
+    }
+    if (path.empty()) {
+        why = "empty file: URL";
+        return false;
+    }
+    std::string full = path[0] == '/' ? std::string(path) : folder + "/" + std::string(path);
+    std::ifstream in(full, std::ios::binary);
+    if (!in) {
+        why = "cannot read \"" + full + "\"";
+        return false;
+    }
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    out = buf.str();
+    return true;
+}
+
+} // namespace
+
+void Store::Mapper::appendClassName(std::string_view ldapName, std::string& out) const {
+    int k = s_.findClass(ldapName);
+    if (k < 0)
+        NameMapper::appendClassName(ldapName, out);
+    else
+        out += s_.classes()[k].ndsName;
+}
+
+void Store::Mapper::appendAttributeName(std::string_view ldapName, std::string& out) const {
+    int k = s_.findAttribute(ldapName);
+    if (k < 0)
+        NameMapper::appendAttributeName(ldapName, out);
+    else
+        out += s_.attributes()[k].ndsName;
+}
+
+Store::Store() : mapper_(schema_) {
+    std::string error;
+    schema_.loadText(schema::builtinCoreSchema(), "builtin core schema", error);
+    index_.assign(1024, kNone);
+}
+
+bool Store::addSchemaText(std::string text, const std::string& fileName, std::string& error) {
+    return schema_.loadText(text, fileName, error);
+}
+
+bool Store::finishSchema(std::string& error) {
+    if (!schema_.resolve(error))
+        return false;
+    attrByLowerName_.clear();
+    const auto& attrs = schema_.attributes();
+    for (int i = 0; i < static_cast<int>(attrs.size()); ++i) {
+        attrByLowerName_[names::lowerAscii(attrs[i].oid)] = i;
+        attrByLowerName_[names::lowerAscii(attrs[i].ndsName)] = i;
+        for (const std::string& n : attrs[i].names)
+            attrByLowerName_[names::lowerAscii(n)] = i;
+    }
+    const auto& classes = schema_.classes();
+    if (classes.size() > 0xFFFF) {
+        error = "too many object classes";
+        return false;
+    }
+    structural_.assign(classes.size(), 0);
+    for (std::size_t i = 0; i < classes.size(); ++i)
+        structural_[i] = classes[i].kind == schema::ObjectClassDef::Structural;
+    return true;
+}
+
+int Store::attributeIndex(std::string_view name) const {
+    std::string key;
+    lowerInto(name, key);
+    auto it = attrByLowerName_.find(key);
+    return it == attrByLowerName_.end() ? -1 : it->second;
+}
+
+std::uint32_t Store::hashSlot(std::uint32_t parent, std::string_view value) const {
+    std::uint64_t h =
+        1469598103934665603ULL ^ (static_cast<std::uint64_t>(parent) * 0x9E3779B97F4A7C15ULL);
+    for (char c : value) {
+        h ^= static_cast<unsigned char>(lower(c));
+        h *= 1099511628211ULL;
+    }
+    h ^= h >> 29;
+    return static_cast<std::uint32_t>(h & (index_.size() - 1));
+}
+
+void Store::insertChildIndex(std::uint32_t node) {
+    std::uint32_t mask = static_cast<std::uint32_t>(index_.size() - 1);
+    std::uint32_t s = hashSlot(nodes_[node].parent, rdnValue(node));
+    while (index_[s] != kNone)
+        s = (s + 1) & mask;
+    index_[s] = node;
+}
+
+void Store::growIndex() {
+    index_.assign(index_.size() * 2, kNone);
+    for (std::uint32_t n = 0; n < nodes_.size(); ++n)
+        insertChildIndex(n);
+}
+
+std::uint32_t Store::child(std::uint32_t parent, std::string_view value) const {
+    std::uint32_t mask = static_cast<std::uint32_t>(index_.size() - 1);
+    for (std::uint32_t s = hashSlot(parent, value);; s = (s + 1) & mask) {
+        std::uint32_t n = index_[s];
+        if (n == kNone)
+            return kNone;
+        if (nodes_[n].parent == parent && names::equalNoCase(rdnValue(n), value))
+            return n;
+    }
+}
+
+std::uint32_t Store::find(std::string_view fullName) const {
+    if (names::isRootName(fullName))
+        return kRoot;
+    std::vector<std::string> parts = names::splitName(fullName);
+    std::uint32_t cur = kRoot;
+    std::string type, value;
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+        std::uint32_t n = child(cur, *it);
+        if (n == kNone && names::splitTypedComponent(*it, type, value)) {
+            n = child(cur, value);
+            if (n != kNone && !names::equalNoCase(rdnType(n), type))
+                n = kNone;
+        }
+        if (n == kNone)
+            return kNone;
+        cur = n;
+    }
+    return cur;
+}
+
+void Store::appendTypelessName(std::uint32_t node, std::string& out) const {
+    bool first = true;
+    for (std::uint32_t n = node; n != kRoot && n != kNone; n = nodes_[n].parent) {
+        if (!first)
+            out.push_back('.');
+        first = false;
+        names::appendEscapedComponent(out, rdnValue(n));
+    }
+}
+
+void Store::appendTypedName(std::uint32_t node, std::string& out) const {
+    bool first = true;
+    for (std::uint32_t n = node; n != kRoot && n != kNone; n = nodes_[n].parent) {
+        if (!first)
+            out.push_back('.');
+        first = false;
+        std::string_view type = rdnType(n);
+        std::string_view value = rdnValue(n);
+        // A multi-valued component keeps its pairs: "CN=a+UID=b".
+        while (true) {
+            std::size_t tp = type.find('+');
+            std::size_t vp = tp == std::string_view::npos ? tp : value.find('+');
+            std::string_view t = type.substr(0, vp == std::string_view::npos ? type.size() : tp);
+            for (char c : t)
+                out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+            out.push_back('=');
+            if (vp == std::string_view::npos) {
+                names::appendEscapedComponent(out, value);
+                break;
+            }
+            names::appendEscapedComponent(out, value.substr(0, vp));
+            out.push_back('+');
+            type.remove_prefix(tp + 1);
+            value.remove_prefix(vp + 1);
+        }
+    }
+}
+
+bool Store::nodeHasClass(std::uint32_t n, const std::vector<char>& classSet) const {
+    const Node& node = nodes_[n];
+    for (std::uint32_t k = 0; k < node.classCount; ++k)
+        if (classSet[classIds_[node.classOff + k]])
+            return true;
+    return false;
+}
+
+bool Store::addLdifText(std::string text, const std::string& fileName, const std::string& folder,
+                        std::string& error) {
+    texts_.push_back(std::move(text));
+    const std::string& t = texts_.back();
+    if (t.size() > 0xFFFFFFF0ULL) {
+        error = fileName + ": file too large";
+        return false;
+    }
+    std::string layoutError;
+    std::size_t errorLine = 0;
+    bool ok = ldif::forEachRecord(
+        t,
+        [&](std::string_view record, std::size_t line) {
+            return loadEntry(record, line, fileName, folder, error);
+        },
+        layoutError, errorLine);
+    if (!ok && !layoutError.empty())
+        error = fileName + ":" + layoutError;
+    return ok;
+}
+
+bool Store::loadEntry(std::string_view record, std::size_t line, const std::string& fileName,
+                      const std::string& folder, std::string& error) {
+    std::string why;
+    std::size_t errorLine = line;
+    if (!ldif::parseRecord(record, line, lines_, why, errorLine)) {
+        error = at(fileName, errorLine, why);
+        return false;
+    }
+    if (lines_.empty() || !names::equalNoCase(lines_[0].name, "dn")) {
+        error = at(fileName, line, "a record must begin with \"dn:\"");
+        return false;
+    }
+    const ldif::Line& dnLine = lines_[0];
+    std::string_view dnText;
+    std::string dnScratch;
+    if (dnLine.kind == ldif::Line::Url || !ldif::lineValue(dnLine, dnScratch, dnText)) {
+        error = at(fileName, dnLine.lineNo,
+                   dnLine.kind == ldif::Line::Url ? "a DN cannot be given by URL"
+                                                  : "bad base64 in the DN");
+        return false;
+    }
+    std::vector<names::Rdn> rdns;
+    if (!names::parseDn(dnText, rdns, &why)) {
+        error = at(fileName, dnLine.lineNo, "bad DN \"" + std::string(dnText) + "\": " + why);
+        return false;
+    }
+    if (rdns.empty()) {
+        error = at(fileName, dnLine.lineNo, "an entry cannot have the empty DN");
+        return false;
+    }
+    std::uint32_t parent = kRoot;
+    for (std::size_t k = rdns.size(); k-- > 1;) {
+        parent = child(parent, rdns[k].value);
+        if (parent == kNone) {
+            error = at(fileName, dnLine.lineNo,
+                       "the parent of \"" + std::string(dnText) +
+                           "\" does not exist (an entry must come after its parent)");
+            return false;
+        }
+    }
+    if (child(parent, rdns[0].value) != kNone) {
+        error = at(fileName, dnLine.lineNo, "duplicate entry \"" + std::string(dnText) + "\"");
+        return false;
+    }
+
+    const auto& attrs = schema_.attributes();
+    const auto& classes = schema_.classes();
+    lineAttr_.assign(lines_.size(), -1);
+    std::size_t classStart = classIds_.size();
+    int objectClassAttr = attributeIndex("objectClass");
+    for (std::size_t i = 1; i < lines_.size(); ++i) {
+        const ldif::Line& l = lines_[i];
+        if (names::equalNoCase(l.name, "changetype") || names::equalNoCase(l.name, "control")) {
+            error = at(fileName, l.lineNo, "change records are not supported");
+            return false;
+        }
+        int a = attributeIndex(l.name);
+        if (a < 0) {
+            error =
+                at(fileName, l.lineNo, "unknown attribute type \"" + std::string(l.name) + "\"");
+            return false;
+        }
+        lineAttr_[i] = a;
+        std::string_view value;
+        if (l.kind == ldif::Line::Url) {
+            std::string content;
+            std::string url;
+            std::string_view urlText;
+            ldif::lineValue(
+                ldif::Line{l.name, l.options, ldif::Line::Plain, l.raw, l.folded, l.lineNo}, url,
+                urlText);
+            if (!readUrl(urlText, folder, content, why)) {
+                error = at(fileName, l.lineNo, why);
+                return false;
+            }
+            auto& stored = urlValues_[l.raw.data()];
+            stored = std::move(content);
+            value = stored;
+        } else if (!ldif::lineValue(l, scratch_, value)) {
+            error = at(fileName, l.lineNo, "bad base64 value");
+            return false;
+        }
+        nuint32 syntax = attrs[a].syntax;
+        if (!checkStoredValue(syntax, value, &why)) {
+            error = at(fileName, l.lineNo, "bad value of \"" + std::string(l.name) + "\": " + why);
+            return false;
+        }
+        if (a == objectClassAttr) {
+            int c = schema_.findClass(value);
+            if (c < 0) {
+                error =
+                    at(fileName, l.lineNo, "unknown object class \"" + std::string(value) + "\"");
+                return false;
+            }
+            classIds_.push_back(static_cast<std::uint16_t>(c));
+        }
+        if (attrs[a].singleValue) {
+            for (std::size_t j = 1; j < i; ++j)
+                if (lineAttr_[j] == a) {
+                    error = at(fileName, l.lineNo,
+                               "more than one value for the single-valued attribute \"" +
+                                   std::string(l.name) + "\"");
+                    return false;
+                }
+        }
+    }
+    std::size_t classCount = classIds_.size() - classStart;
+    if (classCount == 0) {
+        error =
+            at(fileName, dnLine.lineNo, "entry \"" + std::string(dnText) + "\" has no objectClass");
+        return false;
+    }
+    if (classCount > 0xFFFF || nodes_.size() >= 0xFFFFFFF0u || names_.size() > 0xF0000000u) {
+        error = at(fileName, dnLine.lineNo, "the tree is too large");
+        return false;
+    }
+
+    Node node;
+    node.record = record.data();
+    node.recordLen = static_cast<std::uint32_t>(record.size());
+    node.recordLine = static_cast<std::uint32_t>(line);
+    node.parent = parent;
+    node.nameOff = static_cast<std::uint32_t>(names_.size());
+    node.typeLen = static_cast<std::uint16_t>(std::min<std::size_t>(rdns[0].type.size(), 0xFFFF));
+    names_.append(rdns[0].type, 0, node.typeLen);
+    node.valueLen = static_cast<std::uint32_t>(rdns[0].value.size());
+    names_ += rdns[0].value;
+    node.classOff = static_cast<std::uint32_t>(classStart);
+    node.classCount = static_cast<std::uint16_t>(classCount);
+    int best = -1;
+    for (std::size_t k = classStart; k < classIds_.size(); ++k) {
+        const auto& c = classes[classIds_[k]];
+        if (c.container)
+            node.flags |= DS_CONTAINER_ENTRY;
+        if (c.alias)
+            node.flags |= DS_ALIAS_ENTRY;
+        if (structural_[classIds_[k]] && (best < 0 || c.depth > classes[best].depth))
+            best = classIds_[k];
+    }
+    node.baseClass = static_cast<std::uint16_t>(best >= 0 ? best : classIds_[classStart]);
+
+    std::uint32_t self = static_cast<std::uint32_t>(nodes_.size());
+    nodes_.push_back(node);
+    if (parent == kRoot) {
+        if (rootLast_ == kNone)
+            rootFirst_ = self;
+        else
+            nodes_[rootLast_].nextSibling = self;
+        rootLast_ = self;
+        ++rootCount_;
+    } else {
+        Node& p = nodes_[parent];
+        if (p.lastChild == kNone)
+            p.firstChild = self;
+        else
+            nodes_[p.lastChild].nextSibling = self;
+        p.lastChild = self;
+        ++p.childCount;
+    }
+    if (nodes_.size() * 2 > index_.size())
+        growIndex();
+    else
+        insertChildIndex(self);
+    return true;
+}
+
+void Store::fillRootEntry(Entry& out) const {
+    out.name.clear();
+    out.typedName.clear();
+    out.objectFlags = DS_CONTAINER_ENTRY;
+    out.subordinateCount = rootCount_;
+    out.modificationTime = 0;
+    out.baseClass = "Top";
+    out.attributes.clear();
+}
+
+void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* wanted, bool all,
+                      bool valuesWanted) const {
+    const Node& node = nodes_[n];
+    out.name.clear();
+    appendTypelessName(n, out.name);
+    out.typedName.clear();
+    appendTypedName(n, out.typedName);
+    out.objectFlags = node.flags;
+    out.subordinateCount = node.childCount;
+    out.modificationTime = 0;
+    out.baseClass = schema_.classes()[node.baseClass].ndsName;
+    if (!wanted && !all) {
+        out.attributes.clear();
+        return;
+    }
+    std::vector<ldif::Line> lines;
+    std::string why;
+    std::size_t errorLine = 0;
+    ldif::parseRecord(std::string_view(node.record, node.recordLen), node.recordLine, lines, why,
+                      errorLine);
+    const auto& attrs = schema_.attributes();
+    std::vector<int> slotAttr;
+    std::vector<std::size_t> slotCount;
+    std::string scratch;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const ldif::Line& l = lines[i];
+        int a = attributeIndex(l.name);
+        if (a < 0 || (!all && !(*wanted)[a]))
+            continue;
+        std::size_t slot = 0;
+        while (slot < slotAttr.size() && slotAttr[slot] != a)
+            ++slot;
+        if (slot == slotAttr.size()) {
+            slotAttr.push_back(a);
+            slotCount.push_back(0);
+            if (slot == out.attributes.size())
+                out.attributes.emplace_back();
+            EntryAttribute& ea = out.attributes[slot];
+            ea.name = attrs[a].ndsName;
+            ea.syntax = attrs[a].syntax;
+        }
+        if (!valuesWanted)
+            continue;
+        std::string_view value;
+        if (l.kind == ldif::Line::Url) {
+            auto it = urlValues_.find(l.raw.data());
+            value = it == urlValues_.end() ? std::string_view{} : std::string_view(it->second);
+        } else if (!ldif::lineValue(l, scratch, value)) {
+            continue; // cannot happen: checked when loaded
+        }
+        EntryAttribute& ea = out.attributes[slot];
+        std::size_t k = slotCount[slot]++;
+        if (k == ea.values.size())
+            ea.values.emplace_back();
+        normalizeValue(ea.syntax, value, mapper_, ea.values[k]);
+    }
+    out.attributes.resize(slotAttr.size());
+    for (std::size_t s = 0; s < slotAttr.size(); ++s)
+        out.attributes[s].values.resize(slotCount[s]);
+}
+
+} // namespace kvx::client::embedded

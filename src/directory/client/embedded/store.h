@@ -1,0 +1,119 @@
+// The embedded directory's in-memory tree: the schema, the file texts the entries point into,
+// and one compact node per entry.
+//
+// Entries are not copied out of the LDIF text: a node keeps a view of its record and the
+// record's lines are read again when the entry is handed out. Only the naming component of each
+// entry, its object classes and its links to parent and children are kept apart.
+#pragma once
+
+#include "../backend.h"
+#include "../normalize.h"
+#include "../schema_text.h"
+#include "ldif.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kvx::client::embedded {
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+constexpr std::uint32_t kRoot = 0xFFFFFFFEu;
+
+struct Node {
+    const char* record = nullptr; // the record's lines after its "dn:" line
+    std::uint32_t recordLen = 0;
+    std::uint32_t parent = kRoot;
+    std::uint32_t firstChild = kNone;
+    std::uint32_t lastChild = kNone;
+    std::uint32_t nextSibling = kNone;
+    std::uint32_t childCount = 0;
+    std::uint32_t nameOff = 0; // in Store::names_: the RDN type, then its value (escapes undone)
+    std::uint32_t valueLen = 0;
+    std::uint32_t classOff = 0; // in Store::classIds_
+    std::uint16_t typeLen = 0;
+    std::uint16_t classCount = 0;
+    std::uint16_t baseClass = 0;
+    std::uint16_t flags = 0; // DS_CONTAINER_ENTRY, DS_ALIAS_ENTRY
+    std::uint32_t recordLine = 0;
+};
+
+class Store {
+public:
+    Store();
+
+    // Loading: the builtin schema first, then schema texts, then LDIF texts, in that order.
+    bool addSchemaText(std::string text, const std::string& fileName, std::string& error);
+    bool finishSchema(std::string& error);
+    bool addLdifText(std::string text, const std::string& fileName, const std::string& folder,
+                     std::string& error);
+
+    const schema::Schema& schema() const { return schema_; }
+    const std::vector<Node>& nodes() const { return nodes_; }
+    std::uint32_t rootFirstChild() const { return rootFirst_; }
+    std::uint32_t rootChildCount() const { return rootCount_; }
+
+    // Node of a typeless (or typed) full name; kRoot for the root, kNone when none.
+    std::uint32_t find(std::string_view fullName) const;
+    std::uint32_t child(std::uint32_t parent, std::string_view value) const;
+
+    void appendTypelessName(std::uint32_t node, std::string& out) const;
+    void appendTypedName(std::uint32_t node, std::string& out) const;
+    std::string_view rdnType(std::uint32_t n) const {
+        return std::string_view(names_).substr(nodes_[n].nameOff, nodes_[n].typeLen);
+    }
+    std::string_view rdnValue(std::uint32_t n) const {
+        return std::string_view(names_).substr(nodes_[n].nameOff + nodes_[n].typeLen,
+                                               nodes_[n].valueLen);
+    }
+    bool nodeHasClass(std::uint32_t n, const std::vector<char>& classSet) const;
+
+    // Fills `out` with the entry of `node`: names, flags, counts, base class and, when `wanted`
+    // is given, the attributes it marks (by attribute index; nullptr: none, and `all`: every
+    // attribute), values normalised unless `valuesWanted` is false. Reuses `out`'s storage.
+    void fillEntry(std::uint32_t node, Entry& out, const std::vector<char>* wanted, bool all,
+                   bool valuesWanted) const;
+    void fillRootEntry(Entry& out) const;
+
+    int attributeIndex(std::string_view name) const; // by any name, -1 if none
+
+private:
+    class Mapper : public NameMapper {
+    public:
+        explicit Mapper(const schema::Schema& s) : s_(s) {}
+        void appendClassName(std::string_view ldapName, std::string& out) const override;
+        void appendAttributeName(std::string_view ldapName, std::string& out) const override;
+
+    private:
+        const schema::Schema& s_;
+    };
+
+    std::uint32_t hashSlot(std::uint32_t parent, std::string_view value) const;
+    void insertChildIndex(std::uint32_t node);
+    void growIndex();
+    bool loadEntry(std::string_view record, std::size_t line, const std::string& fileName,
+                   const std::string& folder, std::string& error);
+
+    schema::Schema schema_;
+    Mapper mapper_;
+    std::deque<std::string> texts_;                          // file texts; nodes point into them
+    std::unordered_map<const char*, std::string> urlValues_; // ":<" values by their raw text
+    std::string names_;
+    std::vector<std::uint16_t> classIds_;
+    std::vector<Node> nodes_;
+    std::uint32_t rootFirst_ = kNone;
+    std::uint32_t rootLast_ = kNone;
+    std::uint32_t rootCount_ = 0;
+    std::vector<std::uint32_t> index_; // open addressing: node numbers by (parent, value)
+    std::unordered_map<std::string, int> attrByLowerName_;
+    std::vector<char> structural_; // by class index
+    // Scratch space of the loader.
+    std::vector<ldif::Line> lines_;
+    std::string scratch_;
+    std::vector<int> lineAttr_;
+};
+
+} // namespace kvx::client::embedded

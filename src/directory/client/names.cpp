@@ -1,0 +1,345 @@
+#include "names.h"
+
+#include <cstddef>
+
+namespace kvx::client::names {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+char lowerChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char upperChar(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool isSpace(char c) {
+    return c == ' ';
+}
+
+// Reads one attribute value starting at `i` up to an unescaped ',', ';' or '+'.
+bool readValue(std::string_view dn, std::size_t& i, std::string& value, std::string* why) {
+    value.clear();
+    while (i < dn.size() && isSpace(dn[i]))
+        ++i;
+    if (i < dn.size() && dn[i] == '"') {
+        // Quoted value (RFC 2253 legacy form).
+        ++i;
+        bool closed = false;
+        while (i < dn.size()) {
+            char c = dn[i++];
+            if (c == '\\' && i < dn.size()) {
+                value.push_back(dn[i++]);
+            } else if (c == '"') {
+                closed = true;
+                break;
+            } else {
+                value.push_back(c);
+            }
+        }
+        if (!closed) {
+            if (why)
+                *why = "unterminated quoted value";
+            return false;
+        }
+        while (i < dn.size() && isSpace(dn[i]))
+            ++i;
+        return true;
+    }
+    std::size_t keep = 0; // length of value up to the last escaped or non-blank character
+    while (i < dn.size()) {
+        char c = dn[i];
+        if (c == ',' || c == ';' || c == '+')
+            break;
+        ++i;
+        if (c == '\\') {
+            if (i >= dn.size()) {
+                if (why)
+                    *why = "a backslash ends the name";
+                return false;
+            }
+            int h1 = hexDigit(dn[i]);
+            int h2 = i + 1 < dn.size() ? hexDigit(dn[i + 1]) : -1;
+            if (h1 >= 0 && h2 >= 0) {
+                value.push_back(static_cast<char>(h1 * 16 + h2));
+                i += 2;
+            } else {
+                value.push_back(dn[i++]);
+            }
+            keep = value.size();
+        } else {
+            value.push_back(c);
+            if (!isSpace(c))
+                keep = value.size();
+        }
+    }
+    value.resize(keep);
+    return true;
+}
+
+bool readType(std::string_view dn, std::size_t& i, std::string& type, std::string* why) {
+    type.clear();
+    while (i < dn.size() && isSpace(dn[i]))
+        ++i;
+    while (i < dn.size() && dn[i] != '=') {
+        char c = dn[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '.';
+        if (isSpace(c)) {
+            ++i;
+            continue;
+        }
+        if (!ok) {
+            if (why)
+                *why = "bad character in an attribute type";
+            return false;
+        }
+        type.push_back(c);
+        ++i;
+    }
+    if (i >= dn.size() || type.empty()) {
+        if (why)
+            *why = type.empty() ? "a name component has no attribute type"
+                                : "a name component has no \"=\"";
+        return false;
+    }
+    ++i; // '='
+    return true;
+}
+
+} // namespace
+
+bool parseDn(std::string_view dn, std::vector<Rdn>& out, std::string* why) {
+    out.clear();
+    std::size_t i = 0;
+    while (i < dn.size() && isSpace(dn[i]))
+        ++i;
+    if (i == dn.size())
+        return true;
+    std::string type, value;
+    Rdn rdn;
+    while (true) {
+        if (!readType(dn, i, type, why) || !readValue(dn, i, value, why))
+            return false;
+        if (!rdn.type.empty()) {
+            rdn.type += '+';
+            rdn.value += '+';
+        }
+        rdn.type += type;
+        rdn.value += value;
+        if (i >= dn.size()) {
+            out.push_back(std::move(rdn));
+            return true;
+        }
+        char sep = dn[i++];
+        if (sep != '+') {
+            out.push_back(std::move(rdn));
+            rdn = Rdn{};
+        }
+        if (i >= dn.size()) {
+            if (why)
+                *why = "the name ends with a separator";
+            return false;
+        }
+    }
+}
+
+void appendEscapedComponent(std::string& out, std::string_view value) {
+    for (char c : value) {
+        if (c == '.' || c == '\\')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+}
+
+std::string escapeComponent(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + 2);
+    appendEscapedComponent(out, value);
+    return out;
+}
+
+bool dnToTypeless(std::string_view dn, std::string& out) {
+    out.clear();
+    std::vector<Rdn> rdns;
+    if (!parseDn(dn, rdns))
+        return false;
+    for (std::size_t k = 0; k < rdns.size(); ++k) {
+        if (k)
+            out.push_back('.');
+        appendEscapedComponent(out, rdns[k].value);
+    }
+    return true;
+}
+
+std::string dnToTypeless(std::string_view dn) {
+    std::string out;
+    if (!dnToTypeless(dn, out))
+        return std::string(dn);
+    return out;
+}
+
+bool dnToTyped(std::string_view dn, std::string& out) {
+    out.clear();
+    std::vector<Rdn> rdns;
+    if (!parseDn(dn, rdns))
+        return false;
+    for (std::size_t k = 0; k < rdns.size(); ++k) {
+        if (k)
+            out.push_back('.');
+        // A multi-valued component: "CN=a+UID=b".
+        const std::string& t = rdns[k].type;
+        const std::string& v = rdns[k].value;
+        std::size_t ts = 0, vs = 0;
+        while (true) {
+            std::size_t te = t.find('+', ts);
+            std::size_t ve = te == std::string::npos ? std::string::npos : v.find('+', vs);
+            for (std::size_t j = ts; j < (te == std::string::npos ? t.size() : te); ++j)
+                out.push_back(upperChar(t[j]));
+            out.push_back('=');
+            appendEscapedComponent(out, std::string_view(v).substr(vs, ve == std::string::npos
+                                                                           ? std::string::npos
+                                                                           : ve - vs));
+            if (te == std::string::npos || ve == std::string::npos)
+                break;
+            out.push_back('+');
+            ts = te + 1;
+            vs = ve + 1;
+        }
+    }
+    return true;
+}
+
+std::string escapeDnValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + 4);
+    for (std::size_t k = 0; k < value.size(); ++k) {
+        unsigned char c = static_cast<unsigned char>(value[k]);
+        bool special = c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
+                       c == ';' || c == '=';
+        if ((k == 0 && (c == ' ' || c == '#')) || (k + 1 == value.size() && c == ' ') || special) {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c == 0) {
+            out += "\\00";
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> splitName(std::string_view name) {
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    if (!name.empty() && name[0] == '.')
+        i = 1;
+    if (i >= name.size())
+        return parts;
+    std::string cur;
+    for (; i < name.size(); ++i) {
+        char c = name[i];
+        if (c == '\\' && i + 1 < name.size()) {
+            cur.push_back(name[++i]);
+        } else if (c == '.') {
+            parts.push_back(std::move(cur));
+            cur.clear();
+        } else {
+            cur.push_back(c);
+        }
+    }
+    parts.push_back(std::move(cur));
+    return parts;
+}
+
+std::string joinName(const std::vector<std::string>& components) {
+    std::string out;
+    for (std::size_t k = 0; k < components.size(); ++k) {
+        if (k)
+            out.push_back('.');
+        appendEscapedComponent(out, components[k]);
+    }
+    return out;
+}
+
+bool splitTypedComponent(std::string_view component, std::string& type, std::string& value) {
+    std::size_t eq = component.find('=');
+    if (eq == std::string_view::npos || eq == 0)
+        return false;
+    type.assign(component.substr(0, eq));
+    value.assign(component.substr(eq + 1));
+    return true;
+}
+
+std::string toDn(const std::vector<Rdn>& rdns) {
+    std::string out;
+    for (std::size_t k = 0; k < rdns.size(); ++k) {
+        if (k)
+            out.push_back(',');
+        out += rdns[k].type;
+        out.push_back('=');
+        out += escapeDnValue(rdns[k].value);
+    }
+    return out;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (lowerChar(a[k]) != lowerChar(b[k]))
+            return false;
+    return true;
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = lowerChar(c);
+    return out;
+}
+
+bool isRootName(std::string_view name) {
+    return name.empty() || name == "." || equalNoCase(name, "[root]");
+}
+
+std::string resolveName(std::string_view name, std::string_view nameContext) {
+    if (!name.empty() && name[0] == '.')
+        return std::string(name.substr(1));
+    if (isRootName(nameContext))
+        return std::string(name);
+    std::string_view ctx = nameContext[0] == '.' ? nameContext.substr(1) : nameContext;
+    if (name.empty())
+        return std::string(ctx);
+    std::string out(name);
+    out.push_back('.');
+    out += ctx;
+    return out;
+}
+
+std::string relativeName(std::string_view fullName, std::string_view nameContext) {
+    if (isRootName(nameContext))
+        return std::string(fullName);
+    std::vector<std::string> full = splitName(fullName);
+    std::vector<std::string> ctx = splitName(nameContext);
+    if (ctx.size() > full.size())
+        return std::string(fullName);
+    std::size_t off = full.size() - ctx.size();
+    for (std::size_t k = 0; k < ctx.size(); ++k)
+        if (!equalNoCase(full[off + k], ctx[k]))
+            return std::string(fullName);
+    full.resize(off);
+    return joinName(full);
+}
+
+} // namespace kvx::client::names

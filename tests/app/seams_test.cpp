@@ -1,0 +1,125 @@
+// The message and file-dialog seams and the application's error display.
+#include "apptest.h"
+
+#include "app/filedialogs.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace kvx::test {
+
+kvx::app::KvxApplication& application() {
+    static int argc = 1;
+    static char name[] = "app_tests";
+    static char* argv[] = {name, nullptr};
+    // Kept until the process ends: Qt's own objects must not outlive a static application.
+    static auto* app = new kvx::app::KvxApplication(argc, argv);
+    return *app;
+}
+
+MessageRecorder::MessageRecorder() {
+    previous_ = kvx::app::setMessageHandler(
+        [this](QWidget*, const kvx::app::Message& message) { messages.push_back(message); });
+}
+
+MessageRecorder::~MessageRecorder() {
+    kvx::app::setMessageHandler(previous_);
+}
+
+std::vector<QString> MessageRecorder::texts() const {
+    std::vector<QString> out;
+    for (const auto& m : messages)
+        out.push_back(m.text);
+    return out;
+}
+
+} // namespace kvx::test
+
+namespace {
+
+using kvx::app::MessageKind;
+
+TEST(MessageSeam, ErrorCodeIsUnsigned32BitLowerCaseHex) {
+    EXPECT_EQ(kvx::app::formatErrorCode("NWDSList", -601), "NWDSList\nCode : fffffda7");
+    EXPECT_EQ(kvx::app::formatErrorCode("Cannot NWCallsInit", 0x8801),
+              "Cannot NWCallsInit\nCode : 8801");
+    EXPECT_EQ(kvx::app::formatErrorCode("X", 0), "X\nCode : 0");
+    EXPECT_EQ(kvx::app::formatErrorCode("X", -1), "X\nCode : ffffffff");
+    EXPECT_EQ(kvx::app::formatErrorCode("X", INT32_MIN), "X\nCode : 80000000");
+}
+
+TEST(MessageSeam, EveryBoxGoesThroughTheInstalledHandler) {
+    kvx::test::MessageRecorder recorder;
+    kvx::app::ShowErrorCode(nullptr, "Cannot Set Context", -601);
+    kvx::app::ShowMessage(nullptr, "Select Attribute to Add");
+    kvx::app::ShowMessage(nullptr, "Only names", MessageKind::Notice);
+    kvx::app::ShowFrameworkError(nullptr, "disk full");
+    ASSERT_EQ(recorder.messages.size(), 4u);
+    for (const auto& m : recorder.messages)
+        EXPECT_EQ(m.caption, "Korvanex");
+    EXPECT_EQ(recorder.messages[0].text, "Cannot Set Context\nCode : fffffda7");
+    EXPECT_EQ(recorder.messages[0].kind, MessageKind::Failure);
+    EXPECT_EQ(recorder.messages[1].kind, MessageKind::Failure);
+    EXPECT_EQ(recorder.messages[2].kind, MessageKind::Notice);
+    EXPECT_EQ(recorder.messages[3].kind, MessageKind::Error);
+    EXPECT_EQ(recorder.messages[3].text, "disk full");
+}
+
+TEST(MessageSeam, LongTextsAreShownWhole) {
+    kvx::test::MessageRecorder recorder;
+    const QString longText(5000, QLatin1Char('n'));
+    kvx::app::ShowErrorCode(nullptr, longText, -1);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, longText + "\nCode : ffffffff");
+}
+
+class Thrower : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("handler failed");
+        return QObject::event(e);
+    }
+};
+
+TEST(ApplicationErrors, ExceptionInAHandlerIsShownAndTheProgramGoesOn) {
+    kvx::test::application();
+    kvx::test::MessageRecorder recorder;
+    Thrower thrower;
+    QEvent event(QEvent::User);
+    EXPECT_NO_THROW(QCoreApplication::sendEvent(&thrower, &event));
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "handler failed");
+    EXPECT_EQ(recorder.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(QApplication::applicationName(), "Korvanex");
+}
+
+TEST(FileDialogs, SeamAnswersAndInitialFolderFallsBackToHome) {
+    auto previous = kvx::app::setFileDialogHandler([](QWidget*, kvx::app::FileDialogKind kind) {
+        return kind == kvx::app::FileDialogKind::Save ? QStringLiteral("/tmp/save.kvx")
+                                                      : QStringLiteral("/tmp/open.kvx");
+    });
+    EXPECT_EQ(kvx::app::getSaveSettingsFileName(nullptr), "/tmp/save.kvx");
+    EXPECT_EQ(kvx::app::getOpenSettingsFileName(nullptr), "/tmp/open.kvx");
+    kvx::app::setFileDialogHandler(previous);
+
+    QTemporaryDir writable;
+    ASSERT_TRUE(writable.isValid());
+    EXPECT_EQ(kvx::app::initialDialogFolder(writable.path(), "/home/x"), writable.path());
+    EXPECT_EQ(kvx::app::initialDialogFolder("/nonexistent/korvanex", "/home/x"), "/home/x");
+    EXPECT_EQ(kvx::app::initialDialogFolder("", "/home/x"), "/home/x");
+    QDir(writable.path()).mkdir("ro");
+    const QString readOnly = writable.path() + "/ro";
+    QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (!QFileInfo(readOnly).isWritable()) { // running as root writes everywhere
+        EXPECT_EQ(kvx::app::initialDialogFolder(readOnly, "/home/x"), "/home/x");
+    }
+    QFile::setPermissions(readOnly,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace

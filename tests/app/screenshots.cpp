@@ -1,0 +1,80 @@
+// Renders every page of the main window and of the help windows to PNG files, on the offscreen
+// platform, with the sample trees: korvanex_screenshots <output folder>.
+#include "app/frmndsrep.h"
+#include "app/messages.h"
+#include "help/frmabout.h"
+#include "help/frmexplaintabular.h"
+#include "help/frminstructions.h"
+
+#include <QDir>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+bool save(QWidget* widget, const QString& path) {
+    const bool ok = widget->grab().save(path);
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    kvx::app::KvxApplication app(argc, argv);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(folder);
+    kvx::app::setMessageHandler(kvx::app::writeMessageToStderr);
+
+    TfrmKorvanex window;
+    TfrmAbout about(&window);
+    TfrmExplain explain;
+    TfrmInstruct instruct;
+    window.setHelpWindows(&about, &explain, &instruct);
+    window.show();
+
+    // Open the first organisation and its first unit so the tree shows some depth.
+    auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("tvwNDS"));
+    if (QTreeWidgetItem* root = tree->topLevelItem(0)) {
+        for (int i = 0; i < root->childCount(); ++i) {
+            QTreeWidgetItem* child = root->child(i);
+            if (child->childCount() > 0) {
+                child->setExpanded(true);
+                if (child->childCount() > 0)
+                    child->child(0)->setExpanded(true);
+                tree->setCurrentItem(child);
+                break;
+            }
+        }
+    }
+
+    bool ok = true;
+    auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    for (int i = 0; i < pages->count(); ++i) {
+        pages->setCurrentIndex(i);
+        ok &= save(&window, QStringLiteral("%1/main-page%2.png").arg(folder).arg(i + 1));
+    }
+    pages->setCurrentIndex(0);
+    ok &= save(&window, folder + QStringLiteral("/main-window.png"));
+
+    explain.show();
+    for (int i = 0; i < explain.pageControl()->count(); ++i) {
+        explain.setActivePage(i);
+        ok &= save(&explain, QStringLiteral("%1/explain-page%2.png").arg(folder).arg(i + 1));
+    }
+    explain.hide();
+    instruct.show();
+    for (int i = 0; i < instruct.pageControl()->count(); ++i) {
+        instruct.pageControl()->setCurrentIndex(i);
+        ok &= save(&instruct, QStringLiteral("%1/instructions-page%2.png").arg(folder).arg(i + 1));
+    }
+    instruct.hide();
+    about.show();
+    ok &= save(&about, folder + QStringLiteral("/about.png"));
+    about.hide();
+    return ok ? 0 : 1;
+}

@@ -198,6 +198,13 @@ DirectoryTimeFormat::DirectoryTimeFormat(const QLocale& locale)
     }
     m_am = locale.amText();
     m_pm = locale.pmText();
+    // The fast reader knows ASCII digits and the tokens above; only other locales need Qt's
+    // slower parser, so that a column of text that is no date stays quick to sort.
+    m_needsQtParser = locale.zeroDigit() != QStringLiteral("0");
+    for (const Token& t : m_tokens) {
+        if (t.letter == 't')
+            m_needsQtParser = true;
+    }
 }
 
 const DirectoryTimeFormat& DirectoryTimeFormat::system() {
@@ -397,7 +404,9 @@ bool DirectoryTimeFormat::read(std::string_view text, std::int64_t* key) const {
     const QString qtext = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     if (readFast(qtext, key))
         return true;
-    // Locales that write their own digits or names the fast path does not know.
+    if (!m_needsQtParser)
+        return false;
+    // Locales that write their own digits.
     const QDateTime parsed = m_locale.toDateTime(qtext, m_fullFormat);
     if (!parsed.isValid())
         return false;

@@ -66,6 +66,7 @@ private:
     QStringList m_monthNames[2]; // long, short (1..12 at 0..11)
     QStringList m_dayNames[2];   // long, short
     QString m_am, m_pm;
+    bool m_needsQtParser = false;
 };
 
 // Rendering of a Time (or Timestamp) value in the system locale and local time zone.

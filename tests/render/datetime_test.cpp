@@ -92,6 +92,11 @@ TEST(DirectoryTimeFormat, EmptyZeroAndUnreadableCellsComeBeforeEveryDate) {
     EXPECT_EQ(format.sortKey("9 Sep 2001 25:46:40"), kvx::TimeZeroKey);
     EXPECT_EQ(format.sortKey("9 Sep 2001 01:46:40 trailing"), kvx::TimeZeroKey);
     EXPECT_GT(format.sortKey(format.format(0)), kvx::TimeZeroKey);
+    // Locales with digits of their own read through Qt's parser, which refuses junk too.
+    const DirectoryTimeFormat arabic(QLocale(QLocale::Arabic, QLocale::Egypt));
+    EXPECT_EQ(arabic.sortKey("junk"), kvx::TimeZeroKey);
+    EXPECT_EQ(arabic.sortKey(format.format(0)), kvx::TimeZeroKey); // another locale's text
+    EXPECT_GT(arabic.sortKey(arabic.format(0)), kvx::TimeZeroKey);
     // Month names read without regard to case, as the locale might write them.
     EXPECT_EQ(format.sortKey("9 SEP 2001 01:46:40"), format.sortKey("9 Sep 2001 01:46:40"));
 }

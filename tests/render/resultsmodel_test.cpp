@@ -7,6 +7,7 @@
 
 #include <QPersistentModelIndex>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -97,6 +98,24 @@ TEST(ResultsModel, EqualKeysKeepTheirPreviousOrder) {
     EXPECT_EQ(column(model, 0), (Cells{"e", "d", "c", "b", "a"}));
     model.sort(1, Qt::DescendingOrder);
     EXPECT_EQ(column(model, 0), (Cells{"b", "a", "e", "d", "c"}));
+
+    // Enough rows that an unstable sort would mix up equal keys.
+    ResultsModel big;
+    big.setColumns(columns({{"Object", 0}, {"Group", 1}}));
+    for (int i = 0; i < 300; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "r%03d", i);
+        big.appendRow(Row{name, std::to_string((i * 7) % 3)});
+    }
+    big.sort(0, Qt::DescendingOrder);
+    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        big.sort(1, order);
+        for (std::size_t r = 1; r < big.rows(); ++r) {
+            if (big.cell(r, 1) == big.cell(r - 1, 1)) {
+                ASSERT_GT(big.cell(r - 1, 0), big.cell(r, 0)) << "row " << r;
+            }
+        }
+    }
 }
 
 // The model's fast sort orders rows exactly as the row comparison does.

@@ -24,16 +24,6 @@ TEST(SyntaxTable, EveryNumberHasItsOwnNameAndOnlyNumbersAndDatesSortSpecially) {
     EXPECT_EQ(names.size(), kvx::SyntaxTableRows);
 }
 
-TEST(SyntaxTable, NamesMatchTheClientSyntaxNumbers) {
-    EXPECT_EQ(kvx::SyntaxName(SYN_UNKNOWN), "Unknown");
-    EXPECT_EQ(kvx::SyntaxName(SYN_DIST_NAME), "Dist_Name");
-    EXPECT_EQ(kvx::SyntaxName(SYN_OCTET_STRING), "Octet_String");
-    EXPECT_EQ(kvx::SyntaxName(SYN_OBJECT_ACL), "Object_Acl");
-    EXPECT_EQ(kvx::SyntaxName(SYN_TIME), "Time");
-    EXPECT_EQ(kvx::SyntaxName(SYN_INTERVAL), "Interval");
-    EXPECT_EQ(kvx::SyntaxName(SYNTAX_COUNT), "Syntax_Count");
-}
-
 TEST(SyntaxTable, NumbersOutsideTheTableGetANumberedNameAndSortAsText) {
     EXPECT_EQ(kvx::SyntaxTableRow(29), nullptr);
     EXPECT_EQ(kvx::SyntaxName(29), "Syntax 29");

@@ -404,3 +404,47 @@ TEST(Embedded, LongNamesAndValuesAreKeptWhole) {
     EXPECT_EQ(found[0].name, longName);
     EXPECT_EQ(found[0].attributes.at(0).values.at(0), longValue);
 }
+
+TEST(Embedded, ShippedAcmeSampleTreeLoads) {
+    auto b = makeEmbeddedBackend("ACME", KVX_SOURCE_DIR "/data/trees/ACME");
+    ASSERT_EQ(b->open(), 0) << b->lastError();
+    EXPECT_EQ(search(*b, "", DS_SEARCH_SUBTREE, "").size(), 96u);
+    std::unique_ptr<EntryCursor> c;
+    ASSERT_EQ(b->list("", c), 0);
+    auto top = namesOf(drain(c));
+    EXPECT_NE(std::find(top.begin(), top.end(), "Acme"), top.end());
+    EXPECT_NE(std::find(top.begin(), top.end(), "GB"), top.end());
+    Entry e;
+    ASSERT_EQ(b->lookup("R\\.D.Acme", e), 0);
+    EXPECT_EQ(e.objectFlags & DS_CONTAINER_ENTRY, DS_CONTAINER_ENTRY);
+    ASSERT_EQ(b->lookup("Smith, John.Finance.Acme", e), 0);
+    EXPECT_EQ(e.baseClass, "User");
+    auto wendy = search(*b, "Wendy King.IT.Acme", DS_SEARCH_ENTRY, "", {"Group Membership"});
+    ASSERT_EQ(wendy.size(), 1u);
+    ASSERT_EQ(wendy[0].attributes.size(), 1u);
+    EXPECT_EQ(wendy[0].attributes[0].syntax, SYN_DIST_NAME);
+    EXPECT_EQ(wendy[0].attributes[0].values.size(), 13u);
+    EXPECT_EQ(search(*b, "Acme", DS_SEARCH_SUBTREE, "User").size() +
+                  search(*b, "GB", DS_SEARCH_SUBTREE, "User").size(),
+              44u);
+}
+
+TEST(Embedded, SiblingsWithTheSameParentTextStillCheckTheirOwnParent) {
+    // The second and third entries share their parent's spelling; the fourth spells the same
+    // parent differently; the last names a parent that does not exist though it looks alike.
+    std::string ldif = "dn: o=Acme\nobjectClass: organization\n\n"
+                       "dn: ou=A,o=Acme\nobjectClass: organizationalUnit\n\n"
+                       "dn: ou=B,o=Acme\nobjectClass: organizationalUnit\n\n"
+                       "dn: ou=C, O=ACME\nobjectClass: organizationalUnit\n\n"
+                       "dn: cn=x,ou=B,o=Acme\nobjectClass: person\n\n"
+                       "dn: cn=y,ou=D,o=Acme\nobjectClass: person\n";
+    std::string error = loadError(ldif);
+    EXPECT_EQ(error.rfind("ldif:16: the parent of \"cn=y,ou=D,o=Acme\"", 0), 0u) << error;
+    ldif.resize(ldif.rfind("dn: cn=y"));
+    auto b = makeEmbeddedBackendFromText("T", "", ldif);
+    ASSERT_EQ(b->open(), 0) << b->lastError();
+    Entry e;
+    ASSERT_EQ(b->lookup("Acme", e), 0);
+    EXPECT_EQ(e.subordinateCount, 3u);
+    ASSERT_EQ(b->lookup("x.B.Acme", e), 0);
+}

@@ -27,9 +27,10 @@ bool isSpace(char c) {
     return c == ' ';
 }
 
-// Reads one attribute value starting at `i` up to an unescaped ',', ';' or '+'.
+// Appends one attribute value starting at `i` (up to an unescaped ',', ';' or '+') to `value`,
+// escapes undone.
 bool readValue(std::string_view dn, std::size_t& i, std::string& value, std::string* why) {
-    value.clear();
+    const std::size_t base = value.size();
     while (i < dn.size() && isSpace(dn[i]))
         ++i;
     if (i < dn.size() && dn[i] == '"') {
@@ -56,7 +57,7 @@ bool readValue(std::string_view dn, std::size_t& i, std::string& value, std::str
             ++i;
         return true;
     }
-    std::size_t keep = 0; // length of value up to the last escaped or non-blank character
+    std::size_t keep = base; // length up to the last escaped or non-blank character
     while (i < dn.size()) {
         char c = dn[i];
         if (c == ',' || c == ';' || c == '+')
@@ -87,8 +88,9 @@ bool readValue(std::string_view dn, std::size_t& i, std::string& value, std::str
     return true;
 }
 
+// Appends the attribute type starting at `i` to `type` and moves past its '='.
 bool readType(std::string_view dn, std::size_t& i, std::string& type, std::string* why) {
-    type.clear();
+    const std::size_t base = type.size();
     while (i < dn.size() && isSpace(dn[i]))
         ++i;
     while (i < dn.size() && dn[i] != '=') {
@@ -107,10 +109,10 @@ bool readType(std::string_view dn, std::size_t& i, std::string& type, std::strin
         type.push_back(c);
         ++i;
     }
-    if (i >= dn.size() || type.empty()) {
+    if (i >= dn.size() || type.size() == base) {
         if (why)
-            *why = type.empty() ? "a name component has no attribute type"
-                                : "a name component has no \"=\"";
+            *why = type.size() == base ? "a name component has no attribute type"
+                                       : "a name component has no \"=\"";
         return false;
     }
     ++i; // '='
@@ -120,38 +122,93 @@ bool readType(std::string_view dn, std::size_t& i, std::string& type, std::strin
 } // namespace
 
 bool parseDn(std::string_view dn, std::vector<Rdn>& out, std::string* why) {
-    out.clear();
+    // The strings of `out` are reused, so a caller that keeps the vector allocates little.
+    std::size_t n = 0;
     std::size_t i = 0;
     while (i < dn.size() && isSpace(dn[i]))
         ++i;
-    if (i == dn.size())
-        return true;
-    std::string type, value;
-    Rdn rdn;
-    while (true) {
-        if (!readType(dn, i, type, why) || !readValue(dn, i, value, why))
+    bool newRdn = true;
+    while (i < dn.size()) {
+        if (newRdn) {
+            if (n == out.size())
+                out.emplace_back();
+            out[n].type.clear();
+            out[n].value.clear();
+            ++n;
+        } else {
+            out[n - 1].type.push_back('+');
+            out[n - 1].value.push_back('+');
+        }
+        Rdn& rdn = out[n - 1];
+        if (!readType(dn, i, rdn.type, why) || !readValue(dn, i, rdn.value, why)) {
+            out.resize(n);
             return false;
-        if (!rdn.type.empty()) {
-            rdn.type += '+';
-            rdn.value += '+';
         }
-        rdn.type += type;
-        rdn.value += value;
-        if (i >= dn.size()) {
-            out.push_back(std::move(rdn));
-            return true;
-        }
+        if (i >= dn.size())
+            break;
         char sep = dn[i++];
-        if (sep != '+') {
-            out.push_back(std::move(rdn));
-            rdn = Rdn{};
-        }
+        newRdn = sep != '+';
         if (i >= dn.size()) {
             if (why)
                 *why = "the name ends with a separator";
+            out.resize(n);
             return false;
         }
     }
+    out.resize(n);
+    return true;
+}
+
+bool appendTypelessDn(std::string_view dn, std::string& out) {
+    // Values are read straight into `out` and escaped in place.
+    const std::size_t start = out.size();
+    std::size_t i = 0;
+    std::string type; // short: stays in the string's own storage
+    while (i < dn.size() && isSpace(dn[i]))
+        ++i;
+    while (i < dn.size()) {
+        type.clear();
+        if (!readType(dn, i, type, nullptr)) {
+            out.resize(start);
+            return false;
+        }
+        std::size_t valueStart = out.size();
+        if (!readValue(dn, i, out, nullptr)) {
+            out.resize(start);
+            return false;
+        }
+        // Escape the periods and backslashes of the value just read.
+        std::size_t extra = 0;
+        for (std::size_t k = valueStart; k < out.size(); ++k)
+            extra += out[k] == '.' || out[k] == '\\';
+        if (extra) {
+            std::size_t k = out.size();
+            out.resize(out.size() + extra);
+            std::size_t w = out.size();
+            while (k > valueStart) {
+                char c = out[--k];
+                out[--w] = c;
+                if (c == '.' || c == '\\')
+                    out[--w] = '\\';
+            }
+        }
+        if (i >= dn.size())
+            return true;
+        char sep = dn[i++];
+        if (i >= dn.size()) {
+            out.resize(start);
+            return false;
+        }
+        out.push_back(sep == '+' ? '+' : '.');
+    }
+    return true;
+}
+
+bool validDn(std::string_view dn) {
+    if (dn.find_first_not_of(' ') == std::string_view::npos)
+        return false;
+    std::string scratch;
+    return appendTypelessDn(dn, scratch);
 }
 
 void appendEscapedComponent(std::string& out, std::string_view value) {
@@ -171,15 +228,7 @@ std::string escapeComponent(std::string_view value) {
 
 bool dnToTypeless(std::string_view dn, std::string& out) {
     out.clear();
-    std::vector<Rdn> rdns;
-    if (!parseDn(dn, rdns))
-        return false;
-    for (std::size_t k = 0; k < rdns.size(); ++k) {
-        if (k)
-            out.push_back('.');
-        appendEscapedComponent(out, rdns[k].value);
-    }
-    return true;
+    return appendTypelessDn(dn, out);
 }
 
 std::string dnToTypeless(std::string_view dn) {

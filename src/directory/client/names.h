@@ -31,6 +31,10 @@ bool parseDn(std::string_view dn, std::vector<Rdn>& out, std::string* why = null
 bool dnToTypeless(std::string_view dn, std::string& out);
 bool dnToTyped(std::string_view dn, std::string& out);
 std::string dnToTypeless(std::string_view dn); // the DN itself when it does not read
+// Appends the typeless name of a DN to `out`; on false `out` is left as it was.
+bool appendTypelessDn(std::string_view dn, std::string& out);
+// True for a DN with at least one component that reads.
+bool validDn(std::string_view dn);
 
 // Escapes a name component for a dotted name: "." -> "\.", "\" -> "\\".
 std::string escapeComponent(std::string_view value);

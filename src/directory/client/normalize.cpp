@@ -8,10 +8,7 @@
 namespace kvx::client {
 
 void NameMapper::appendName(std::string_view dn, std::string& out) const {
-    std::string name;
-    if (names::dnToTypeless(dn, name))
-        out += name;
-    else
+    if (!names::appendTypelessDn(dn, out))
         out += dn;
 }
 
@@ -101,8 +98,7 @@ bool isHexOctets(std::string_view s) {
 }
 
 bool isDn(std::string_view s) {
-    std::vector<names::Rdn> rdns;
-    return !s.empty() && names::parseDn(s, rdns) && !rdns.empty();
+    return names::validDn(s);
 }
 
 bool twoDigits(std::string_view s, std::size_t at, int lo, int hi) {

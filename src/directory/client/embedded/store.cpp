@@ -13,10 +13,13 @@ char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-void lowerInto(std::string_view in, std::string& out) {
-    out.resize(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i)
-        out[i] = lower(in[i]);
+std::size_t nameHash(std::string_view name) {
+    std::uint64_t h = 1469598103934665603ULL;
+    for (char c : name) {
+        h ^= static_cast<unsigned char>(lower(c));
+        h *= 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
 std::string at(const std::string& file, std::size_t line, const std::string& why) {
@@ -84,13 +87,27 @@ bool Store::addSchemaText(std::string text, const std::string& fileName, std::st
 bool Store::finishSchema(std::string& error) {
     if (!schema_.resolve(error))
         return false;
-    attrByLowerName_.clear();
     const auto& attrs = schema_.attributes();
+    std::size_t size = 64;
+    while (size < attrs.size() * 16)
+        size *= 2;
+    attrNames_.assign(size, NameSlot{});
+    auto put = [&](const std::string& name, int index) {
+        std::size_t mask = attrNames_.size() - 1;
+        for (std::size_t s = nameHash(name) & mask;; s = (s + 1) & mask) {
+            if (attrNames_[s].index < 0) {
+                attrNames_[s] = NameSlot{names::lowerAscii(name), index};
+                return;
+            }
+            if (attrNames_[s].lowerName == names::lowerAscii(name))
+                return; // the same name twice for one definition
+        }
+    };
     for (int i = 0; i < static_cast<int>(attrs.size()); ++i) {
-        attrByLowerName_[names::lowerAscii(attrs[i].oid)] = i;
-        attrByLowerName_[names::lowerAscii(attrs[i].ndsName)] = i;
+        put(attrs[i].oid, i);
+        put(attrs[i].ndsName, i);
         for (const std::string& n : attrs[i].names)
-            attrByLowerName_[names::lowerAscii(n)] = i;
+            put(n, i);
     }
     const auto& classes = schema_.classes();
     if (classes.size() > 0xFFFF) {
@@ -104,10 +121,16 @@ bool Store::finishSchema(std::string& error) {
 }
 
 int Store::attributeIndex(std::string_view name) const {
-    std::string key;
-    lowerInto(name, key);
-    auto it = attrByLowerName_.find(key);
-    return it == attrByLowerName_.end() ? -1 : it->second;
+    if (attrNames_.empty())
+        return -1;
+    std::size_t mask = attrNames_.size() - 1;
+    for (std::size_t s = nameHash(name) & mask;; s = (s + 1) & mask) {
+        const NameSlot& slot = attrNames_[s];
+        if (slot.index < 0)
+            return -1;
+        if (names::equalNoCase(slot.lowerName, name))
+            return slot.index;
+    }
 }
 
 std::uint32_t Store::hashSlot(std::uint32_t parent, std::string_view value) const {
@@ -254,7 +277,7 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
                                                   : "bad base64 in the DN");
         return false;
     }
-    std::vector<names::Rdn> rdns;
+    std::vector<names::Rdn>& rdns = rdns_;
     if (!names::parseDn(dnText, rdns, &why)) {
         error = at(fileName, dnLine.lineNo, "bad DN \"" + std::string(dnText) + "\": " + why);
         return false;
@@ -263,15 +286,34 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
         error = at(fileName, dnLine.lineNo, "an entry cannot have the empty DN");
         return false;
     }
+    // Siblings usually follow each other: an entry whose parent DN is written exactly as the
+    // previous entry's skips the walk from the root.
+    std::string_view parentText;
+    for (std::size_t k = 0; k < dnText.size(); ++k) {
+        if (dnText[k] == '\\') {
+            ++k;
+        } else if (dnText[k] == ',' || dnText[k] == ';') {
+            parentText = dnText.substr(k + 1);
+            break;
+        }
+    }
     std::uint32_t parent = kRoot;
-    for (std::size_t k = rdns.size(); k-- > 1;) {
-        parent = child(parent, rdns[k].value);
+    if (rdns.size() > 1 && lastParent_ != kNone && parentText == lastParentText_) {
+        parent = lastParent_;
+    } else {
+        for (std::size_t k = rdns.size(); k-- > 1;) {
+            parent = child(parent, rdns[k].value);
+            if (parent == kNone)
+                break;
+        }
         if (parent == kNone) {
             error = at(fileName, dnLine.lineNo,
                        "the parent of \"" + std::string(dnText) +
                            "\" does not exist (an entry must come after its parent)");
             return false;
         }
+        lastParent_ = rdns.size() > 1 ? parent : kNone;
+        lastParentText_.assign(parentText);
     }
     if (child(parent, rdns[0].value) != kNone) {
         error = at(fileName, dnLine.lineNo, "duplicate entry \"" + std::string(dnText) + "\"");
@@ -289,7 +331,8 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
             error = at(fileName, l.lineNo, "change records are not supported");
             return false;
         }
-        int a = attributeIndex(l.name);
+        // Lines of one attribute usually follow each other: look a name up once.
+        int a = (i > 1 && l.name == lines_[i - 1].name) ? lineAttr_[i - 1] : attributeIndex(l.name);
         if (a < 0) {
             error =
                 at(fileName, l.lineNo, "unknown attribute type \"" + std::string(l.name) + "\"");
@@ -424,18 +467,22 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
         out.attributes.clear();
         return;
     }
-    std::vector<ldif::Line> lines;
+    std::vector<ldif::Line>& lines = fillLines_;
     std::string why;
     std::size_t errorLine = 0;
     ldif::parseRecord(std::string_view(node.record, node.recordLen), node.recordLine, lines, why,
                       errorLine);
     const auto& attrs = schema_.attributes();
-    std::vector<int> slotAttr;
-    std::vector<std::size_t> slotCount;
-    std::string scratch;
+    std::vector<int>& slotAttr = slotAttr_;
+    std::vector<std::size_t>& slotCount = slotCount_;
+    std::string& scratch = fillScratch_;
+    slotAttr.clear();
+    slotCount.clear();
+    int a = -1;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const ldif::Line& l = lines[i];
-        int a = attributeIndex(l.name);
+        if (i == 1 || l.name != lines[i - 1].name)
+            a = attributeIndex(l.name);
         if (a < 0 || (!all && !(*wanted)[a]))
             continue;
         std::size_t slot = 0;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "../backend.h"
+#include "../names.h"
 #include "../normalize.h"
 #include "../schema_text.h"
 #include "ldif.h"
@@ -108,12 +109,26 @@ private:
     std::uint32_t rootLast_ = kNone;
     std::uint32_t rootCount_ = 0;
     std::vector<std::uint32_t> index_; // open addressing: node numbers by (parent, value)
-    std::unordered_map<std::string, int> attrByLowerName_;
+    // Attribute indexes by any of their names, compared without regard to case (open
+    // addressing; the hot path of loading and searching, so no string is built to look up).
+    struct NameSlot {
+        std::string lowerName;
+        int index = -1;
+    };
+    std::vector<NameSlot> attrNames_;
     std::vector<char> structural_; // by class index
     // Scratch space of the loader.
     std::vector<ldif::Line> lines_;
     std::string scratch_;
     std::vector<int> lineAttr_;
+    std::vector<names::Rdn> rdns_;
+    std::uint32_t lastParent_ = kNone;
+    std::string lastParentText_;
+    // Scratch space of fillEntry (entries are handed out one at a time).
+    mutable std::vector<ldif::Line> fillLines_;
+    mutable std::vector<int> slotAttr_;
+    mutable std::vector<std::size_t> slotCount_;
+    mutable std::string fillScratch_;
 };
 
 } // namespace kvx::client::embedded

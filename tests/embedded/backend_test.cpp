@@ -339,6 +339,10 @@ TEST(Embedded, DamagedLdifIsRefusedWithFileLineAndFault) {
          "ldif:7: bad value of \"seeAlso\""},
         {org + "dn: cn=A,o=Acme\nobjectClass: person\ndescription:< http://example.com/x\n",
          "ldif:7: only file: URLs"},
+        {org + "dn: cn=A,o=Acme\nobjectClass: person\ndescription:< file:///dev/zero\n",
+         "ldif:7: \"/dev/zero\" is not a readable file"},
+        {org + "dn: cn=A,o=Acme\nobjectClass: person\ndescription:< file:no-such-file\n",
+         "ldif:7: \"./no-such-file\" is not a readable file"},
     };
     for (const Case& c : cases) {
         std::string error = loadError(c.ldif);

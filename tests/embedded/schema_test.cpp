@@ -195,3 +195,21 @@ TEST(SchemaText, BuiltinCoreSchemaLoadsAlone) {
     EXPECT_EQ(s.attributes()[s.findAttribute("telephoneNumber")].syntax, SYN_TEL_NUMBER);
     EXPECT_EQ(s.attributes()[s.findAttribute("postalAddress")].syntax, SYN_PO_ADDRESS);
 }
+
+TEST(SchemaText, VeryLongSupChainsAreRefusedNotFollowedToTheEnd) {
+    // Written most derived first, so resolving the first definition walks the whole chain.
+    auto chain = [](int n) {
+        std::string text;
+        for (int i = n - 1; i > 0; --i)
+            text += "attributetype ( 9.9." + std::to_string(i) + " NAME 'a" + std::to_string(i) +
+                    "' SUP a" + std::to_string(i - 1) + " )\n";
+        return text + "attributetype ( 9.9.0 NAME 'a0' SUP name )\n";
+    };
+    Schema ok;
+    std::string error;
+    ASSERT_TRUE(loadWithCore(ok, chain(100), error)) << error;
+    EXPECT_EQ(ok.attributes()[ok.findAttribute("a99")].syntax, SYN_CI_STRING);
+    Schema tooLong;
+    EXPECT_FALSE(loadWithCore(tooLong, chain(5000), error));
+    EXPECT_NE(error.find("is too long"), std::string::npos) << error;
+}

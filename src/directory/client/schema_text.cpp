@@ -636,12 +636,20 @@ bool Schema::resolve(std::string& error) {
 
     // Attribute syntaxes, following SUP chains.
     std::vector<int> state(attrs_.size(), 0); // 0 new, 1 in progress, 2 done
+    // SUP chains are followed recursively; a chain longer than any real schema has is refused
+    // rather than allowed to exhaust the stack.
+    constexpr int kMaxChain = 256;
+    int chain = 0;
     std::function<bool(int)> resolveAttr = [&](int i) {
         AttributeTypeDef& a = attrs_[i];
         if (state[i] == 2)
             return true;
         if (state[i] == 1) {
             error = where(a.file, a.line) + "SUP chain of \"" + a.ndsName + "\" loops";
+            return false;
+        }
+        if (++chain > kMaxChain) {
+            error = where(a.file, a.line) + "SUP chain of \"" + a.ndsName + "\" is too long";
             return false;
         }
         state[i] = 1;
@@ -662,6 +670,7 @@ bool Schema::resolve(std::string& error) {
         else
             a.syntax = attrs_[sup].syntax;
         state[i] = 2;
+        --chain;
         return true;
     };
     for (int i = 0; i < static_cast<int>(attrs_.size()); ++i)
@@ -705,6 +714,10 @@ bool Schema::resolve(std::string& error) {
             error = where(c.file, c.line) + "SUP chain of \"" + c.ndsName + "\" loops";
             return false;
         }
+        if (++chain > kMaxChain) {
+            error = where(c.file, c.line) + "SUP chain of \"" + c.ndsName + "\" is too long";
+            return false;
+        }
         cstate[i] = 1;
         derives_[i][i] = true;
         std::string lower = c.names.empty() ? std::string() : lowerAscii(c.names[0]);
@@ -724,6 +737,7 @@ bool Schema::resolve(std::string& error) {
                     derives_[i][k] = true;
         }
         cstate[i] = 2;
+        --chain;
         return true;
     };
     for (std::size_t i = 0; i < n; ++i)

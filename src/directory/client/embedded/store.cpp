@@ -2,6 +2,7 @@
 
 #include "../names.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -45,6 +46,12 @@ bool readUrl(std::string_view url, const std::string& folder, std::string& out, 
         return false;
     }
     std::string full = path[0] == '/' ? std::string(path) : folder + "/" + std::string(path);
+    // Only plain files: a device or a folder named by a damaged LDIF must not hang the load.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(full, ec)) {
+        why = "\"" + full + "\" is not a readable file";
+        return false;
+    }
     std::ifstream in(full, std::ios::binary);
     if (!in) {
         why = "cannot read \"" + full + "\"";

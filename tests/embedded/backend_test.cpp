@@ -337,6 +337,8 @@ TEST(Embedded, DamagedLdifIsRefusedWithFileLineAndFault) {
         {org + "dn: cn=A,,o=Acme\nobjectClass: person\n", "ldif:5: bad DN"},
         {org + "dn: cn=A,o=Acme\nobjectClass: person\nseeAlso: nonsense\n",
          "ldif:7: bad value of \"seeAlso\""},
+        {org + "dn: c=G\xc3\x9c\nobjectClass: country\nc: G\xc3\x9c\n",
+         "ldif:7: bad value of \"c\""},
         {org + "dn: cn=A,o=Acme\nobjectClass: person\ndescription:< http://example.com/x\n",
          "ldif:7: only file: URLs"},
         {org + "dn: cn=A,o=Acme\nobjectClass: person\ndescription:< file:///dev/zero\n",

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include "../names.h"
+#include "../values.h"
 
 #include <filesystem>
 #include <fstream>
@@ -366,7 +367,8 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
             return false;
         }
         nuint32 syntax = attrs[a].syntax;
-        if (!checkStoredValue(syntax, value, &why)) {
+        // The stored form (names inside are DNs) and the syntax's own rules both must hold.
+        if (!checkStoredValue(syntax, value, &why) || !validValue(syntax, value, &why)) {
             error = at(fileName, l.lineNo, "bad value of \"" + std::string(l.name) + "\": " + why);
             return false;
         }

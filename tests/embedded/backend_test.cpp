@@ -332,6 +332,8 @@ TEST(Embedded, DamagedLdifIsRefusedWithFileLineAndFault) {
          "ldif:6: change records are not supported"},
         {org + "dn: cn=A,o=Acme\nobjectClass person\n", "ldif:6: expected"},
         {org + "dn: cn=A,o=Acme\ncn: A\n", "ldif:5: entry \"cn=A,o=Acme\" has no objectClass"},
+        {org + "dn: cn=A,o=Acme\nobjectClass: person\ndn: cn=B,o=Acme\n",
+         "ldif:7: a second \"dn:\""},
         {org + "objectClass: person\ndn: cn=A,o=Acme\n", "ldif:5: a record must begin"},
         {" folded: start\n" + org, "ldif:1: continuation line"},
         {org + "dn: cn=A,,o=Acme\nobjectClass: person\n", "ldif:5: bad DN"},

@@ -38,6 +38,14 @@ TEST(Names, MalformedDistinguishedNamesAreRefused) {
     }
     std::string out;
     EXPECT_FALSE(dnToTypeless("cn=a,", out));
+    // Appending leaves what was there alone when the DN does not read.
+    std::string kept = "prefix:";
+    EXPECT_FALSE(appendTypelessDn("cn=a,o=b,", kept));
+    EXPECT_EQ(kept, "prefix:");
+    EXPECT_TRUE(appendTypelessDn("cn=a.b,o=c", kept));
+    EXPECT_EQ(kept, "prefix:a\\.b.c");
+    EXPECT_FALSE(validDn("   "));
+    EXPECT_TRUE(validDn("o=x"));
     // The convenience form hands a damaged DN back unchanged rather than losing it.
     EXPECT_EQ(dnToTypeless("cn=a,"), "cn=a,");
 }

@@ -335,6 +335,11 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
     int objectClassAttr = attributeIndex("objectClass");
     for (std::size_t i = 1; i < lines_.size(); ++i) {
         const ldif::Line& l = lines_[i];
+        if (names::equalNoCase(l.name, "dn")) {
+            error = at(fileName, l.lineNo,
+                       "a second \"dn:\" line: entries must be separated by a blank line");
+            return false;
+        }
         if (names::equalNoCase(l.name, "changetype") || names::equalNoCase(l.name, "control")) {
             error = at(fileName, l.lineNo, "change records are not supported");
             return false;

@@ -4,6 +4,7 @@
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
+#include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
@@ -11,7 +12,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -95,11 +95,16 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     }
 
     // The results list shows its design column until the first search builds its own.
-    searchPlaceholderModel_ = new QStandardItemModel(0, 1, this);
-    searchPlaceholderModel_->setHorizontalHeaderLabels({QStringLiteral("Object Name")});
-    ui->lvwSearch->setModel(searchPlaceholderModel_);
+    results_ = new kvx::ResultsModel(this);
+    results_->setColumns({kvx::ResultColumn{"Object Name", 0, 100}});
+    ui->lvwSearch->setModel(results_);
     ui->lvwSearch->setColumnWidth(0, 100);
     ui->lvwSearch->header()->setSectionsClickable(true);
+    ui->lvwSearch->setSortingEnabled(false);
+    ui->lvwSearch->setUniformRowHeights(true);
+    // A column the user drags shut counts as hidden (the clipboard copy leaves it out).
+    connect(ui->lvwSearch->header(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int newSize) { results_->setColumnWidth(column, newSize); });
 
     // Enter presses the "Next ->>" or "Start" button of the page that shows.
     ui->Button2->setDefault(true);
@@ -265,10 +270,6 @@ void TfrmKorvanex::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TfrmKorvanex::FormClose() {
-    // The window placement is written here by the saved-defaults code.
-}
-
 void TfrmKorvanex::Exit1Click() {
     close();
 }
@@ -382,6 +383,7 @@ void TfrmKorvanex::cboNDSTreeChange() {
 
 void TfrmKorvanex::InitNDS() {
     const std::string treeName = ui->cboNDSTree->currentText().toStdString();
+    openedTreeName_ = treeName;
     const NWDSContextHandle previous = directoryContext_;
     directoryContext_ = kvx::directory::openDirectoryContext(
         treeName, [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });
@@ -454,93 +456,4 @@ void TfrmKorvanex::tvwNDSChange() {
 void TfrmKorvanex::tvwNDSDeletion(QTreeWidgetItem* node) {
     if (auto* treeNode = dynamic_cast<KvxTreeNode*>(node))
         treeNode->record.reset();
-}
-
-// ---- Members filled by the other subsystems ------------------------------------------------
-
-void TfrmKorvanex::LoadParameters() {
-    // Filled by the command-line and unattended-run code.
-    autorun_ = false;
-    autoclose_ = false;
-}
-
-void TfrmKorvanex::Timer1Timer() {
-    // The unattended run is filled by the command-line and unattended-run code.
-    Timer1->stop();
-}
-
-void TfrmKorvanex::LoadClasses() {
-    // Filled by the schema-reader code.
-}
-
-void TfrmKorvanex::lstNDSClassesClick() {
-    // Filled by the schema-reader code.
-}
-
-void TfrmKorvanex::LoadAttributes(const QString&) {
-    // Filled by the schema-reader code.
-}
-
-void TfrmKorvanex::GetAttributeDetails(const QString&, Attr_Info_T*) {
-    // Filled by the schema-reader code.
-}
-
-void TfrmKorvanex::cmdAttributeAddClick() {
-    // Filled by the attribute-selection code.
-}
-
-void TfrmKorvanex::cmdAttributeAddAllClick() {
-    // Filled by the attribute-selection code.
-}
-
-void TfrmKorvanex::cmdAttributeRemoveClick() {
-    // Filled by the attribute-selection code.
-}
-
-void TfrmKorvanex::cmdAttributeRemoveAllClick() {
-    // Filled by the attribute-selection code.
-}
-
-void TfrmKorvanex::cboAttributeMultiDropDown() {
-    // Filled by the attribute-selection code.
-}
-
-void TfrmKorvanex::RunProcess() {
-    // Filled by the report-run code.
-}
-
-void TfrmKorvanex::DoSearch() {
-    // Filled by the directory-search code.
-}
-
-void TfrmKorvanex::OutputLineItem(const QStringList&) {
-    // Filled by the report-run code.
-}
-
-void TfrmKorvanex::lvwSearchColumnClick(int) {
-    // Filled by the results-list code.
-}
-
-void TfrmKorvanex::CopyResultstoClipboard1Click() {
-    // Filled by the results-list code.
-}
-
-void TfrmKorvanex::LoadDefaults() {
-    // Filled by the saved-defaults code.
-}
-
-void TfrmKorvanex::Button1Click() {
-    // Filled by the saved-defaults code.
-}
-
-void TfrmKorvanex::cmdSaveClick() {
-    // Filled by the batch-settings code.
-}
-
-void TfrmKorvanex::cmdLoadClick() {
-    // Filled by the batch-settings code.
-}
-
-void TfrmKorvanex::LoadDetailsFromFile(const QString&) {
-    // Filled by the batch-settings code.
 }

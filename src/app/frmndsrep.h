@@ -4,6 +4,8 @@
 
 #include "directory/client/nwdsclient.h"
 #include "directory/treebrowse.h"
+#include "report/outputline.h"
+#include "results/compare.h"
 
 #include <QComboBox>
 #include <QIcon>
@@ -16,11 +18,14 @@
 #include <vector>
 
 class QLabel;
-class QStandardItemModel;
 class QTimer;
 class TfrmAbout;
 class TfrmExplain;
 class TfrmInstruct;
+
+namespace kvx {
+class ResultsModel;
+}
 
 namespace Ui {
 class TfrmKorvanex;
@@ -71,6 +76,12 @@ public:
     // no node is selected.
     std::optional<QString> selectedDistinguishedName() const;
     const QIcon& containerImage(int index) const;
+    // The rows and columns of the results list.
+    kvx::ResultsModel* resultsModel() const { return results_; }
+    // The sort kind an attribute row carries.
+    static int attributeSortKind(const QTreeWidgetItem* row);
+    // Texts of the status bar's two panels.
+    QString statusText(int panel) const;
 
     // ---- Start-up and close
     void FormShow();
@@ -120,7 +131,7 @@ public:
     // ---- Report run, search and results
     void RunProcess();
     void DoSearch();
-    void OutputLineItem(const QStringList& row);
+    void OutputLineItem(const std::vector<std::string>& row);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
 
@@ -143,12 +154,15 @@ private:
     void deleteNode(QTreeWidgetItem* node);
     void repaintWindow();
     static QTreeWidgetItem* addPlaceholder(QTreeWidgetItem* parent);
+    void rebuildExpandedAttributeItems();
+    void setStatus(const QString& text);
+    void fitResultColumn(int column);
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
     QLabel* StatusBar1Panel2 = nullptr;
     QTimer* Timer1 = nullptr;
-    QStandardItemModel* searchPlaceholderModel_ = nullptr;
+    kvx::ResultsModel* results_ = nullptr;
     std::vector<QIcon> ImageList1;
 
     TfrmAbout* frmAbout_ = nullptr;
@@ -156,10 +170,21 @@ private:
     TfrmInstruct* frmInstruct_ = nullptr;
 
     NWDSContextHandle directoryContext_ = 0;
+    std::string openedTreeName_; // the tree the directory context was opened for
     bool firstShowDone_ = false;
 
     // Command line and unattended run.
     bool autorun_ = false;
     bool autoclose_ = false;
     QString batchSettingsFileName_;
+
+    // Report run: the settings of the run under way (or the last one) and its output file.
+    bool runOutputToWindow_ = false;
+    bool runOutputToFile_ = false;
+    bool runColumnHeaders_ = false;
+    bool runQuote_ = false;
+    std::string runSeparator_;
+    kvx::OutputFile outputFile_;
+    // Direction of the next sort of each results column, kept from run to run.
+    kvx::ColumnSortState columnSortState_;
 };

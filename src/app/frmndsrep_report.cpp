@@ -1,0 +1,287 @@
+// The window side of a report run: the checks of Start, the output file, the search feeding the
+// results list, and sorting and copying the results.
+#include "app/frmndsrep.h"
+
+#include "app/messages.h"
+#include "report/search.h"
+#include "results/resultsmodel.h"
+#include "ui_frmndsrep.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTreeView>
+
+#include <cstdio>
+
+namespace {
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+kvx::ReportMode reportModeOf(const Ui::TfrmKorvanex& ui) {
+    if (ui.optResultsNonTabular->isChecked()) {
+        return kvx::ReportMode::NonTabular;
+    }
+    if (ui.optResultsTabularCross->isChecked()) {
+        return kvx::ReportMode::TabularCross;
+    }
+    return kvx::ReportMode::Tabular;
+}
+
+// Receives what the search produces and puts it into the window.
+class WindowSearchSink : public kvx::report::SearchSink {
+public:
+    WindowSearchSink(TfrmKorvanex& window, QTreeView& view, kvx::ResultsModel& model,
+                     const std::function<void(const std::string&)>& status,
+                     const std::function<void(const std::string&, NWDSCCODE)>& failure,
+                     const std::function<void(const kvx::report::ResultRow&)>& row,
+                     const std::function<void(int, bool)>& size)
+        : window_(window), view_(view), model_(model), status_(status), failure_(failure),
+          row_(row), size_(size) {}
+    ~WindowSearchSink() override { endBulk(); }
+    WindowSearchSink(const WindowSearchSink&) = delete;
+    WindowSearchSink& operator=(const WindowSearchSink&) = delete;
+
+    void status(const std::string& text) override { status_(text); }
+    void failure(const std::string& call, NWDSCCODE code) override {
+        endBulk(); // rows handed out so far show behind the message
+        failure_(call, code);
+    }
+    void clearRows() override { model_.clear(); }
+    void setColumns(const std::vector<kvx::report::SearchColumn>& columns) override {
+        std::vector<kvx::ResultColumn> modelColumns;
+        modelColumns.reserve(columns.size());
+        for (const auto& c : columns) {
+            modelColumns.push_back(kvx::ResultColumn{c.caption, c.sortKind});
+        }
+        model_.setColumns(std::move(modelColumns));
+        // Every column starts visible; only this search may hide one.
+        for (int c = 0; c < model_.columnCount(); ++c) {
+            view_.setColumnHidden(c, false);
+            view_.header()->resizeSection(c, kvx::ResultColumn::DefaultWidth);
+        }
+        model_.beginBulk();
+        inBulk_ = true;
+    }
+    void row(const kvx::report::ResultRow& cells) override { row_(cells); }
+    void searchComplete() override {
+        endBulk();
+        window_.repaint();
+    }
+    void fitColumn(int column) override { size_(column, false); }
+    void hideColumn(int column) override { size_(column, true); }
+
+private:
+    void endBulk() {
+        if (inBulk_) {
+            inBulk_ = false;
+            model_.endBulk();
+        }
+    }
+
+    TfrmKorvanex& window_;
+    QTreeView& view_;
+    kvx::ResultsModel& model_;
+    const std::function<void(const std::string&)>& status_;
+    const std::function<void(const std::string&, NWDSCCODE)>& failure_;
+    const std::function<void(const kvx::report::ResultRow&)>& row_;
+    const std::function<void(int, bool)>& size_;
+    bool inBulk_ = false;
+};
+
+} // namespace
+
+QString TfrmKorvanex::statusText(int panel) const {
+    return panel == 0 ? StatusBar1Panel1->text() : StatusBar1Panel2->text();
+}
+
+void TfrmKorvanex::setStatus(const QString& text) {
+    StatusBar1Panel1->setText(text);
+    if (isVisible()) {
+        StatusBar1Panel1->repaint();
+    }
+}
+
+void TfrmKorvanex::RunProcess() {
+    const kvx::directory::NodeRecord* start = nodeRecord(ui->tvwNDS->currentItem());
+    if (start == nullptr) {
+        kvx::app::ShowMessage(this, QStringLiteral("Select the starting point in the NDS Tree"));
+        return;
+    }
+    const QListWidgetItem* chosenClass = ui->lstNDSClasses->currentItem();
+    if (chosenClass == nullptr || !chosenClass->isSelected()) {
+        kvx::app::ShowMessage(
+            this, QStringLiteral("Select the Object Class  (User, Group, etc) to search"));
+        return;
+    }
+
+    runOutputToWindow_ = ui->chkOutputWindow->isChecked();
+    runOutputToFile_ = ui->chkOutputFile->isChecked();
+    runColumnHeaders_ = ui->chkOutputColumnHeaders->isChecked();
+    if (!runOutputToWindow_ && !runOutputToFile_) {
+        kvx::app::ShowMessage(
+            this, QStringLiteral("You have not selected output to either File or Screen"));
+        return;
+    }
+    // The window takes no input while a run holds it, so one run writes one separator and one
+    // quoting throughout; they are read once here.
+    runSeparator_ = ui->txtOutputSeparator->text().toStdString();
+    runQuote_ = ui->chkOutputEncloseQuotes->isChecked();
+
+    std::vector<std::string> attributeNames;
+    for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
+        attributeNames.push_back(ui->lvwSelectedAttributes->topLevelItem(i)->text(0).toStdString());
+    }
+
+    if (runOutputToFile_) {
+        if (!outputFile_.open(ui->txtOutputFilename->text().toStdString())) {
+            kvx::app::ShowMessage(
+                this, QStringLiteral("Cannot Open Output File. Check the filename and path."));
+            return;
+        }
+        if (runColumnHeaders_) {
+            // Every mode but Non Tabular writes the Tabular header.
+            const kvx::ReportMode headerMode = ui->optResultsNonTabular->isChecked()
+                                                   ? kvx::ReportMode::NonTabular
+                                                   : kvx::ReportMode::Tabular;
+            outputFile_.writeHeader(headerMode, runSeparator_, attributeNames);
+        }
+    }
+
+    if (attributeNames.empty()) {
+        kvx::app::ShowMessage(
+            this,
+            QStringLiteral("No Attributes have been selected. Only object names will be listed"),
+            kvx::app::MessageKind::Notice);
+    }
+
+    if (ui->optResultsTabularCross->isChecked() && ui->cboAttributeMulti->currentText().isEmpty()) {
+        kvx::app::ShowMessage(
+            this, QStringLiteral("An Attribute must be selected for a Tabular Cross report"));
+        if (runOutputToFile_ && !outputFile_.close()) {
+            kvx::app::ShowMessage(
+                this,
+                QStringLiteral("Cannot write the output file. The report in it is incomplete."));
+        }
+        return;
+    }
+
+    ui->PageControl1->setCurrentWidget(ui->TabSheet4);
+    repaintWindow();
+    bool fileComplete = true;
+    {
+        WaitCursor wait;
+        repaintWindow();
+        setStatus(QStringLiteral("Start Search"));
+
+        DoSearch();
+
+        if (runOutputToFile_) {
+            fileComplete = outputFile_.close();
+        }
+    }
+    if (!fileComplete) {
+        // A report cut short by a full disk is never passed off as finished.
+        setStatus(QStringLiteral("Output file incomplete"));
+        kvx::app::ShowMessage(
+            this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
+        return;
+    }
+    setStatus(QStringLiteral("Finished"));
+}
+
+void TfrmKorvanex::DoSearch() {
+    const kvx::directory::NodeRecord* start = nodeRecord(ui->tvwNDS->currentItem());
+    const QListWidgetItem* chosenClass = ui->lstNDSClasses->currentItem();
+
+    kvx::report::SearchInput input;
+    input.context = directoryContext_;
+    input.base = start != nullptr ? start->distinguishedName : std::string();
+    input.objectClass = chosenClass != nullptr ? chosenClass->text().toStdString() : std::string();
+    input.mode = reportModeOf(*ui);
+    input.expandedAttribute = ui->cboAttributeMulti->currentText().toStdString();
+    input.hideEmptyColumns = ui->chkHideEmptyColumns->isChecked();
+    for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        input.attributes.push_back({row->text(0).toStdString(), attributeSortKind(row)});
+    }
+
+    const std::function<void(const std::string&)> status = [this](const std::string& text) {
+        setStatus(QString::fromStdString(text));
+    };
+    const std::function<void(const std::string&, NWDSCCODE)> failure =
+        [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); };
+    const std::function<void(const kvx::report::ResultRow&)> row =
+        [this](const kvx::report::ResultRow& cells) { OutputLineItem(cells); };
+    const std::function<void(int, bool)> size = [this](int column, bool hide) {
+        if (hide) {
+            ui->lvwSearch->setColumnHidden(column, true);
+            results_->setColumnWidth(column, 0);
+        } else {
+            fitResultColumn(column);
+        }
+    };
+
+    WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size);
+    kvx::report::DoSearch(input, sink);
+}
+
+void TfrmKorvanex::fitResultColumn(int column) {
+    const QFontMetrics cellMetrics(ui->lvwSearch->font());
+    const QFontMetrics headerMetrics(ui->lvwSearch->header()->font());
+    const auto& columns = results_->columns();
+    const QString caption =
+        column < static_cast<int>(columns.size())
+            ? QString::fromStdString(columns[static_cast<std::size_t>(column)].caption)
+            : QString();
+    const std::string_view longest = results_->longestCell(column);
+    const int cellWidth = cellMetrics.horizontalAdvance(
+        QString::fromUtf8(longest.data(), static_cast<qsizetype>(longest.size())));
+    const int width = std::max(headerMetrics.horizontalAdvance(caption) + 16, cellWidth + 12);
+    ui->lvwSearch->header()->resizeSection(column, width);
+    results_->setColumnWidth(column, width);
+}
+
+void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
+    if (row.empty()) {
+        return;
+    }
+    if (runOutputToWindow_) {
+        results_->appendRow(std::span<const std::string>(row));
+    }
+    if (runOutputToFile_) {
+        outputFile_.writeRow(row, runSeparator_, runQuote_);
+    }
+}
+
+void TfrmKorvanex::lvwSearchColumnClick(int column) {
+    if (column < 0) {
+        return;
+    }
+    const int sortKind = results_->sortKind(column);
+    const int parameter = columnSortState_.click(column);
+    results_->sortByParameter(parameter, sortKind);
+}
+
+void TfrmKorvanex::CopyResultstoClipboard1Click() {
+    WaitCursor wait;
+    repaintWindow();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    char text[64];
+    const std::string copied = results_->clipboardText([this, &text](std::size_t rowIndex) {
+        std::snprintf(text, sizeof text, "Copying Row %ld", static_cast<long>(rowIndex));
+        setStatus(QString::fromLatin1(text));
+    });
+    clipboard->setText(QString::fromUtf8(copied.data(), static_cast<qsizetype>(copied.size())));
+    repaintWindow();
+}

@@ -1,0 +1,155 @@
+// The window side of schema reading and attribute selection: the class list, the available
+// attributes of the chosen class, the selected attributes and the expanded attribute.
+#include "app/frmndsrep.h"
+
+#include "app/messages.h"
+#include "directory/schemaread.h"
+#include "ui_frmndsrep.h"
+
+#include <QApplication>
+
+#include <algorithm>
+
+namespace {
+
+// The sort kind of an attribute row travels as data of its first column.
+constexpr int kSortKindRole = Qt::UserRole;
+
+bool sameCaption(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// A copy of an attribute row, field for field.
+QTreeWidgetItem* copyRow(const QTreeWidgetItem* from) {
+    auto* row = new KvxLocaleSortItem();
+    for (int c = 0; c < 3; ++c) {
+        row->setText(c, from->text(c));
+    }
+    row->setData(0, kSortKindRole, from->data(0, kSortKindRole));
+    return row;
+}
+
+QTreeWidgetItem* chosenRow(QTreeWidget* list) {
+    const QList<QTreeWidgetItem*> chosen = list->selectedItems();
+    return chosen.isEmpty() ? nullptr : chosen.first();
+}
+
+} // namespace
+
+int TfrmKorvanex::attributeSortKind(const QTreeWidgetItem* row) {
+    return row == nullptr ? 0 : row->data(0, kSortKindRole).toInt();
+}
+
+void TfrmKorvanex::LoadClasses() {
+    ui->lstNDSClasses->clear();
+    std::vector<std::string> names = kvx::directory::readClassNames(
+        directoryContext_,
+        [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); });
+    // The list keeps its items in alphabetical order, whatever order the client returns.
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names) {
+        items.push_back(QString::fromStdString(name));
+    }
+    std::stable_sort(items.begin(), items.end(), [](const QString& a, const QString& b) {
+        return QString::localeAwareCompare(a, b) < 0;
+    });
+    ui->lstNDSClasses->addItems(items);
+}
+
+void TfrmKorvanex::lstNDSClassesClick() {
+    QListWidgetItem* chosen = ui->lstNDSClasses->currentItem();
+    if (chosen == nullptr || !chosen->isSelected()) {
+        return;
+    }
+    ui->lvwAttributes->clear();
+    LoadAttributes(chosen->text());
+}
+
+void TfrmKorvanex::LoadAttributes(const QString& className) {
+    // Choosing a class starts the selection afresh.
+    ui->lvwAttributes->clear();
+    ui->lvwSelectedAttributes->clear();
+    ui->cboAttributeMulti->clear();
+
+    std::vector<kvx::directory::AttributeRow> rows;
+    kvx::directory::gatherClassAttributes(
+        directoryContext_, className.toStdString(), rows,
+        [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); });
+
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(rows.size()));
+    for (const auto& row : rows) {
+        auto* item = new KvxLocaleSortItem();
+        item->setText(0, QString::fromStdString(row.name));
+        item->setText(1, QString::fromLatin1(row.singleMulti()));
+        item->setText(2, QString::fromStdString(row.syntaxName));
+        item->setData(0, kSortKindRole, row.sortKind);
+        items.push_back(item);
+    }
+    ui->lvwAttributes->addTopLevelItems(items);
+    ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
+}
+
+void TfrmKorvanex::GetAttributeDetails(const QString& attributeName, Attr_Info_T* info) {
+    if (info == nullptr) {
+        return;
+    }
+    kvx::directory::GetAttributeDetails(
+        directoryContext_, attributeName.toStdString(), *info,
+        [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); });
+}
+
+void TfrmKorvanex::cmdAttributeAddClick() {
+    const QTreeWidgetItem* chosen = chosenRow(ui->lvwAttributes);
+    if (chosen == nullptr) {
+        kvx::app::ShowMessage(this, QStringLiteral("Select Attribute to Add"));
+        return;
+    }
+    QTreeWidget* selected = ui->lvwSelectedAttributes;
+    for (int i = 0; i < selected->topLevelItemCount(); ++i) {
+        if (sameCaption(selected->topLevelItem(i)->text(0), chosen->text(0))) {
+            return; // already selected
+        }
+    }
+    selected->addTopLevelItem(copyRow(chosen));
+}
+
+void TfrmKorvanex::cmdAttributeAddAllClick() {
+    QTreeWidget* selected = ui->lvwSelectedAttributes;
+    selected->clear();
+    QList<QTreeWidgetItem*> rows;
+    for (int i = 0; i < ui->lvwAttributes->topLevelItemCount(); ++i) {
+        rows.push_back(copyRow(ui->lvwAttributes->topLevelItem(i)));
+    }
+    selected->addTopLevelItems(rows);
+}
+
+void TfrmKorvanex::cmdAttributeRemoveClick() {
+    QTreeWidgetItem* chosen = chosenRow(ui->lvwSelectedAttributes);
+    if (chosen == nullptr) {
+        kvx::app::ShowMessage(this, QStringLiteral("Select Attribute to Remove"));
+        return;
+    }
+    delete chosen;
+}
+
+void TfrmKorvanex::cmdAttributeRemoveAllClick() {
+    ui->lvwSelectedAttributes->clear();
+}
+
+void TfrmKorvanex::rebuildExpandedAttributeItems() {
+    ui->cboAttributeMulti->clear();
+    for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        if (sameCaption(row->text(1), QStringLiteral("Multi"))) {
+            ui->cboAttributeMulti->addItem(row->text(0));
+        }
+    }
+    ui->cboAttributeMulti->setCurrentIndex(-1);
+}
+
+void TfrmKorvanex::cboAttributeMultiDropDown() {
+    // The items are rebuilt each time the list opens; the earlier choice is cleared with them.
+    rebuildExpandedAttributeItems();
+}

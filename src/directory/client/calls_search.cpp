@@ -267,8 +267,8 @@ NWDSCCODE iterationFor(nint32* handle, NWDSContextHandle context, IterationKind 
 }
 
 // Keeps a fresh iteration that has more to give, or drops a finished one, and sets the handle.
-NWDSCCODE settle(nint32* handle, bool fresh, std::unique_ptr<Iteration>& created, Iteration* it,
-                 NWDSCCODE rc, bool more) {
+NWDSCCODE settle(nint32* handle, bool fresh, std::unique_ptr<Iteration>& created, NWDSCCODE rc,
+                 bool more) {
     auto& s = state();
     if (rc != 0 || !more) {
         if (!fresh)
@@ -282,7 +282,6 @@ NWDSCCODE settle(nint32* handle, bool fresh, std::unique_ptr<Iteration>& created
         s.iterations.emplace(id, std::move(created));
         *handle = id;
     }
-    (void)it;
     return 0;
 }
 
@@ -332,7 +331,7 @@ NWDSCCODE entryCall(NWDSContextHandle context, nint32* iterationHandle, Buf_T& b
     NWDSCCODE rc = fillEntries(*it, buf, ctx, resultKind, more);
     if (delivered && rc == 0)
         *delivered = it->delivered;
-    return settle(iterationHandle, fresh, created, it, rc, more);
+    return settle(iterationHandle, fresh, created, rc, more);
 }
 
 struct ListRequest {
@@ -455,7 +454,7 @@ NWDSCCODE recordCall(NWDSContextHandle context, nint32* iterationHandle, pBuf_T 
     }
     bool more = false;
     NWDSCCODE rc = fillRecords(*it, *buf, more);
-    return settle(iterationHandle, fresh, created, it, rc, more);
+    return settle(iterationHandle, fresh, created, rc, more);
 }
 
 // Names of a request buffer for a schema read of `operation`; all definitions when `all`.

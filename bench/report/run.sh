@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Whole-process benchmarks of a Tabular report of five attributes over generated trees.
+#
+#   bench/report/run.sh [USERS...]        (default: 100000 1000000)
+#
+# Builds Release into build/release, generates each tree once into build/bench-data/, and for
+# each tree measures with /usr/bin/time -v:
+#   load      the program started on the tree with a report that matches nothing (tree alone)
+#   file      the report to file only (output to the results window off)
+#   window    the report to the results window only, then sort and copy (kvx-bench-results)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+USERS=("$@")
+[ ${#USERS[@]} -gt 0 ] || USERS=(100000 1000000)
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF >/dev/null
+cmake --build build/release -j "$(nproc)" --target korvanex kvx-gentree kvx-bench-results >/dev/null
+
+DATA=$ROOT/build/bench-data
+mkdir -p "$DATA"
+export HOME=$DATA/home QT_QPA_PLATFORM=offscreen
+mkdir -p "$HOME"
+unset DISPLAY
+
+kvx() { # NAME CLASS OUTFILE WINDOW FILE
+    cat <<KVX
+[KORVANEX]
+TreeName=Default
+Context1=Gen
+ContextCount=1
+classtype=$2
+chkOutputWindow=$4
+chkOutputFile=$5
+chkHideEmptyColumns=1
+txtOutputFilename=$3
+txtOutputSeparator=,
+chkOutputEncloseQuotes=0
+chkOutputColumnHeaders=1
+optResultsTabular=1
+optResultsTabularCross=0
+optResultsNonTabular=0
+cboAttributesMulti=-1
+AttributeCount=5
+lvwSelectedeAttributes0=Surname
+lvwSelectedeAttributesSingle0=Multi
+lvwSelectedeAttributesSyntax0=CI_String
+lvwSelectedeAttributes1=Given Name
+lvwSelectedeAttributesSingle1=Multi
+lvwSelectedeAttributesSyntax1=CI_String
+lvwSelectedeAttributes2=Telephone Number
+lvwSelectedeAttributesSingle2=Multi
+lvwSelectedeAttributesSyntax2=Tel_Number
+lvwSelectedeAttributes3=Internet EMail Address
+lvwSelectedeAttributesSingle3=Multi
+lvwSelectedeAttributesSyntax3=CI_String
+lvwSelectedeAttributes4=Login Time
+lvwSelectedeAttributesSingle4=Single
+lvwSelectedeAttributesSyntax4=Time
+KVX
+}
+
+measure() { # LABEL COMMAND...
+    local label=$1; shift
+    /usr/bin/time -v "$@" 2>"$DATA/time.txt" >"$DATA/out.txt" || true
+    local wall rss
+    wall=$(grep 'Elapsed (wall clock)' "$DATA/time.txt" | awk '{print $NF}')
+    rss=$(grep 'Maximum resident set size' "$DATA/time.txt" | awk '{print $NF}')
+    printf '%-8s wall %-9s peak RSS %6d MB\n' "$label" "$wall" $((rss / 1024))
+}
+
+for n in "${USERS[@]}"; do
+    tree=$DATA/gen$n
+    if [ ! -f "$tree/tree.ldif" ]; then
+        build/release/bench/gentree/kvx-gentree --users "$n" --seed 1 --out "$tree" >/dev/null
+    fi
+    printf '[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=%s\n' "$tree" >"$DATA/client.conf"
+    export KORVANEX_CLIENT_CONF=$DATA/client.conf
+    kvx x "Volume" "$DATA/none.txt" 0 1 >"$DATA/load.kvx"
+    kvx x "User" "$DATA/report.txt" 0 1 >"$DATA/file.kvx"
+    kvx x "User" "$DATA/none.txt" 1 0 >"$DATA/window.kvx"
+    echo "== $n users"
+    measure load build/release/src/app/korvanex "/settings=$DATA/load.kvx" /autorun /autoclose
+    measure file build/release/src/app/korvanex "/settings=$DATA/file.kvx" /autorun /autoclose
+    rows=$(($(wc -l <"$DATA/report.txt") - 1))
+    echo "         rows written: $rows ($(du -h "$DATA/report.txt" | cut -f1))"
+    measure window build/release/bench/report/kvx-bench-results "$DATA/window.kvx" --sort-columns 0,1,3,5
+    sed 's/^/         /' "$DATA/out.txt"
+done

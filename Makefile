@@ -2,11 +2,13 @@
 #   make        Release build in build/release
 #   make test   install what is missing, Debug build with ASan+UBSan, run every test
 #   make screenshots   render the windows to PNG files in build/test/screenshots
+#   make package   Release build in build/package and its Debian package korvanex_*.deb there
 JOBS ?= $(shell nproc)
+PKG_DIR := build/package
 TEST_DIR := build/test
 REL_DIR := build/release
 
-.PHONY: all release test deps format clean screenshots
+.PHONY: all release test deps format clean screenshots package
 
 all: release
 
@@ -26,6 +28,16 @@ test: deps
 screenshots: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON -DKVX_WERROR=ON
 	cmake --build $(TEST_DIR) -j $(JOBS) --target screenshots
+
+# The compiler and linker flags are Debian's own (hardening included), from dpkg-buildflags.
+package: deps
+	cmake -S . -B $(PKG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF \
+		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build $(PKG_DIR) -j $(JOBS)
+	rm -f $(PKG_DIR)/korvanex_*.deb
+	cd $(PKG_DIR) && cpack -G DEB
+	@ls $(PKG_DIR)/korvanex_*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

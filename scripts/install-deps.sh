@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev googletest
   libldap-dev slapd ldap-utils
   hyperfine time
+  desktop-file-utils shared-mime-info lintian dpkg-dev file man-db
 )
 
 missing=()

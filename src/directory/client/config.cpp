@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include "embedded/embedded.h"
+#include "ldap/ldap_backend.h"
 #include "names.h"
 
 #include <algorithm>
@@ -72,33 +73,9 @@ std::vector<TreeSource> sampleTrees() {
     return out;
 }
 
-// A tree whose server cannot be used yet: every call fails with the same clear reason.
-class UnsupportedLdapBackend : public Backend {
-public:
-    explicit UnsupportedLdapBackend(std::string name) : name_(std::move(name)) {}
-    const std::string& treeName() const override { return name_; }
-    NWDSCCODE open() override { return ERR_UNREACHABLE_SERVER; }
-    std::string lastError() const override { return "LDAP trees are not supported yet"; }
-    NWDSCCODE classNames(std::vector<std::string>&) override { return ERR_UNREACHABLE_SERVER; }
-    NWDSCCODE readClass(const std::string&, ClassDef&) override { return ERR_UNREACHABLE_SERVER; }
-    NWDSCCODE readAttribute(const std::string&, AttrDef&) override {
-        return ERR_UNREACHABLE_SERVER;
-    }
-    NWDSCCODE lookup(const std::string&, Entry&) override { return ERR_UNREACHABLE_SERVER; }
-    NWDSCCODE list(const std::string&, std::unique_ptr<EntryCursor>&) override {
-        return ERR_UNREACHABLE_SERVER;
-    }
-    NWDSCCODE search(const SearchRequest&, std::unique_ptr<EntryCursor>&) override {
-        return ERR_UNREACHABLE_SERVER;
-    }
-
-private:
-    std::string name_;
-};
-
 std::unique_ptr<Backend> backendFor(const TreeSource& t) {
     if (!t.url.empty())
-        return std::make_unique<UnsupportedLdapBackend>(t.name);
+        return makeLdapBackend(t);
     return makeEmbeddedBackend(t.name, t.folder);
 }
 

@@ -1,0 +1,23 @@
+// A tree served by an LDAP server (OpenLDAP's libldap): ldap://, ldaps:// or StartTLS with the
+// server's certificate verified, a simple bind with the password read from the configured
+// password file (or anonymous when no bind DN is configured), searches with the paged-results
+// control (RFC 2696), and the schema read from the server's subschema entry.
+#pragma once
+
+#include "../backend.h"
+#include "../config.h"
+
+#include <memory>
+
+namespace kvx::client {
+
+struct LdapTuning {
+    int pageSize = 1000;     // entries per page of a paged search
+    int networkTimeout = 10; // seconds to connect
+    int resultTimeout = 120; // seconds to wait for one answer of the server
+    int retryAfter = 5;      // seconds before a failed connection is tried again
+};
+
+std::unique_ptr<Backend> makeLdapBackend(const TreeSource& source, LdapTuning tuning = {});
+
+} // namespace kvx::client

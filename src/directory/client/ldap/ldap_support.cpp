@@ -1,0 +1,345 @@
+#include "ldap_support.h"
+
+#include "../names.h"
+
+#include <ldap.h>
+
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace kvx::client::ldapbk {
+
+NWDSCCODE clientCode(int code, bool connecting) {
+    switch (code) {
+    case LDAP_SUCCESS:
+        return 0;
+    case LDAP_NO_SUCH_OBJECT:
+        return ERR_NO_SUCH_ENTRY;
+    case LDAP_NO_SUCH_ATTRIBUTE:
+        return ERR_NO_SUCH_ATTRIBUTE;
+    case LDAP_INSUFFICIENT_ACCESS:
+    case LDAP_CONFIDENTIALITY_REQUIRED:
+        return ERR_NO_ACCESS;
+    case LDAP_INVALID_CREDENTIALS:
+    case LDAP_INAPPROPRIATE_AUTH:
+    case LDAP_STRONG_AUTH_REQUIRED:
+    case LDAP_AUTH_UNKNOWN:
+    case LDAP_AUTH_METHOD_NOT_SUPPORTED:
+        return ERR_FAILED_AUTHENTICATION;
+    case LDAP_SIZELIMIT_EXCEEDED:
+    case LDAP_ADMINLIMIT_EXCEEDED:
+        return ERR_SIZE_LIMIT_EXCEEDED;
+    case LDAP_TIMELIMIT_EXCEEDED:
+        return ERR_TIME_LIMIT_EXCEEDED;
+    case LDAP_INVALID_DN_SYNTAX:
+    case LDAP_NAMING_VIOLATION:
+        return ERR_INVALID_OBJECT_NAME;
+    case LDAP_REFERRAL:
+    case LDAP_PARTIAL_RESULTS:
+        return ERR_ALL_REFERRALS_FAILED;
+    case LDAP_UNWILLING_TO_PERFORM:
+    case LDAP_PROTOCOL_ERROR:
+    case LDAP_FILTER_ERROR:
+    case LDAP_UNAVAILABLE_CRITICAL_EXTENSION:
+    case LDAP_INAPPROPRIATE_MATCHING:
+    case LDAP_UNDEFINED_TYPE:
+        return ERR_INVALID_REQUEST;
+    case LDAP_NO_MEMORY:
+        return ERR_NOT_ENOUGH_MEMORY;
+    case LDAP_BUSY:
+    case LDAP_UNAVAILABLE:
+    case LDAP_CONNECT_ERROR:
+        return ERR_UNREACHABLE_SERVER;
+    case LDAP_SERVER_DOWN:
+    case LDAP_TIMEOUT:
+        return connecting ? ERR_UNREACHABLE_SERVER : ERR_TRANSPORT_FAILURE;
+    case LDAP_DECODING_ERROR:
+    case LDAP_ENCODING_ERROR:
+    case LDAP_LOCAL_ERROR:
+        return ERR_TRANSPORT_FAILURE;
+    default:
+        return ERR_SYSTEM_FAILURE;
+    }
+}
+
+std::string escapeFilterValue(std::string_view value) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '*' || c == '(' || c == ')' || c == '\\' || c == '\0') {
+            const auto u = static_cast<unsigned char>(c);
+            out.push_back('\\');
+            out.push_back(hex[u >> 4]);
+            out.push_back(hex[u & 15]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string namingFilter(const std::vector<std::string>& namingAttributes, std::string_view value) {
+    const std::string v = escapeFilterValue(value);
+    std::string out = "(|";
+    for (const std::string& a : namingAttributes)
+        out += "(" + a + "=" + v + ")";
+    out += ")";
+    return out;
+}
+
+std::string_view stripOptions(std::string_view description) {
+    return description.substr(0, description.find(';'));
+}
+
+namespace {
+
+// The server's own configuration schema (OpenLDAP's cn=config): not directory data.
+bool serverConfigurationOid(std::string_view oid) {
+    constexpr std::string_view arc = "1.3.6.1.4.1.4203.1.12.2";
+    return oid.size() > arc.size() && oid.substr(0, arc.size()) == arc && oid[arc.size()] == '.';
+}
+
+// Keys under which a definition can be found: OID, LDAP names, NDS name (lower case).
+struct Keys {
+    std::unordered_set<std::string> taken;
+    bool free(const std::string& k) const { return !taken.count(names::lowerAscii(k)); }
+    void take(const std::string& k) { taken.insert(names::lowerAscii(k)); }
+};
+
+template <class Def, class WellKnown>
+bool claimNames(Def& d, Keys& keys, WellKnown wellKnown, std::string& note) {
+    if (!keys.free(d.oid))
+        return false;
+    std::vector<std::string> ldapNames;
+    for (const std::string& n : d.names)
+        if (keys.free(n))
+            ldapNames.push_back(n);
+    if (ldapNames.size() != d.names.size())
+        note = "a name of " + d.oid + " is taken by another definition";
+    d.names = ldapNames;
+    // NDS name: its own extension, the well-known table, the LDAP name, the OID: the first
+    // that no other definition has.
+    std::vector<std::string> choices;
+    if (!d.ndsName.empty())
+        choices.push_back(d.ndsName);
+    if (!d.names.empty()) {
+        std::string_view known = wellKnown(d.names[0]);
+        if (!known.empty())
+            choices.emplace_back(known);
+        choices.push_back(d.names[0]);
+    }
+    choices.push_back(d.oid);
+    std::string chosen;
+    for (const std::string& c : choices) {
+        // A definition may keep a key it holds itself (the NDS name equal to its LDAP name).
+        bool own = names::equalNoCase(c, d.oid);
+        for (const std::string& n : d.names)
+            own = own || names::equalNoCase(c, n);
+        if (own || keys.free(c)) {
+            chosen = c;
+            break;
+        }
+    }
+    if (chosen.empty())
+        return false;
+    if (!d.ndsName.empty() && chosen != d.ndsName)
+        note = "the NDS name \"" + d.ndsName + "\" of " + d.oid + " is taken; it is \"" + chosen +
+               "\" here";
+    d.ndsName = chosen;
+    keys.take(d.oid);
+    for (const std::string& n : d.names)
+        keys.take(n);
+    keys.take(d.ndsName);
+    return true;
+}
+
+// The client's own copy of the standard definitions, which carries the NDS extensions (naming
+// attributes, containment, NDS names) that a server's standard schema does not.
+const schema::Schema& builtinStandardSchema() {
+    static const schema::Schema built = [] {
+        schema::Schema s;
+        std::string error;
+        if (s.loadText(schema::builtinCoreSchema(), "builtin core schema", error))
+            s.resolve(error);
+        return s;
+    }();
+    return built;
+}
+
+// Fills in the NDS extensions of a standard definition that the server hands out without them.
+void addStandardExtensions(schema::AttributeTypeDef& d) {
+    const schema::Schema& core = builtinStandardSchema();
+    int k = core.findAttribute(d.oid);
+    if (k < 0 || core.attributes()[k].oid != d.oid)
+        return;
+    const auto& b = core.attributes()[k];
+    if (d.ndsName.empty())
+        d.ndsName = b.ndsName;
+    if (d.ndsSyntaxExt < 0)
+        d.ndsSyntaxExt = b.ndsSyntaxExt;
+}
+
+void addStandardExtensions(schema::ObjectClassDef& d) {
+    const schema::Schema& core = builtinStandardSchema();
+    int k = core.findClass(d.oid);
+    if (k < 0 || core.classes()[k].oid != d.oid)
+        return;
+    const auto& b = core.classes()[k];
+    if (d.ndsName.empty())
+        d.ndsName = b.ndsName;
+    if (d.naming.empty())
+        d.naming = b.naming;
+    if (d.containment.empty())
+        d.containment = b.containment;
+    d.containerExt = d.containerExt || b.containerExt;
+}
+
+} // namespace
+
+bool buildSchema(const std::vector<std::string>& attributeTypes,
+                 const std::vector<std::string>& objectClasses, schema::Schema& out,
+                 std::string& error, std::vector<std::string>* notes) {
+    auto noteThat = [&](const std::string& text) {
+        if (notes)
+            notes->push_back(text);
+    };
+    std::string why;
+
+    // Attribute types: parse, then keep those whose SUP chain reaches known types.
+    std::vector<schema::AttributeTypeDef> attrs;
+    for (std::size_t i = 0; i < attributeTypes.size(); ++i) {
+        schema::AttributeTypeDef d;
+        if (!schema::parseAttributeType(attributeTypes[i], d, why)) {
+            noteThat("attribute type left out (" + why + "): " + attributeTypes[i]);
+            continue;
+        }
+        if (serverConfigurationOid(d.oid))
+            continue;
+        addStandardExtensions(d);
+        d.file = "subschema attributeTypes";
+        d.line = i + 1;
+        attrs.push_back(std::move(d));
+    }
+    std::vector<schema::ObjectClassDef> classes;
+    for (std::size_t i = 0; i < objectClasses.size(); ++i) {
+        schema::ObjectClassDef d;
+        if (!schema::parseObjectClass(objectClasses[i], d, why)) {
+            noteThat("object class left out (" + why + "): " + objectClasses[i]);
+            continue;
+        }
+        if (serverConfigurationOid(d.oid))
+            continue;
+        addStandardExtensions(d);
+        d.file = "subschema objectClasses";
+        d.line = i + 1;
+        classes.push_back(std::move(d));
+    }
+
+    // Names: every key names one definition.
+    Keys attrKeys;
+    std::vector<schema::AttributeTypeDef> keptAttrs;
+    for (auto& d : attrs) {
+        std::string note;
+        if (!claimNames(d, attrKeys, schema::wellKnownAttributeName, note)) {
+            noteThat("attribute type " + d.oid + " left out: its OID or names are taken");
+            continue;
+        }
+        if (!note.empty())
+            noteThat(note);
+        keptAttrs.push_back(std::move(d));
+    }
+    // Classes and attribute types are looked up apart; only an OID may not be shared.
+    Keys classKeys;
+    for (const auto& a : keptAttrs)
+        classKeys.take(a.oid);
+    std::vector<schema::ObjectClassDef> keptClasses;
+    for (auto& d : classes) {
+        std::string note;
+        if (!claimNames(d, classKeys, schema::wellKnownClassName, note)) {
+            noteThat("object class " + d.oid + " left out: its OID or names are taken");
+            continue;
+        }
+        if (!note.empty())
+            noteThat(note);
+        keptClasses.push_back(std::move(d));
+    }
+
+    // SUP references: drop what refers to something unknown, until nothing changes.
+    auto attrKnown = [&](const std::string& name, const std::vector<schema::AttributeTypeDef>& v) {
+        for (const auto& a : v) {
+            if (names::equalNoCase(a.oid, name) || names::equalNoCase(a.ndsName, name))
+                return true;
+            for (const auto& n : a.names)
+                if (names::equalNoCase(n, name))
+                    return true;
+        }
+        return false;
+    };
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::size_t i = 0; i < keptAttrs.size(); ++i) {
+            const auto& a = keptAttrs[i];
+            if (!a.sup.empty() && !attrKnown(a.sup, keptAttrs)) {
+                noteThat("attribute type " + a.oid + " left out: unknown SUP \"" + a.sup + "\"");
+                keptAttrs.erase(keptAttrs.begin() + static_cast<std::ptrdiff_t>(i));
+                changed = true;
+                break;
+            }
+        }
+    }
+    auto classKnown = [&](const std::string& name) {
+        for (const auto& c : keptClasses) {
+            if (names::equalNoCase(c.oid, name) || names::equalNoCase(c.ndsName, name))
+                return true;
+            for (const auto& n : c.names)
+                if (names::equalNoCase(n, name))
+                    return true;
+        }
+        return false;
+    };
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::size_t i = 0; i < keptClasses.size(); ++i) {
+            const auto& c = keptClasses[i];
+            for (const auto& s : c.sups) {
+                if (!classKnown(s)) {
+                    noteThat("object class " + c.oid + " left out: unknown SUP \"" + s + "\"");
+                    keptClasses.erase(keptClasses.begin() + static_cast<std::ptrdiff_t>(i));
+                    changed = true;
+                    break;
+                }
+            }
+            if (changed)
+                break;
+        }
+    }
+    for (auto& c : keptClasses) {
+        for (auto* list : {&c.must, &c.may, &c.naming}) {
+            std::vector<std::string> kept;
+            for (const auto& a : *list) {
+                if (attrKnown(a, keptAttrs))
+                    kept.push_back(a);
+                else
+                    noteThat("object class " + c.ndsName + ": unknown attribute type \"" + a +
+                             "\" dropped from its lists");
+            }
+            *list = std::move(kept);
+        }
+        std::vector<std::string> containment;
+        for (const auto& k : c.containment)
+            if (classKnown(k))
+                containment.push_back(k);
+        c.containment = std::move(containment);
+    }
+
+    out = schema::Schema();
+    for (auto& a : keptAttrs)
+        out.addAttributeType(std::move(a));
+    for (auto& c : keptClasses)
+        out.addObjectClass(std::move(c));
+    return out.resolve(error);
+}
+
+} // namespace kvx::client::ldapbk

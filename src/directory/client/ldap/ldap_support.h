@@ -1,0 +1,43 @@
+// The parts of the LDAP backend that need no server: result codes, search filters and the
+// schema model built from a subschema entry's values.
+#pragma once
+
+#include "../nwdsclient.h"
+#include "../schema_text.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvx::client::ldapbk {
+
+// The client code for an LDAP result code (RFC 4511) or a libldap API code (negative).
+// `connecting`: the code came while connecting or binding, so a server that is down or cannot
+// be reached is reported as unreachable rather than as a transport failure part-way.
+NWDSCCODE clientCode(int ldapCode, bool connecting);
+
+// An assertion value escaped for a search filter (RFC 4515 section 3): "*", "(", ")", "\" and
+// NUL become "\2a", "\28", "\29", "\5c" and "\00".
+std::string escapeFilterValue(std::string_view value);
+
+// "(|(cn=v)(ou=v)...)": the entries below a container that a name component `value` may name,
+// one equality assertion per naming attribute.
+std::string namingFilter(const std::vector<std::string>& namingAttributes, std::string_view value);
+
+// The schema model from the attributeTypes and objectClasses values of a subschema entry.
+// Standard definitions (matched by OID) get the NDS names, naming attributes and containment
+// of the client's own copy of the standard schema, as the embedded directory has them.
+// A server hands out whatever it holds, so this never refuses the whole schema for one
+// definition: a definition that does not read, one whose SUP is unknown, and the server's own
+// configuration schema are left out; an unknown attribute in a class's lists is dropped from
+// the list; an NDS name already taken falls back to the LDAP name, and to the OID after that.
+// `notes` (may be nullptr) receives one line per definition left out or changed. False only
+// when the model cannot be built at all (error says why).
+bool buildSchema(const std::vector<std::string>& attributeTypes,
+                 const std::vector<std::string>& objectClasses, schema::Schema& out,
+                 std::string& error, std::vector<std::string>* notes = nullptr);
+
+// The attribute description without its options: "userCertificate;binary" -> "userCertificate".
+std::string_view stripOptions(std::string_view description);
+
+} // namespace kvx::client::ldapbk

@@ -1,0 +1,53 @@
+// A private OpenLDAP slapd for the tests: started on 127.0.0.1 at a free port in a temporary
+// folder, loaded with a tree's schema and LDIF files through slapadd, stopped by its process id.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kvx::testing {
+
+struct SlapdOptions {
+    std::string treeFolder; // every *.schema and *.ldif of it, in name order
+    std::string sizeLimit = "unlimited";
+    std::string managerPassword; // non-empty: "cn=Manager,<first suffix>" may bind with it
+};
+
+class Slapd {
+public:
+    Slapd() = default;
+    Slapd(const Slapd&) = delete;
+    Slapd& operator=(const Slapd&) = delete;
+    ~Slapd();
+
+    // False with `error` when slapd or slapadd is missing or the server does not come up.
+    bool start(const SlapdOptions& options, std::string& error);
+    // Ends the server (SIGTERM, then SIGKILL after a few seconds) and removes its folder.
+    void stop();
+    // Ends the server at once, as a crash or a pulled cable would.
+    void kill();
+
+    bool running() const { return pid_ > 0; }
+    int port() const { return port_; }
+    std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
+    const std::string& folder() const { return dir_; }
+    const std::vector<std::string>& suffixes() const { return suffixes_; }
+
+private:
+    void reap(int signal, int graceSeconds);
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string dir_;
+    std::vector<std::string> suffixes_;
+};
+
+// A port on 127.0.0.1 that nothing listens on right now.
+int freePort();
+
+// LDIF records of `text` reordered so that each entry's subtree follows it directly (entries of
+// a subtree keep their order among siblings). slapd hands out a search in the order entries
+// were added; loading them in tree order makes that the order the embedded directory uses.
+std::string ldifInTreeOrder(const std::string& text, std::string* suffix);
+
+} // namespace kvx::testing

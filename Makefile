@@ -29,7 +29,8 @@ screenshots: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON -DKVX_WERROR=ON
 	cmake --build $(TEST_DIR) -j $(JOBS) --target screenshots
 
-# The compiler and linker flags are Debian's own (hardening included), from dpkg-buildflags.
+# The compiler and linker flags are Debian's own, with every hardening option, from dpkg-buildflags.
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
 package: deps
 	cmake -S . -B $(PKG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF \
 		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \

@@ -7,7 +7,8 @@
 #   share/mime/packages/korvanex.xml                  the MIME type of .kvx files
 #   share/icons/hicolor/scalable/apps/korvanex.svg    the program's icon
 #   share/man/man1/korvanex.1.gz                      the manual page
-#   share/doc/korvanex/copyright, changelog.gz        what Debian asks of every package
+#   share/doc/korvanex/copyright, changelog.Debian.gz what Debian asks of every package
+#   share/lintian/overrides/korvanex                  lintian notes that do not apply to us
 #
 # The program finds the sample trees at ../share/korvanex/trees beside itself, so an installed
 # program (in /usr/bin, or in any DESTDIR) uses the installed copy.
@@ -45,7 +46,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/src/app/images/korvanex.svg
 # two builds of the same sources give the same bytes.
 find_program(KVX_GZIP gzip REQUIRED)
 set(KVX_GZIPPED)
-foreach(pair "korvanex.1|korvanex.1.gz" "changelog|changelog.gz")
+foreach(pair "korvanex.1|korvanex.1.gz" "changelog|changelog.Debian.gz")
     string(REPLACE "|" ";" pair "${pair}")
     list(GET pair 0 in)
     list(GET pair 1 out)
@@ -62,8 +63,11 @@ add_custom_target(kvx_packaging_files ALL DEPENDS ${KVX_GZIPPED})
 
 install(FILES ${CMAKE_BINARY_DIR}/packaging/korvanex.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${KVX_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+install(FILES ${KVX_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/korvanex)
+install(FILES ${KVX_PACKAGING_DIR}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME korvanex)
 
 # The Debian package: `make package` (Release build, then cpack -G DEB).
 set(CPACK_GENERATOR DEB)
@@ -72,13 +76,15 @@ set(CPACK_PACKAGE_VENDOR "Korvanex developers")
 set(CPACK_PACKAGE_CONTACT "Korvanex developers <korvanex@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reporting and extraction tool for directory trees")
+# Lines of at most 80 characters, as Debian's tools show them on a terminal.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Korvanex reports on the objects of a directory tree. The administrator picks a tree, a
-starting container, an object class and the attributes to report, and one of three report
-modes (Tabular, Tabular Cross, Non Tabular). Every matching object of the container's
-subtree becomes rows in a sortable results list, in a delimited text file, or both.
-Every choice can be saved to a batch settings file (.kvx) and run unattended from the
-command line, also without a display. An ACME sample tree is included.")
+    "Korvanex reports on the objects of a directory tree. The administrator picks
+a tree, a starting container, an object class, the attributes to report and
+one of three report modes (Tabular, Tabular Cross, Non Tabular). Every matching
+object of the container's subtree becomes rows in a sortable results list, in a
+delimited text file, or both. Every choice can be saved to a batch settings
+file (.kvx) and run unattended from the command line, also without a display.
+An ACME sample tree is included.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

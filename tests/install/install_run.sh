@@ -68,7 +68,10 @@ if command -v man >/dev/null; then
     MANWIDTH=80 man -l "$manpage" 2>/dev/null | grep -q "EXIT STATUS" ||
         fail "man does not render the installed manual page"
 fi
-[ -s "$share/doc/korvanex/copyright" ] || fail "no copyright file in share/doc/korvanex"
+for f in copyright changelog.Debian.gz; do
+    [ -s "$share/doc/korvanex/$f" ] || fail "no $f in share/doc/korvanex"
+done
+gzip -t "$share/doc/korvanex/changelog.Debian.gz" 2>/dev/null || fail "changelog.Debian.gz is not gzip data"
 
 # --- The MIME type of .kvx files --------------------------------------------------------------
 if command -v update-mime-database >/dev/null; then

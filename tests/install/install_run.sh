@@ -26,7 +26,7 @@ trap 'rm -rf "$work"' EXIT
 root=$work/root
 prefix=/usr
 home=$work/home
-mkdir -p "$home" "$work/run"
+mkdir -p "$home" "$work/home-built" "$work/run"
 
 if ! DESTDIR=$root cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" 2>&1; then
     cat "$work/install.log" >&2
@@ -136,11 +136,12 @@ lvwSelectedeAttributesSyntax1=Tel_Number
 KVX
 }
 
-# The same report from the built program on the source tree's data, for comparison.
+# The same report from the program in the build folder, for comparison. It has no installed
+# trees beside it, so it serves the source tree's.
 write_settings "$work/built.kvx" "$work/built.csv"
 (cd "$work/run" &&
-    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CONFIG_HOME HOME="$home" \
-        KORVANEX_CLIENT_CONF="$work/no-such-client.conf" KORVANEX_DATA_DIR="$source_dir/data" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CONFIG_HOME -u KORVANEX_DATA_DIR \
+        HOME="$work/home-built" KORVANEX_CLIENT_CONF="$work/no-such-client.conf" \
         "$built_program" "/settings=$work/built.kvx" /autorun /autoclose) 2>"$work/built.err"
 status=$?
 [ "$status" -eq 0 ] || fail "the built program's run ended with $status: $(cat "$work/built.err")"

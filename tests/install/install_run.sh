@@ -62,6 +62,11 @@ manpage=$share/man/man1/korvanex.1.gz
 if ! gzip -dc "$manpage" 2>/dev/null | cmp -s - "$source_dir/packaging/korvanex.1"; then
     fail "the manual page is not installed as man1/korvanex.1.gz"
 fi
+# A version bump needs a new changelog entry and manual page header, or both go stale.
+gzip -dc "$manpage" 2>/dev/null | grep -q "^\.TH KORVANEX 1 .*\"Korvanex $version\"" ||
+    fail "the manual page's header does not name version $version"
+gzip -dc "$share/doc/korvanex/changelog.Debian.gz" 2>/dev/null | head -n 1 |
+    grep -qF "korvanex ($version-" || fail "the newest changelog entry is not for version $version"
 if command -v man >/dev/null; then
     warnings=$(MANWIDTH=80 man --warnings -l "$manpage" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "the manual page has formatting warnings: $warnings"

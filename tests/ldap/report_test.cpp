@@ -1,0 +1,378 @@
+// Whole report runs over LDAP: the program run unattended over the embedded ACME tree and over
+// a slapd loaded with the same files writes byte-identical output files, in every mode, with
+// and without headers and quotes; and a server's failures reach the user with the call's name.
+#include "slapd_fixture.h"
+
+#include "directory/client/config.h"
+#include "directory/client/ldap/ldap_backend.h"
+#include "directory/client/registry.h"
+#include "directory/client/testing.h"
+#include "report/outputline.h"
+#include "report/search.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kvx::client;
+
+const std::string kAcmeFolder = KVX_SOURCE_DIR "/data/trees/ACME";
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string tempFolder() {
+    char tmpl[] = "/tmp/kvx-ldap-report-XXXXXX";
+    return ::mkdtemp(tmpl) ? std::string(tmpl) : std::string();
+}
+
+struct RunResult {
+    int status = -1;
+    std::string messages; // standard error
+};
+
+// Runs korvanex unattended without a display, as a scheduled job would.
+RunResult runKorvanex(const std::string& folder, const std::string& kvx,
+                      const std::string& clientConf) {
+    RunResult r;
+    const std::string err = folder + "/stderr.txt";
+    fs::create_directories(folder + "/home");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::unsetenv("QT_QPA_PLATFORM");
+        ::setenv("HOME", (folder + "/home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder + "/home/.config").c_str(), 1);
+        ::setenv("KORVANEX_CLIENT_CONF", clientConf.c_str(), 1);
+        ::setenv("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data", 1);
+        if (!std::freopen(err.c_str(), "w", stderr))
+            ::_exit(126);
+        const std::string settings = "/settings=" + kvx;
+        ::execl(KVX_KORVANEX, KVX_KORVANEX, settings.c_str(), "/autorun", "/autoclose",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    // A run that hangs is a failure of its own: it is ended after two minutes.
+    auto started = std::chrono::steady_clock::now();
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - started > std::chrono::minutes(2)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            r.messages = "korvanex did not finish in two minutes\n" + readFile(err);
+            return r;
+        }
+        ::usleep(20000);
+    }
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.messages = readFile(err);
+    return r;
+}
+
+struct Attribute {
+    std::string name;
+    std::string syntax;
+};
+
+struct Report {
+    std::string name;
+    std::vector<std::string> context; // most specific first; {""} is the root
+    std::string cls;
+    int mode = 0; // 0 Tabular, 1 Tabular Cross, 2 Non Tabular
+    int expanded = -1;
+    std::vector<Attribute> attributes;
+    std::string separator = ",";
+    bool quotes = true;
+    bool headers = true;
+    bool hideEmpty = true;
+};
+
+std::string kvxText(const Report& r, const std::string& output) {
+    std::ostringstream s;
+    s << "[KORVANEX]\nTreeName=ACME\n";
+    for (std::size_t i = 0; i < r.context.size(); ++i)
+        s << "Context" << i + 1 << "=" << r.context[i] << "\n";
+    s << "ContextCount=" << r.context.size() << "\nclasstype=" << r.cls
+      << "\nchkOutputWindow=0\nchkOutputFile=1\nchkHideEmptyColumns=" << r.hideEmpty
+      << "\ntxtOutputFilename=" << output << "\ntxtOutputSeparator=" << r.separator
+      << "\nchkOutputEncloseQuotes=" << r.quotes << "\nchkOutputColumnHeaders=" << r.headers
+      << "\noptResultsTabular=" << (r.mode == 0) << "\noptResultsTabularCross=" << (r.mode == 1)
+      << "\noptResultsNonTabular=" << (r.mode == 2) << "\ncboAttributesMulti=" << r.expanded
+      << "\nAttributeCount=" << r.attributes.size() << "\n";
+    for (std::size_t i = 0; i < r.attributes.size(); ++i)
+        s << "lvwSelectedeAttributes" << i << "=" << r.attributes[i].name
+          << "\nlvwSelectedeAttributesSingle" << i << "=Multi\nlvwSelectedeAttributesSyntax" << i
+          << "=" << r.attributes[i].syntax << "\n";
+    return s.str();
+}
+
+// The same report with its output file moved into `folder`.
+std::string withOutput(const std::string& kvx, const std::string& output) {
+    std::istringstream in(kvx);
+    std::string out, line;
+    while (std::getline(in, line)) {
+        if (line.rfind("txtOutputFilename=", 0) == 0)
+            line = "txtOutputFilename=" + output;
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::vector<Report> ownReports() {
+    const std::vector<Attribute> manySyntaxes = {
+        {"Object Class", "Class_Name"},
+        {"Description", "CI_String"},
+        {"Telephone Number", "Tel_Number"},
+        {"Member", "Dist_Name"},
+        {"ACL", "Object_Acl"},
+        {"Network Address", "Net_Address"},
+        {"Postal Address", "PO_Address"},
+        {"Login Time", "Time"},
+        {"GUID", "Octet_String"},
+        {"Login Disabled", "Boolean"},
+        {"Language", "CI_List"},
+        {"Home Directory", "Path"},
+        {"Replica", "Replica_Pointer"},
+        {"Last Referenced Time", "Timestamp"},
+        {"Back Link", "Back_Link"},
+        {"Notify", "Typed_Name"},
+        {"Server Holds", "Hold"},
+        {"Password Expiration Interval", "Interval"},
+        {"Login Intruder Attempts", "Counter"},
+        {"Facsimile Telephone Number", "Fax_Number"},
+        {"EMail Address", "Email_Address"},
+        {"Permanent Config Parms", "Octet_List"},
+        {"Vendor Extension Data", "Unknown"},
+        {"Login Script", "Stream"},
+    };
+    std::vector<Report> out;
+    Report all;
+    all.name = "whole-tree-tabular";
+    all.context = {""};
+    all.cls = "Top";
+    all.attributes = manySyntaxes;
+    out.push_back(all);
+    Report cross = all;
+    cross.name = "whole-tree-cross";
+    cross.mode = 1;
+    cross.expanded = 0;
+    cross.separator = ";";
+    cross.quotes = false;
+    out.push_back(cross);
+    Report non = all;
+    non.name = "whole-tree-non-tabular";
+    non.mode = 2;
+    non.headers = false;
+    non.hideEmpty = false;
+    non.separator = "\t";
+    out.push_back(non);
+    Report groups;
+    groups.name = "uk-groups-cross-members";
+    groups.context = {"Acme UK", "GB"};
+    groups.cls = "Group";
+    groups.mode = 1;
+    groups.expanded = 1;
+    groups.attributes = {{"CN", "CI_String"}, {"Member", "Dist_Name"}};
+    out.push_back(groups);
+    Report below;
+    below.name = "period-in-container-name";
+    below.context = {"R.D", "Acme"};
+    below.cls = "Top";
+    below.mode = 2;
+    below.attributes = {{"Aliased Object Name", "Dist_Name"}, {"CN", "CI_String"}};
+    out.push_back(below);
+    return out;
+}
+
+class LdapReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = tempFolder();
+        ASSERT_FALSE(folder_.empty());
+    }
+    void TearDown() override {
+        server_.stop();
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+    void startServer(const std::string& sizeLimit = "unlimited") {
+        kvx::testing::SlapdOptions o;
+        o.treeFolder = kAcmeFolder;
+        o.sizeLimit = sizeLimit;
+        o.managerPassword = "right";
+        std::string error;
+        ASSERT_TRUE(server_.start(o, error)) << error;
+    }
+    // A client configuration whose tree ACME is the server.
+    std::string clientConf(const std::string& extra = "") {
+        std::string path = folder_ + "/client.conf";
+        writeFile(path,
+                  "[Client]\nDefaultTree=ACME\n\n[Tree ACME]\nURL=" + server_.url() + "\n" + extra);
+        return path;
+    }
+
+    kvx::testing::Slapd server_;
+    std::string folder_;
+};
+
+TEST_F(LdapReportTest, EveryReportWritesTheSameFileOverLdapAsOverTheEmbeddedTree) {
+    startServer();
+    const std::string conf = clientConf();
+    std::vector<std::pair<std::string, std::string>> reports; // name, .kvx text
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(KVX_SOURCE_DIR "/examples", ec))
+        if (e.path().extension() == ".kvx")
+            reports.emplace_back(e.path().stem().string(), readFile(e.path().string()));
+    for (const Report& r : ownReports())
+        reports.emplace_back(r.name, kvxText(r, "x"));
+    ASSERT_GE(reports.size(), 5u);
+    for (const auto& [name, text] : reports) {
+        SCOPED_TRACE(name);
+        const std::string embeddedOut = folder_ + "/" + name + ".embedded.txt";
+        const std::string ldapOut = folder_ + "/" + name + ".ldap.txt";
+        writeFile(folder_ + "/e.kvx", withOutput(text, embeddedOut));
+        writeFile(folder_ + "/l.kvx", withOutput(text, ldapOut));
+        RunResult e = runKorvanex(folder_, folder_ + "/e.kvx", "/nonexistent/client.conf");
+        ASSERT_EQ(e.status, 0) << e.messages;
+        RunResult l = runKorvanex(folder_, folder_ + "/l.kvx", conf);
+        ASSERT_EQ(l.status, 0) << l.messages;
+        const std::string want = readFile(embeddedOut);
+        const std::string got = readFile(ldapOut);
+        EXPECT_GT(want.size(), 40u);
+        EXPECT_EQ(got, want);
+    }
+}
+
+TEST_F(LdapReportTest, ServerFailuresStopTheRunWithTheCallAndItsCode) {
+    startServer("5");
+    Report users;
+    users.context = {"Acme"};
+    users.cls = "User";
+    users.attributes = {{"Surname", "CI_String"}};
+    const std::string out = folder_ + "/limited.txt";
+    writeFile(folder_ + "/r.kvx", kvxText(users, out));
+
+    // More users than the server hands out: a failed search, never a short report that
+    // looks whole. The rows before the failure stay in the file.
+    RunResult limited = runKorvanex(folder_, folder_ + "/r.kvx", clientConf());
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_NE(limited.messages.find("NWDSSearch"), std::string::npos) << limited.messages;
+    EXPECT_NE(limited.messages.find("fffffd7b"), std::string::npos) << limited.messages; // -645
+    std::string text = readFile(out);
+    EXPECT_EQ(text.rfind("Object,Surname\r\n", 0), 0u) << text;
+    EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 6);
+
+    // A wrong password in the password file.
+    writeFile(folder_ + "/wrong.pw", "wrong\n");
+    RunResult wrong =
+        runKorvanex(folder_, folder_ + "/r.kvx",
+                    clientConf("BindDN=cn=Manager,c=GB\nPasswordFile=" + folder_ + "/wrong.pw\n"));
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.messages.find("fffffd63"), std::string::npos) << wrong.messages; // -669
+    EXPECT_NE(wrong.messages.find("NWDS"), std::string::npos) << wrong.messages;
+
+    // No server at start-up.
+    server_.stop();
+    RunResult gone = runKorvanex(folder_, folder_ + "/r.kvx", clientConf());
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_NE(gone.messages.find("fffffd84"), std::string::npos) << gone.messages; // -636
+}
+
+// The server goes away while a report reads its results: the rows read so far stay in the
+// output file, the failure names the search call, and nothing waits for the lost server.
+class KillingSink : public kvx::report::SearchSink {
+public:
+    KillingSink(kvx::testing::Slapd& server, kvx::OutputFile& file)
+        : server_(server), file_(file) {}
+    void status(const std::string&) override {}
+    void failure(const std::string& call, NWDSCCODE code) override {
+        failures.emplace_back(call, code);
+    }
+    void clearRows() override {}
+    void setColumns(const std::vector<kvx::report::SearchColumn>&) override {}
+    void row(const kvx::report::ResultRow& cells) override {
+        file_.writeRow(cells, ",", true);
+        if (++rows == 4)
+            server_.kill();
+    }
+    void searchComplete() override { completed = true; }
+    void fitColumn(int) override {}
+    void hideColumn(int) override {}
+
+    int rows = 0;
+    bool completed = false;
+    std::vector<std::pair<std::string, NWDSCCODE>> failures;
+
+private:
+    kvx::testing::Slapd& server_;
+    kvx::OutputFile& file_;
+};
+
+TEST_F(LdapReportTest, AServerLostMidReportKeepsTheRowsReadAndNamesTheCall) {
+    startServer();
+    TreeSource t;
+    t.name = "ACME";
+    t.url = server_.url();
+    LdapTuning tuning;
+    tuning.pageSize = 2;
+    auto provider = std::make_unique<StaticTreeProvider>();
+    provider->add(makeLdapBackend(t, tuning));
+    resetClient();
+    installTreeProvider(std::move(provider));
+    ASSERT_EQ(NWCallsInit(nullptr, nullptr), 0);
+    // Batches of a few entries, so that the search reads the server page by page as the
+    // report goes on rather than all at once.
+    setResultBufferCapacityForTesting(300);
+    NWDSContextHandle ctx = 0;
+    ASSERT_EQ(NWDSCreateContextHandle(&ctx), 0);
+    nuint32 flags = DCV_DEFAULT_FLAGS | DCV_TYPELESS_NAMES;
+    ASSERT_EQ(NWDSSetContext(ctx, DCK_FLAGS, &flags), 0);
+
+    kvx::report::SearchInput in;
+    in.context = ctx;
+    in.base = "Acme";
+    in.objectClass = "User";
+    in.attributes = {{"Surname", 0}};
+    kvx::OutputFile file;
+    const std::string out = folder_ + "/lost.txt";
+    ASSERT_TRUE(file.open(out));
+    KillingSink sink(server_, file);
+    auto started = std::chrono::steady_clock::now();
+    kvx::report::SearchOutcome outcome = kvx::report::DoSearch(in, sink);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_TRUE(file.close());
+    NWDSFreeContext(ctx);
+    setResultBufferCapacityForTesting(0);
+    resetClient();
+    installTreeProvider(nullptr);
+
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(sink.failures.size(), 1u);
+    EXPECT_EQ(sink.failures[0].first, "NWDSSearch");
+    EXPECT_EQ(sink.failures[0].second, ERR_TRANSPORT_FAILURE);
+    EXPECT_GE(sink.rows, 4);
+    EXPECT_LT(sink.rows, 44); // far from every user of the tree
+    std::string text = readFile(out);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), sink.rows);
+    EXPECT_EQ(text.rfind("\"Frank Miller.Dev.Sales.Acme\",\"Miller\"\r\n", 0), 0u) << text;
+}
+
+} // namespace

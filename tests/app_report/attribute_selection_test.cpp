@@ -1,0 +1,296 @@
+// The class list and the attributes page of the main window: the attributes a class can carry,
+// gathered through its super classes, and the selection the report is built from.
+#include "reportwindow.h"
+
+#include "directory/client/faults.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+using kvx::reporttest::ReportWindowTest;
+
+// Lone has no super class; Wide inherits from Middle (itself below Base and Top) and from the
+// auxiliary Mixin. Middle and Wide name attributes again that their super classes already have.
+const char* kSchema = R"(
+attributetype ( 1.3.6.1.4.1.99999.1.1 NAME 'kvxAge'
+    SYNTAX 1.3.6.1.4.1.1466.115.121.1.27 SINGLE-VALUE X-NDS_NAME 'Age' )
+attributetype ( 1.3.6.1.4.1.99999.1.2 NAME 'kvxLoginTime'
+    SYNTAX 1.3.6.1.4.1.1466.115.121.1.24 SINGLE-VALUE X-NDS_NAME 'Login Time' )
+attributetype ( 1.3.6.1.4.1.99999.1.3 NAME 'kvxStamp'
+    SYNTAX 2.16.840.1.113719.1.1.5.1.19 X-NDS_NAME 'Stamp' )
+attributetype ( 1.3.6.1.4.1.99999.1.4 NAME 'kvxHits'
+    SYNTAX 1.3.6.1.4.1.1466.115.121.1.27 X-NDS_SYNTAX '22' X-NDS_NAME 'Hits' )
+attributetype ( 1.3.6.1.4.1.99999.1.5 NAME 'kvxBadge'
+    SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 X-NDS_NAME 'Badge' )
+attributetype ( 1.3.6.1.4.1.99999.1.6 NAME 'kvxDesk'
+    SYNTAX 1.3.6.1.4.1.1466.115.121.1.50 SINGLE-VALUE X-NDS_NAME 'Desk Phone' )
+objectclass ( 1.3.6.1.4.1.99999.2.1 NAME 'kvxLone' STRUCTURAL
+    MUST ( cn $ kvxDesk ) X-NDS_NAMING 'cn' X-NDS_NAME 'Lone' )
+objectclass ( 1.3.6.1.4.1.99999.2.2 NAME 'kvxBase' SUP top STRUCTURAL
+    MUST cn MAY ( description $ kvxAge ) X-NDS_NAMING 'cn' X-NDS_NAME 'Base' )
+objectclass ( 1.3.6.1.4.1.99999.2.3 NAME 'kvxMiddle' SUP kvxBase STRUCTURAL
+    MAY ( kvxAge $ kvxLoginTime $ cn ) X-NDS_NAME 'Middle' )
+objectclass ( 1.3.6.1.4.1.99999.2.4 NAME 'kvxMixin' SUP top AUXILIARY
+    MAY ( kvxStamp $ kvxHits ) X-NDS_NAME 'Mixin' )
+objectclass ( 1.3.6.1.4.1.99999.2.5 NAME 'kvxWide' SUP ( kvxMiddle $ kvxMixin ) STRUCTURAL
+    MAY ( kvxBadge $ description $ kvxDesk ) X-NDS_NAME 'Wide' )
+)";
+
+QStringList localeSorted(QStringList texts) {
+    std::sort(texts.begin(), texts.end(), [](const QString& a, const QString& b) {
+        return QString::localeAwareCompare(a, b) < 0;
+    });
+    return texts;
+}
+
+class AttributeSelectionTest : public ReportWindowTest {
+protected:
+    void SetUp() override {
+        ReportWindowTest::SetUp();
+        serveText(kSchema, "version: 1\n");
+        start();
+        ASSERT_TRUE(messages.empty());
+    }
+    QTreeWidget* available() const { return find<QTreeWidget>("lvwAttributes"); }
+    QTreeWidget* selected() const { return find<QTreeWidget>("lvwSelectedAttributes"); }
+    QPushButton* button(const char* name) const { return find<QPushButton>(name); }
+    KvxDropDownComboBox* combo() const { return find<KvxDropDownComboBox>("cboAttributeMulti"); }
+};
+
+TEST_F(AttributeSelectionTest, ClassWithoutSuperClassShowsNamingAndMandatoryAttributesOnce) {
+    chooseClass("Lone");
+    EXPECT_TRUE(messages.empty());
+    // CN is both the naming and a mandatory attribute: one row.
+    EXPECT_EQ(captions(available()), (QStringList{"CN", "Desk Phone"}));
+    EXPECT_EQ(column(available(), 1), (QStringList{"Multi", "Single"}));
+    EXPECT_EQ(column(available(), 2), (QStringList{"CI_String", "Tel_Number"}));
+}
+
+TEST_F(AttributeSelectionTest, SuperClassesContributeEveryAttributeOnceSortedByCaption) {
+    chooseClass("Middle");
+    EXPECT_EQ(captions(available()),
+              (QStringList{"Age", "CN", "Description", "Login Time", "Object Class"}));
+
+    // Two super classes, one a chain of three; Description and Desk Phone named twice.
+    chooseClass("Wide");
+    EXPECT_TRUE(messages.empty());
+    const QStringList expected{"Age",  "Badge",      "CN",           "Description", "Desk Phone",
+                               "Hits", "Login Time", "Object Class", "Stamp"};
+    EXPECT_EQ(captions(available()), localeSorted(expected));
+    EXPECT_EQ(captions(available()), expected);
+}
+
+TEST_F(AttributeSelectionTest, RowsCarrySingleMultiSyntaxNameAndSortKind) {
+    chooseClass("Wide");
+    struct Expect {
+        const char* name;
+        const char* singleMulti;
+        const char* syntax;
+        int sortKind;
+    };
+    const Expect rows[] = {
+        {"Age", "Single", "Integer", 1},    {"Login Time", "Single", "Time", 2},
+        {"Stamp", "Multi", "Timestamp", 2}, {"Hits", "Multi", "Counter", 1},
+        {"Badge", "Multi", "CI_String", 0}, {"Object Class", "Multi", "Class_Name", 0},
+    };
+    for (const Expect& e : rows) {
+        const QTreeWidgetItem* row = rowNamed(available(), e.name);
+        ASSERT_NE(row, nullptr) << e.name;
+        EXPECT_EQ(row->text(1), e.singleMulti) << e.name;
+        EXPECT_EQ(row->text(2), e.syntax) << e.name;
+        EXPECT_EQ(TfrmKorvanex::attributeSortKind(row), e.sortKind) << e.name;
+    }
+    // A selected row carries all of it on, field for field.
+    chooseAttributes({"Stamp"});
+    ASSERT_EQ(selected()->topLevelItemCount(), 1);
+    const QTreeWidgetItem* copy = selected()->topLevelItem(0);
+    EXPECT_EQ(copy->text(1), "Multi");
+    EXPECT_EQ(copy->text(2), "Timestamp");
+    EXPECT_EQ(TfrmKorvanex::attributeSortKind(copy), 2);
+}
+
+TEST_F(AttributeSelectionTest, FailureInsideASuperClassEndsOnlyThatClassesRead) {
+    // Wide's own definition is the first read, Middle's the second.
+    kvx::client::faults::failCall("NWDSReadClassDef", 2, -601);
+    chooseClass("Wide");
+    EXPECT_EQ(messageTexts(), std::vector<QString>{"NWDSReadClassDef\nCode : fffffda7"});
+    // Middle, Base and what only they bring are missing; Mixin (with Top) and Wide's own are in.
+    EXPECT_EQ(captions(available()),
+              (QStringList{"Badge", "Description", "Desk Phone", "Hits", "Object Class", "Stamp"}));
+}
+
+TEST_F(AttributeSelectionTest, ClassListIsAlphabeticalWhateverTheClientOrder) {
+    const QStringList classes = [this] {
+        QStringList texts;
+        auto* list = find<QListWidget>("lstNDSClasses");
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    }();
+    EXPECT_EQ(classes, localeSorted(classes));
+    // The client serves the standard classes first (Top, Alias, ...), then the tree's own.
+    for (const char* name :
+         {"Top", "Alias", "Organizational Unit", "Lone", "Base", "Middle", "Mixin", "Wide"})
+        EXPECT_TRUE(classes.contains(name)) << name;
+    EXPECT_LT(classes.indexOf("Alias"), classes.indexOf("Top"));
+    EXPECT_LT(classes.indexOf("Lone"), classes.indexOf("Wide"));
+}
+
+TEST_F(AttributeSelectionTest, ChoosingAClassEmptiesTheSelectionAndTheExpandedAttribute) {
+    chooseClass("Wide");
+    chooseAttributes({"Stamp", "Badge", "Age"});
+    find<QRadioButton>("optResultsTabularCross")->click();
+    pickExpandedAttribute("Badge");
+    ASSERT_EQ(combo()->currentText(), "Badge");
+
+    chooseClass("Middle");
+    EXPECT_EQ(selected()->topLevelItemCount(), 0);
+    EXPECT_EQ(combo()->count(), 0);
+    EXPECT_EQ(combo()->currentText(), "");
+    EXPECT_EQ(available()->topLevelItemCount(), 5);
+}
+
+TEST_F(AttributeSelectionTest, AddKeepsOrderRefusesDuplicatesAndSaysWhenNothingIsChosen) {
+    chooseClass("Wide");
+    chooseRow(available(), QString());
+    button("cmdAttributeAdd")->click();
+    EXPECT_EQ(messageTexts(), std::vector<QString>{"Select Attribute to Add"});
+    EXPECT_EQ(messages[0].caption, "Korvanex");
+    EXPECT_EQ(selected()->topLevelItemCount(), 0);
+
+    messages.clear();
+    chooseAttributes({"Stamp", "Age", "Badge", "Age"});
+    EXPECT_TRUE(messages.empty()); // the second "Age" is dropped without a word
+    EXPECT_EQ(captions(selected()), (QStringList{"Stamp", "Age", "Badge"}));
+}
+
+TEST_F(AttributeSelectionTest, AddAllReplacesAHandMadeSelectionWithTheAlphabeticalList) {
+    chooseClass("Wide");
+    chooseAttributes({"Stamp", "Age"});
+    button("cmdAttributeAddAll")->click();
+    EXPECT_EQ(captions(selected()), captions(available()));
+    EXPECT_EQ(selected()->topLevelItemCount(), 9);
+    EXPECT_EQ(column(selected(), 2), column(available(), 2));
+    for (int i = 0; i < selected()->topLevelItemCount(); ++i) {
+        EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(i)),
+                  TfrmKorvanex::attributeSortKind(available()->topLevelItem(i)));
+    }
+}
+
+TEST_F(AttributeSelectionTest, RemoveTakesTheChosenRowAndSaysWhenNothingIsChosen) {
+    chooseClass("Wide");
+    chooseAttributes({"Stamp", "Age", "Badge"});
+    chooseRow(selected(), QString());
+    button("cmdAttributeRemove")->click();
+    EXPECT_EQ(messageTexts(), std::vector<QString>{"Select Attribute to Remove"});
+    EXPECT_EQ(selected()->topLevelItemCount(), 3);
+
+    chooseRow(selected(), "Age");
+    button("cmdAttributeRemove")->click();
+    EXPECT_EQ(captions(selected()), (QStringList{"Stamp", "Badge"}));
+    button("cmdAttributeRemoveAll")->click();
+    EXPECT_EQ(selected()->topLevelItemCount(), 0);
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(AttributeSelectionTest, DropDownListsOnlyMultiRowsInSelectionOrder) {
+    chooseClass("Wide");
+    // Only single-valued attributes: the list opens empty.
+    chooseAttributes({"Age", "Login Time"});
+    dropDownCombo();
+    EXPECT_TRUE(comboItems().isEmpty());
+
+    chooseAttributes({"Stamp", "CN", "Desk Phone", "Badge"});
+    // Adding rows does not touch the items; opening the list rebuilds them.
+    EXPECT_TRUE(comboItems().isEmpty());
+    dropDownCombo();
+    EXPECT_EQ(comboItems(), (QStringList{"Stamp", "CN", "Badge"}));
+    // Opening and closing without choosing leaves the expanded attribute empty.
+    EXPECT_EQ(combo()->currentText(), "");
+}
+
+TEST_F(AttributeSelectionTest, RemovingTheExpandedAttributeLeavesItUntilTheListOpensAgain) {
+    chooseClass("Wide");
+    chooseAttributes({"Badge", "Stamp"});
+    find<QRadioButton>("optResultsTabularCross")->click();
+    pickExpandedAttribute("Stamp");
+    ASSERT_EQ(combo()->currentText(), "Stamp");
+
+    chooseRow(selected(), "Stamp");
+    button("cmdAttributeRemove")->click();
+    EXPECT_EQ(captions(selected()), QStringList{"Badge"});
+    EXPECT_EQ(combo()->currentText(), "Stamp");
+    EXPECT_EQ(comboItems(), (QStringList{"Badge", "Stamp"}));
+
+    // The dropDown signal alone (as the list opening sends it) rebuilds and clears the choice.
+    emit combo()->dropDown();
+    EXPECT_EQ(comboItems(), QStringList{"Badge"});
+    EXPECT_EQ(combo()->currentText(), "");
+}
+
+// The sample tree: "User" carries everything of Top, Person, Organizational Person and User.
+TEST_F(ReportWindowTest, SampleUserListsItsWholeInheritedAttributeSet) {
+    serveSampleTree();
+    start();
+    chooseClass("User");
+    EXPECT_TRUE(messages.empty());
+    const QStringList expected{
+        // Top, Person
+        "Object Class", "Surname", "CN", "userPassword", "Telephone Number", "See Also",
+        "Description",
+        // Organizational Person
+        "OU", "Title", "x121Address", "registeredAddress", "destinationIndicator",
+        "preferredDeliveryMethod", "telexNumber", "teletexTerminalIdentifier",
+        "internationaliSDNNumber", "Facsimile Telephone Number", "SA", "Postal Office Box",
+        "Postal Code", "Postal Address", "Physical Delivery Office Name", "S", "L",
+        // User
+        "Given Name", "Initials", "Internet EMail Address", "uniqueID", "Business Category",
+        "Full Name", "Employee ID", "Group Membership", "Security Equals", "Equivalent To Me",
+        "Profile", "Profile Membership", "Default Queue", "Message Server", "Mailbox ID",
+        "EMail Address", "Language", "Home Directory", "Network Address",
+        "Network Address Restriction", "Login Intruder Address", "Password Required",
+        "Password Allow Change", "Password Unique Required", "Password Minimum Length",
+        "Password Expiration Interval", "Password Expiration Time", "Login Disabled",
+        "Locked By Intruder", "Login Intruder Attempts", "Login Intruder Reset Time",
+        "Login Grace Limit", "Login Grace Remaining", "Login Maximum Simultaneous", "Login Time",
+        "Last Login Time", "Login Expiration Time", "Login Allowed Time Map", "Login Script",
+        "Print Job Configuration", "Allow Unlimited Credit", "Account Balance",
+        "Minimum Account Balance", "Server Holds", "GUID", "ACL", "Back Link", "Revision",
+        "Last Referenced Time", "Vendor Extension Data"};
+    ASSERT_EQ(expected.size(), 74);
+    auto* list = find<QTreeWidget>("lvwAttributes");
+    EXPECT_EQ(captions(list), localeSorted(expected));
+
+    struct Expect {
+        const char* name;
+        const char* singleMulti;
+        const char* syntax;
+        int sortKind;
+    };
+    const Expect rows[] = {
+        {"Password Minimum Length", "Single", "Integer", 1},
+        {"Revision", "Single", "Counter", 1},
+        {"Password Expiration Interval", "Single", "Interval", 1},
+        {"Login Time", "Single", "Time", 2},
+        {"Last Referenced Time", "Single", "Timestamp", 2},
+        {"Telephone Number", "Multi", "Tel_Number", 0},
+        {"Group Membership", "Multi", "Dist_Name", 0},
+        {"Language", "Single", "CI_List", 0},
+        {"Vendor Extension Data", "Multi", "Unknown", 0},
+    };
+    for (const Expect& e : rows) {
+        const QTreeWidgetItem* row = rowNamed(list, e.name);
+        ASSERT_NE(row, nullptr) << e.name;
+        EXPECT_EQ(row->text(1), e.singleMulti) << e.name;
+        EXPECT_EQ(row->text(2), e.syntax) << e.name;
+        EXPECT_EQ(TfrmKorvanex::attributeSortKind(row), e.sortKind) << e.name;
+    }
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 # Korvanex: top-level commands.
 #   make        Release build in build/release
+#   make demo   install what is missing, Release build, run the Tabular example with no display
 #   make test   install what is missing, Debug build with ASan+UBSan, run every test
 #   make screenshots   render the windows to PNG files in build/test/screenshots
 #   make package   Release build in build/package and its Debian package korvanex_*.deb there
@@ -18,6 +19,22 @@ deps:
 release: deps
 	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(REL_DIR) -j $(JOBS)
+
+# The Tabular example over the sample tree ACME, run unattended as a scheduler would run it (no
+# display needed); the report is written in build/release/demo, never in the source tree.
+DEMO_DIR := $(REL_DIR)/demo
+.PHONY: demo
+demo: deps
+	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(REL_DIR) -j $(JOBS) --target korvanex
+	@rm -rf "$(DEMO_DIR)" && mkdir -p "$(DEMO_DIR)"
+	cd "$(DEMO_DIR)" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+		KORVANEX_CLIENT_CONF=/nonexistent/korvanex-client.conf KORVANEX_DATA_DIR="$(CURDIR)/data" \
+		"$(CURDIR)/$(REL_DIR)/src/app/korvanex" "/settings=$(CURDIR)/examples/acme-users.kvx" \
+		/autorun /autoclose
+	@echo
+	@echo "Report: $(CURDIR)/$(DEMO_DIR)/acme-users.txt ($$(wc -l < "$(DEMO_DIR)/acme-users.txt") lines), first lines:"
+	@head -n 12 "$(DEMO_DIR)/acme-users.txt"
 
 test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON -DKVX_WERROR=ON

@@ -5,6 +5,7 @@
 #include "app/filedialogs.h"
 #include "app/messages.h"
 #include "results/resultsmodel.h"
+#include "settings/batchfile.h"
 #include "settings/commandline.h"
 #include "settings/profile.h"
 #include "ui_frmndsrep.h"
@@ -15,7 +16,8 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <cstdio>
+#include <algorithm>
+#include <cstdint>
 
 using kvx::settings::ReadIniInteger;
 using kvx::settings::ReadIniString;
@@ -56,16 +58,24 @@ void setOption(QRadioButton* option, bool chosen) {
 // ---- Saved defaults and window placement ---------------------------------------------------
 
 void TfrmKorvanex::LoadDefaults() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
+    // The stored size is the outer one, frame included, as a close writes it; the window is
+    // sized by its inside, so the frame comes off first (else it would grow on every run). A size
+    // from a damaged file is kept within twice the screen, so the window can still be drawn.
+    const QSize frame = frameGeometry().size() - size();
+    auto inside = [](std::int64_t stored, int frameExtra, int screenExtent) {
+        const std::int64_t most = std::max<std::int64_t>(2 * std::int64_t{screenExtent}, 4096);
+        return static_cast<int>(std::clamp<std::int64_t>(stored - frameExtra, 0, most));
+    };
     const int width = ReadIniInteger(kDefaultsFile, kSizeSection, "Width", -1);
     if (width != -1) {
-        resize(width, height()); // the smallest size still applies
+        resize(inside(width, frame.width(), screenSize.width()), height()); // the minimum applies
     }
     const int height_ = ReadIniInteger(kDefaultsFile, kSizeSection, "Height", -1);
     if (height_ != -1) {
-        resize(this->width(), height_);
+        resize(this->width(), inside(height_, frame.height(), screenSize.height()));
     }
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
     const QSize outer = frameGeometry().size();
     int top = ReadIniInteger(kDefaultsFile, kSizeSection, "Top", -1);
     if (top == -1) {
@@ -75,7 +85,9 @@ void TfrmKorvanex::LoadDefaults() {
     if (left == -1) {
         left = (screenSize.width() - outer.width()) / 2;
     }
-    move(left, top);
+    // A position from a damaged file stays within reach of the window system's coordinates.
+    constexpr int kFarthest = 1 << 20;
+    move(std::clamp(left, -kFarthest, kFarthest), std::clamp(top, -kFarthest, kFarthest));
     switch (ReadIniInteger(kDefaultsFile, kSizeSection, "State", 0)) {
     case 1:
         setWindowState(Qt::WindowMinimized);
@@ -152,49 +164,33 @@ void TfrmKorvanex::cmdSaveClick() {
     if (chosen.isEmpty()) {
         return;
     }
-    const std::string path = text(chosen);
-    std::remove(path.c_str()); // the file holds exactly the keys of this save
+    kvx::settings::BatchSettings settings;
+    settings.treeName = text(ui->cboNDSTree->currentText());
+    if (const std::optional<QString> start = selectedDistinguishedName()) {
+        settings.startingPoint = kvx::settings::startingPointChain(text(*start));
+    }
+    const QListWidgetItem* cls = ui->lstNDSClasses->currentItem();
+    settings.className = cls != nullptr && cls->isSelected() ? text(cls->text()) : std::string();
+    settings.outputWindow = ui->chkOutputWindow->isChecked();
+    settings.outputFile = ui->chkOutputFile->isChecked();
+    settings.hideEmptyColumns = ui->chkHideEmptyColumns->isChecked();
+    settings.outputFileName = text(ui->txtOutputFilename->text());
+    settings.outputSeparator = text(ui->txtOutputSeparator->text());
+    settings.encloseQuotes = ui->chkOutputEncloseQuotes->isChecked();
+    settings.columnHeaders = ui->chkOutputColumnHeaders->isChecked();
+    settings.tabular = ui->optResultsTabular->isChecked();
+    settings.tabularCross = ui->optResultsTabularCross->isChecked();
+    settings.nonTabular = ui->optResultsNonTabular->isChecked();
+    settings.expandedAttribute = ui->cboAttributeMulti->currentIndex();
+    for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        settings.attributes.push_back({text(row->text(0)), text(row->text(1)), text(row->text(2))});
+    }
     try {
-        WriteIniString(path, kSection, "TreeName", text(ui->cboNDSTree->currentText()));
-        const std::optional<QString> start = selectedDistinguishedName();
-        if (!start) {
+        if (kvx::settings::writeBatchSettings(text(chosen), settings) ==
+            kvx::settings::BatchWriteResult::NoStartingPoint) {
             kvx::app::ShowMessage(this,
                                   QStringLiteral("Select the starting point in the NDS Tree"));
-            return;
-        }
-        const std::vector<std::string> chain = kvx::settings::startingPointChain(text(*start));
-        for (std::size_t i = 0; i < chain.size(); ++i) {
-            WriteIniString(path, kSection, "Context" + std::to_string(i + 1), chain[i]);
-        }
-        WriteIniInteger(path, kSection, "ContextCount", static_cast<std::int32_t>(chain.size()));
-        const QListWidgetItem* cls = ui->lstNDSClasses->currentItem();
-        WriteIniString(path, kSection, "classtype",
-                       cls != nullptr && cls->isSelected() ? text(cls->text()) : std::string());
-        WriteIniInteger(path, kSection, "chkOutputWindow", ui->chkOutputWindow->isChecked());
-        WriteIniInteger(path, kSection, "chkOutputFile", ui->chkOutputFile->isChecked());
-        WriteIniInteger(path, kSection, "chkHideEmptyColumns",
-                        ui->chkHideEmptyColumns->isChecked());
-        WriteIniString(path, kSection, "txtOutputFilename", text(ui->txtOutputFilename->text()));
-        WriteIniString(path, kSection, "txtOutputSeparator", text(ui->txtOutputSeparator->text()));
-        WriteIniInteger(path, kSection, "chkOutputEncloseQuotes",
-                        ui->chkOutputEncloseQuotes->isChecked());
-        WriteIniInteger(path, kSection, "chkOutputColumnHeaders",
-                        ui->chkOutputColumnHeaders->isChecked());
-        WriteIniInteger(path, kSection, "optResultsTabular", ui->optResultsTabular->isChecked());
-        WriteIniInteger(path, kSection, "optResultsTabularCross",
-                        ui->optResultsTabularCross->isChecked());
-        WriteIniInteger(path, kSection, "optResultsNonTabular",
-                        ui->optResultsNonTabular->isChecked());
-        WriteIniInteger(path, kSection, "cboAttributesMulti",
-                        ui->cboAttributeMulti->currentIndex());
-        const int rows = ui->lvwSelectedAttributes->topLevelItemCount();
-        WriteIniInteger(path, kSection, "AttributeCount", rows);
-        for (int i = 0; i < rows; ++i) {
-            const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
-            const std::string n = std::to_string(i);
-            WriteIniString(path, kSection, "lvwSelectedeAttributes" + n, text(row->text(0)));
-            WriteIniString(path, kSection, "lvwSelectedeAttributesSingle" + n, text(row->text(1)));
-            WriteIniString(path, kSection, "lvwSelectedeAttributesSyntax" + n, text(row->text(2)));
         }
     } catch (const kvx::settings::ProfileWriteError& error) {
         kvx::app::ShowFrameworkError(this, QString::fromStdString(error.what()));
@@ -210,27 +206,21 @@ void TfrmKorvanex::cmdLoadClick() {
 }
 
 void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
-    const std::string path = text(fileName);
-    auto readText = [&path](const std::string& key) {
-        return ReadIniString(path, kSection, key, std::string());
-    };
-    auto readFlag = [&path](const std::string& key) {
-        return ReadIniInteger(path, kSection, key, 0) != 0;
-    };
+    // Reading has no side effects, so the whole file is read first and then applied.
+    const kvx::settings::BatchSettings file = kvx::settings::readBatchSettings(text(fileName));
 
-    // 1. The lists start empty; the results list keeps its columns.
+    // The lists start empty; the results list keeps its columns.
     ui->lvwSelectedAttributes->clear();
     ui->lvwAttributes->clear();
     results_->clear();
     ui->cboNDSTree->setCurrentIndex(-1);
 
-    // 2-3. The tree.
-    const std::string treeName = readText("TreeName");
-    if (!kvx::settings::equalIgnoringAsciiCase(treeName, "Default")) {
+    // The tree.
+    if (!kvx::settings::equalIgnoringAsciiCase(file.treeName, "Default")) {
         cmdTreeReloadClick();
     }
     for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
-        if (sameName(ui->cboNDSTree->itemText(i), treeName)) {
+        if (sameName(ui->cboNDSTree->itemText(i), file.treeName)) {
             ui->cboNDSTree->setCurrentIndex(i);
         }
     }
@@ -242,30 +232,26 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         LoadClasses();
     }
 
-    // 4. The container walk, from "[root]" down the stored chain.
+    // The container walk, from "[root]" down the stored chain (top-level container first). A
+    // name not found leaves the walk where it is, and the next name is looked for below it.
     if (QTreeWidgetItem* current = ui->tvwNDS->topLevelItem(0)) {
-        const int count = ReadIniInteger(path, kSection, "ContextCount", 0);
-        for (int k = count; k >= 1 || k == count; --k) {
-            const std::string name = readText("Context" + std::to_string(k));
+        const std::vector<std::string>& chain = *file.startingPoint;
+        for (auto name = chain.rbegin(); name != chain.rend(); ++name) {
             for (int c = 0; c < current->childCount(); ++c) {
                 QTreeWidgetItem* child = current->child(c);
-                if (nodeRecord(child) != nullptr && sameName(child->text(0), name)) {
+                if (nodeRecord(child) != nullptr && sameName(child->text(0), *name)) {
                     child->setExpanded(true); // lists its children and selects it
                     ui->tvwNDS->setCurrentItem(child);
                     current = child;
                     break;
                 }
             }
-            if (k < 1) {
-                break;
-            }
         }
     }
 
-    // 5-6. The class and its attributes.
-    const std::string className = readText("classtype");
+    // The class and its attributes.
     for (int i = 0; i < ui->lstNDSClasses->count(); ++i) {
-        if (sameName(ui->lstNDSClasses->item(i)->text(), className)) {
+        if (sameName(ui->lstNDSClasses->item(i)->text(), file.className)) {
             ui->lstNDSClasses->setCurrentRow(i);
         }
     }
@@ -276,36 +262,35 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     }
     // With no class chosen there are no attributes to load; the rest of the file still applies.
 
-    // 7. The output options.
-    ui->chkOutputWindow->setChecked(readFlag("chkOutputWindow"));
-    ui->chkOutputFile->setChecked(readFlag("chkOutputFile"));
-    ui->chkHideEmptyColumns->setChecked(readFlag("chkHideEmptyColumns"));
-    ui->txtOutputFilename->setText(qtext(readText("txtOutputFilename")));
-    ui->txtOutputSeparator->setText(qtext(readText("txtOutputSeparator")));
-    ui->chkOutputEncloseQuotes->setChecked(readFlag("chkOutputEncloseQuotes"));
-    ui->chkOutputColumnHeaders->setChecked(readFlag("chkOutputColumnHeaders"));
+    // The output options.
+    ui->chkOutputWindow->setChecked(file.outputWindow);
+    ui->chkOutputFile->setChecked(file.outputFile);
+    ui->chkHideEmptyColumns->setChecked(file.hideEmptyColumns);
+    ui->txtOutputFilename->setText(qtext(file.outputFileName));
+    ui->txtOutputSeparator->setText(qtext(file.outputSeparator));
+    ui->chkOutputEncloseQuotes->setChecked(file.encloseQuotes);
+    ui->chkOutputColumnHeaders->setChecked(file.columnHeaders);
 
-    // 8. The selected attributes, as the file has them; restored rows sort as text.
+    // The selected attributes, as the file has them; restored rows sort as text.
     ui->lvwSelectedAttributes->clear();
-    const int rows = ReadIniInteger(path, kSection, "AttributeCount", 0);
     QList<QTreeWidgetItem*> items;
-    for (int i = 0; i < rows; ++i) {
-        const std::string n = std::to_string(i);
+    items.reserve(static_cast<qsizetype>(file.attributes.size()));
+    for (const kvx::settings::SelectedAttributeRow& saved : file.attributes) {
         auto* row = new KvxLocaleSortItem();
-        row->setText(0, qtext(readText("lvwSelectedeAttributes" + n)));
-        row->setText(1, qtext(readText("lvwSelectedeAttributesSingle" + n)));
-        row->setText(2, qtext(readText("lvwSelectedeAttributesSyntax" + n)));
+        row->setText(0, qtext(saved.name));
+        row->setText(1, qtext(saved.singleMulti));
+        row->setText(2, qtext(saved.syntax));
         row->setData(0, Qt::UserRole, 0);
         items.push_back(row);
     }
     ui->lvwSelectedAttributes->addTopLevelItems(items);
 
-    // 9-11. The expanded attribute's list, the report mode and the expanded attribute.
+    // The expanded attribute's list, the report mode and the expanded attribute.
     rebuildExpandedAttributeItems();
-    setOption(ui->optResultsTabular, readFlag("optResultsTabular"));
-    setOption(ui->optResultsTabularCross, readFlag("optResultsTabularCross"));
-    setOption(ui->optResultsNonTabular, readFlag("optResultsNonTabular"));
-    const int expanded = ReadIniInteger(path, kSection, "cboAttributesMulti", 0);
+    setOption(ui->optResultsTabular, file.tabular);
+    setOption(ui->optResultsTabularCross, file.tabularCross);
+    setOption(ui->optResultsNonTabular, file.nonTabular);
+    const int expanded = file.expandedAttribute;
     ui->cboAttributeMulti->setCurrentIndex(
         expanded >= 0 && expanded < ui->cboAttributeMulti->count() ? expanded : -1);
 }

@@ -1,18 +1,27 @@
 // Korvanex: the program. Creates the application and its four windows and runs the message loop.
 //
+// --help and --version are answered on standard output without starting the windows.
+//
 // Without a display the program only runs unattended (/autorun and /autoclose, usually with
-// /settings=FILE) on Qt's offscreen platform; every message then goes to standard error, counts
-// as answered with OK, and a failure among them makes the exit status 1.
+// /settings=FILE) on Qt's offscreen platform; every message then goes to standard error and
+// counts as answered with OK. Exit status: 0 when all went well, 1 when a message stopped the run
+// or reported a failure, 2 without a display and without both flags.
 #include "app/frmndsrep.h"
 #include "app/messages.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
+#include "settings/commandline.h"
+
+#include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
-#include <strings.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -23,14 +32,6 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-bool hasArgument(int argc, char** argv, const char* wanted) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcasecmp(argv[i], wanted) == 0)
-            return true;
-    }
-    return false;
-}
-
 bool failureShown = false;
 
 void headlessMessage(QWidget* owner, const kvx::app::Message& message) {
@@ -39,41 +40,104 @@ void headlessMessage(QWidget* owner, const kvx::app::Message& message) {
         failureShown = true;
 }
 
+// Qt wants a private runtime folder and warns without one; a machine with no session (cron, a
+// service) often has none. The folder lives as long as the run.
+class PrivateRuntimeFolder {
+public:
+    PrivateRuntimeFolder() {
+        if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+            return;
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "korvanex-runtime-XXXXXX").string();
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) == nullptr) // mode 0700, as Qt requires
+            return;
+        folder_ = name.data();
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_));
+    }
+    ~PrivateRuntimeFolder() {
+        if (folder_.empty())
+            return;
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    PrivateRuntimeFolder(const PrivateRuntimeFolder&) = delete;
+    PrivateRuntimeFolder& operator=(const PrivateRuntimeFolder&) = delete;
+
+private:
+    std::string folder_;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    const kvx::settings::CommandLine line = kvx::settings::parseCommandLine(args);
+    if (line.help) {
+        std::fputs(kvx::settings::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (line.version) {
+        std::printf("korvanex %s\n", kvx::settings::programVersion());
+        return 0;
+    }
+
     const bool headless = !hasDisplay();
+    std::unique_ptr<PrivateRuntimeFolder> runtimeFolder;
     if (headless) {
-        if (!hasArgument(argc, argv, "/autorun") || !hasArgument(argc, argv, "/autoclose")) {
+        if (!line.autorun || !line.autoclose) {
             std::fprintf(stderr,
                          "Korvanex: no display. Without one, run a saved report unattended:\n"
                          "  korvanex /settings=FILE.kvx /autorun /autoclose\n");
             return 2;
         }
+        runtimeFolder = std::make_unique<PrivateRuntimeFolder>();
         qputenv("QT_QPA_PLATFORM", "offscreen");
         kvx::app::setMessageHandler(headlessMessage);
     }
 
-    std::unique_ptr<kvx::app::KvxApplication> application;
-    std::unique_ptr<TfrmKorvanex> frmKorvanex;
-    std::unique_ptr<TfrmAbout> frmAbout;
-    std::unique_ptr<TfrmExplain> frmExplain;
-    std::unique_ptr<TfrmInstruct> frmInstruct;
-    try {
-        application = std::make_unique<kvx::app::KvxApplication>(argc, argv);
-        frmKorvanex = std::make_unique<TfrmKorvanex>();
-        frmAbout = std::make_unique<TfrmAbout>(frmKorvanex.get());
-        frmExplain = std::make_unique<TfrmExplain>();
-        frmInstruct = std::make_unique<TfrmInstruct>();
-        frmKorvanex->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
-    } catch (const std::exception& error) {
-        if (application)
-            kvx::app::ShowFrameworkError(nullptr, QString::fromLocal8Bit(error.what()));
-        else
-            std::fprintf(stderr, "Korvanex: %s\n", error.what());
-        return headless ? 1 : 0;
+    int status = 0;
+    {
+        std::unique_ptr<kvx::app::KvxApplication> application;
+        std::unique_ptr<TfrmKorvanex> frmKorvanex;
+        std::unique_ptr<TfrmAbout> frmAbout;
+        std::unique_ptr<TfrmExplain> frmExplain;
+        std::unique_ptr<TfrmInstruct> frmInstruct;
+        try {
+            application = std::make_unique<kvx::app::KvxApplication>(argc, argv);
+            frmKorvanex = std::make_unique<TfrmKorvanex>();
+            frmAbout = std::make_unique<TfrmAbout>(frmKorvanex.get());
+            frmExplain = std::make_unique<TfrmExplain>();
+            frmInstruct = std::make_unique<TfrmInstruct>();
+            frmKorvanex->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
+        } catch (const std::exception& error) {
+            if (application)
+                kvx::app::ShowFrameworkError(nullptr, QString::fromLocal8Bit(error.what()));
+            else
+                std::fprintf(stderr, "Korvanex: %s\n", error.what());
+            return 1;
+        }
+        frmKorvanex->show();
+        if (headless) {
+            // When start-up stopped before the unattended run was scheduled (the client could not
+            // start, a settings file raised an error), nobody is there to close the window: end
+            // the program instead of waiting for ever.
+            QTimer::singleShot(0, frmKorvanex.get(), [window = frmKorvanex.get()]() {
+                const auto* timer = window->findChild<QTimer*>(QStringLiteral("Timer1"));
+                if (timer != nullptr && timer->isActive())
+                    return;
+                if (!failureShown)
+                    kvx::app::ShowMessage(window,
+                                          QStringLiteral("The unattended run could not start"));
+                failureShown = true;
+                window->close();
+            });
+        }
+        application->exec();
+        status = headless && failureShown ? 1 : 0;
     }
-    frmKorvanex->show();
-    application->exec();
-    return headless && failureShown ? 1 : 0;
+    return status;
 }

@@ -22,6 +22,30 @@ bool startsWithNoCase(const std::string& text, const std::string& prefix) {
 
 } // namespace
 
+const char* programVersion() {
+    return KVX_VERSION;
+}
+
+std::string usageText() {
+    return "Usage: korvanex [/settings=FILE.kvx] [/autorun] [/autoclose]\n"
+           "\n"
+           "Korvanex reports on a directory tree: pick a tree, a starting container, an object\n"
+           "class and the attributes to list, and write them to the screen or a delimited file.\n"
+           "\n"
+           "  /settings=FILE   load a batch settings file saved from the Batch Mode page\n"
+           "                   (--settings=FILE works too; several load one after another)\n"
+           "  /autorun         run the loaded report once start-up has finished (--autorun)\n"
+           "  /autoclose       close the program after that run (--autoclose)\n"
+           "  --help           show this text\n"
+           "  --version        show the version\n"
+           "\n"
+           "Without a display, only unattended runs are possible:\n"
+           "  korvanex /settings=FILE.kvx /autorun /autoclose\n"
+           "Every message then goes to standard error. Exit status: 0 when the report ran, 1 when\n"
+           "a message stopped the run or reported a failure, 2 when there is no display and the\n"
+           "two flags are missing.\n";
+}
+
 bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && startsWithNoCase(a, b);
 }

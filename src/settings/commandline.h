@@ -23,6 +23,12 @@ struct CommandLine {
 // `args` are the arguments after the program's own name, as the system hands them over.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
+// The program's version, as the build was given it ("0.1.0").
+const char* programVersion();
+
+// What --help prints: how to start the program and how to run a saved report unattended.
+std::string usageText();
+
 // Compares two names ignoring the case of the letters a to z only.
 bool equalIgnoringAsciiCase(const std::string& a, const std::string& b);
 

@@ -268,6 +268,27 @@ bool lookupProfileValue(const std::string& text, const std::string& section, con
     return false;
 }
 
+std::vector<std::string> profileKeys(const std::string& text, const std::string& section) {
+    std::vector<std::string> keys;
+    bool inSection = false;
+    for (std::string_view line : splitLines(text)) {
+        std::string_view name;
+        if (sectionHeader(line, name)) {
+            if (inSection) {
+                break;
+            }
+            inSection = equalNoCase(name, section);
+            continue;
+        }
+        std::string_view k;
+        std::string_view v;
+        if (inSection && keyLine(line, k, v)) {
+            keys.emplace_back(k);
+        }
+    }
+    return keys;
+}
+
 std::string setProfileValue(const std::string& text, const std::string& section,
                             const std::string& key, const std::string& value) {
     const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -340,6 +361,14 @@ std::string ReadIniString(const std::string& fileName, const std::string& sectio
         return defaultValue;
     }
     return value;
+}
+
+std::vector<std::string> ReadIniKeys(const std::string& fileName, const std::string& section) {
+    std::string text;
+    if (!readWholeFile(locateProfile(fileName), text)) {
+        return {};
+    }
+    return profileKeys(text, section);
 }
 
 std::int32_t ReadIniInteger(const std::string& fileName, const std::string& section,

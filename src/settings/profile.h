@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kvx::settings {
 
@@ -44,6 +45,11 @@ void WriteIniString(const std::string& fileName, const std::string& section, con
 void WriteIniInteger(const std::string& fileName, const std::string& section,
                      const std::string& key, std::int32_t value);
 
+// The key names of `section` (the first section of that name, as a read finds it), in file order,
+// blanks around them dropped. Empty when the file or the section is missing. Lets a reader learn
+// which numbered keys a file holds without asking for every number a count names.
+std::vector<std::string> ReadIniKeys(const std::string& fileName, const std::string& section);
+
 // The path the location rule chooses for `fileName`.
 std::string locateProfile(const std::string& fileName);
 
@@ -56,6 +62,7 @@ std::string userConfigFolder();
 
 // The text-level operations, for tests and fuzzing: look up a value in profile text, and set
 // one, returning the new text.
+std::vector<std::string> profileKeys(const std::string& text, const std::string& section);
 bool lookupProfileValue(const std::string& text, const std::string& section, const std::string& key,
                         std::string& value);
 std::string setProfileValue(const std::string& text, const std::string& section,

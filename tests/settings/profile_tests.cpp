@@ -155,4 +155,63 @@ TEST_F(ProfileTest, ReplacementLeavesNoTemporaryCopyBehind) {
     }
 }
 
+TEST_F(ProfileTest, FirstOfRepeatedSectionsAndKeysIsTheOneReadAndWritten) {
+    spit(file, "Stray=before any section\n[S]\nK=first\nK=second\n[S]\nK=third\nOnly=later\n");
+    EXPECT_EQ(ReadIniString(file, "S", "K", "d"), "first");
+    EXPECT_EQ(ReadIniString(file, "S", "Only", "d"), "d"); // in the second [S], never read
+    EXPECT_EQ(ReadIniString(file, "S", "Stray", "d"), "d");
+    EXPECT_EQ(ReadIniKeys(file, "s"), (std::vector<std::string>{"K", "K"}));
+    WriteIniString(file, "S", "K", "new");
+    WriteIniString(file, "S", "Only", "added");
+    EXPECT_EQ(slurp(file), "Stray=before any section\n[S]\nK=new\nK=second\nOnly=added\n"
+                           "[S]\nK=third\nOnly=later\n");
+}
+
+TEST_F(ProfileTest, HeadersKeysAndQuotesAtTheirEdges) {
+    spit(file, "; a comment line\n[ Padded ] trailing words\n  Key With Blanks  = v \n"
+               "Empty=\"\"\nMixed='x\"\nOne=\"\nNoEquals\n=nameless\n[Broken\nAfter=1\n");
+    EXPECT_EQ(ReadIniString(file, "padded", "key with blanks", "d"), "v");
+    EXPECT_EQ(ReadIniString(file, "Padded", "Empty", "d"), "");
+    EXPECT_EQ(ReadIniString(file, "Padded", "Mixed", "d"), "'x\"");
+    EXPECT_EQ(ReadIniString(file, "Padded", "One", "d"), "\"");
+    EXPECT_EQ(ReadIniString(file, "Padded", "NoEquals", "d"), "d");
+    // "[Broken" opens no section, so After still belongs to [ Padded ].
+    EXPECT_EQ(ReadIniString(file, "Padded", "After", "d"), "1");
+    // A write keeps the comment, the odd lines and the other keys as they stand.
+    WriteIniString(file, "Padded", "Key With Blanks", "w");
+    EXPECT_EQ(slurp(file), "; a comment line\n[ Padded ] trailing words\nKey With Blanks=w\n"
+                           "Empty=\"\"\nMixed='x\"\nOne=\"\nNoEquals\n=nameless\n[Broken\n"
+                           "After=1\n");
+}
+
+TEST_F(ProfileTest, WholeNumbersOutOfRangeOrMalformedGiveTheDefault) {
+    spit(file, "[N]\nBig=2147483648\nSmall=-2147483649\nMax=2147483647\nMin=-2147483648\n"
+               "Plus=+7\nHex=0x10\nSpace=1 2\nQuoted=\"42\"\n");
+    EXPECT_EQ(ReadIniInteger(file, "N", "Big", 3), 3);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Small", 3), 3);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Max", 3), 2147483647);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Min", 3), INT32_MIN);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Plus", 3), 7);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Hex", 3), 3);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Space", 3), 3);
+    EXPECT_EQ(ReadIniInteger(file, "N", "Quoted", 3), 42);
+    WriteIniInteger(file, "N", "Min", INT32_MIN);
+    EXPECT_EQ(ReadIniString(file, "N", "Min", ""), "-2147483648");
+}
+
+TEST_F(ProfileTest, RewriteKeepsTheFilesPermissions) {
+    spit(file, "[S]\nK=1\n");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    WriteIniString(file, "S", "K", "2");
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(ProfileTest, KeysOfAMissingFileOrSectionAreNone) {
+    EXPECT_TRUE(ReadIniKeys((dir / "none.ini").string(), "S").empty());
+    spit(file, "[A]\nx=1\n");
+    EXPECT_TRUE(ReadIniKeys(file, "B").empty());
+    EXPECT_EQ(ReadIniKeys(file, "A"), std::vector<std::string>{"x"});
+}
+
 } // namespace

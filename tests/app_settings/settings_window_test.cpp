@@ -1,0 +1,817 @@
+// The main window's saved defaults, window placement, batch settings files and command line,
+// driven on the offscreen platform over the sample tree (and a second tree) through the real
+// client calls, with the message seam recording and the file-dialog seam answering.
+#include "app/filedialogs.h"
+#include "app/frmndsrep.h"
+#include "app/messages.h"
+#include "directory/client/config.h"
+#include "directory/client/embedded/embedded.h"
+#include "directory/client/faults.h"
+#include "directory/client/registry.h"
+#include "help/frmabout.h"
+#include "help/frmexplaintabular.h"
+#include "help/frminstructions.h"
+#include "results/resultsmodel.h"
+#include "settings/batchfile.h"
+#include "settings/profile.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+namespace kc = kvx::client;
+namespace ks = kvx::settings;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The application's argument vector stays ours, so that a test can hand the window the command
+// line it wants: Qt reads the arguments from it whenever they are asked for.
+int g_argc = 1;
+char g_programName[] = "app_settings_tests";
+char* g_argv[64] = {g_programName, nullptr};
+std::vector<std::string> g_argStore;
+
+void setArguments(const std::vector<std::string>& args) {
+    g_argStore = args;
+    g_argc = 1;
+    for (std::string& a : g_argStore) {
+        if (g_argc < 62)
+            g_argv[g_argc++] = a.data();
+    }
+    g_argv[g_argc] = nullptr;
+}
+
+kvx::app::KvxApplication& application() {
+    // Kept until the process ends: Qt's own objects must not outlive a static application.
+    static auto* app = new kvx::app::KvxApplication(g_argc, g_argv);
+    return *app;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+std::string dataDir() {
+    const char* data = std::getenv("KORVANEX_DATA_DIR");
+    return data != nullptr ? data : KVX_SOURCE_DIR "/data";
+}
+
+// A second tree, with no schema of its own: its class list differs from the sample tree's.
+const std::string kBetaLdif = R"(dn: o=Beta Corp
+objectClass: top
+objectClass: organization
+o: Beta Corp
+
+dn: ou=Labs,o=Beta Corp
+objectClass: top
+objectClass: organizationalUnit
+ou: Labs
+
+dn: ou=Bench,ou=Labs,o=Beta Corp
+objectClass: top
+objectClass: organizationalUnit
+ou: Bench
+)";
+
+QStringList column(const QTreeWidget* list, int c) {
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        texts << list->topLevelItem(i)->text(c);
+    return texts;
+}
+
+QStringList listTexts(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+// "Name.Parent...." of a container node, up to below "[root]".
+QString pathOf(const QTreeWidgetItem* node) {
+    QStringList parts;
+    for (; node != nullptr && node->parent() != nullptr; node = node->parent())
+        parts << node->text(0);
+    return parts.join('.');
+}
+
+struct Shown {
+    kvx::app::Message message;
+    QString panel2; // the second status panel when the message showed
+};
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        ASSERT_TRUE(temp.isValid());
+        root = fs::path(temp.path().toStdString());
+        fs::create_directories(root / "prog");
+        fs::create_directories(root / "config");
+        ks::setProgramFolderForTesting((root / "prog").string());
+        ks::setUserConfigFolderForTesting((root / "config").string());
+        previousHandler =
+            kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
+                shown.push_back({message, window ? window->statusText(1) : QString()});
+            });
+        serveTrees();
+    }
+
+    void TearDown() override {
+        frmInstruct.reset();
+        frmExplain.reset();
+        frmAbout.reset();
+        window.reset();
+        kvx::app::setMessageHandler(previousHandler);
+        kvx::app::setFileDialogHandler(nullptr);
+        ks::setProgramFolderForTesting("");
+        ks::setUserConfigFolderForTesting("");
+        setArguments({});
+        kc::faults::clear();
+        kc::installTreeProvider(nullptr);
+        kc::resetClient();
+    }
+
+    // The sample tree ACME (the default) and a second tree BETA.
+    void serveTrees() {
+        kc::faults::clear();
+        kc::resetClient();
+        auto provider = std::make_unique<kc::StaticTreeProvider>();
+        provider->add(kc::makeEmbeddedBackend("ACME", dataDir() + "/trees/ACME"));
+        provider->add(kc::makeEmbeddedBackendFromText("BETA", "", kBetaLdif));
+        provider->setDefaultTree("ACME");
+        kc::installTreeProvider(std::move(provider));
+    }
+
+    void start() {
+        window = std::make_unique<TfrmKorvanex>();
+        frmAbout = std::make_unique<TfrmAbout>(window.get());
+        frmExplain = std::make_unique<TfrmExplain>();
+        frmInstruct = std::make_unique<TfrmInstruct>();
+        window->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
+        window->show();
+    }
+
+    // Closes the window as the user would (which saves the placement) and starts a new one,
+    // after replacing the saved defaults with `profile` when one is given.
+    void restart(const std::optional<std::string>& profile = std::nullopt) {
+        window->close();
+        frmInstruct.reset();
+        frmExplain.reset();
+        frmAbout.reset();
+        window.reset();
+        if (profile)
+            spit(ini(), *profile);
+        start();
+    }
+
+    template <class T> T* find(const char* name) const {
+        T* widget = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    QTreeWidget* tree() const { return find<QTreeWidget>("tvwNDS"); }
+    QListWidget* classes() const { return find<QListWidget>("lstNDSClasses"); }
+    QTreeWidget* selected() const { return find<QTreeWidget>("lvwSelectedAttributes"); }
+    KvxDropDownComboBox* multi() const { return find<KvxDropDownComboBox>("cboAttributeMulti"); }
+    QComboBox* trees() const { return find<QComboBox>("cboNDSTree"); }
+    QTimer* timer() const { return find<QTimer>("Timer1"); }
+    std::string ini() const { return (root / "config" / "KORVANEX.INI").string(); }
+    QSize screenSize() const { return QGuiApplication::primaryScreen()->geometry().size(); }
+
+    QTreeWidgetItem* walkTo(const QStringList& path) {
+        QTreeWidgetItem* node = tree()->topLevelItem(0);
+        for (const QString& name : path) {
+            node->setExpanded(true);
+            QTreeWidgetItem* next = nullptr;
+            for (int i = 0; i < node->childCount(); ++i) {
+                if (node->child(i)->text(0) == name)
+                    next = node->child(i);
+            }
+            EXPECT_NE(next, nullptr) << name.toStdString();
+            if (next == nullptr)
+                return nullptr;
+            node = next;
+        }
+        tree()->setCurrentItem(node);
+        return node;
+    }
+
+    void chooseClass(const QString& name) {
+        const QList<QListWidgetItem*> found = classes()->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        classes()->setCurrentItem(found.first());
+        window->lstNDSClassesClick();
+    }
+
+    void chooseAttributes(const QStringList& names) {
+        auto* available = find<QTreeWidget>("lvwAttributes");
+        for (const QString& name : names) {
+            const QList<QTreeWidgetItem*> rows = available->findItems(name, Qt::MatchExactly);
+            ASSERT_EQ(rows.size(), 1) << name.toStdString();
+            available->setCurrentItem(rows.first());
+            find<QPushButton>("cmdAttributeAdd")->click();
+        }
+    }
+
+    // The dialogs answer with `path` (empty: cancelled); returns the kinds asked for.
+    std::shared_ptr<std::vector<kvx::app::FileDialogKind>> answerDialogs(const QString& path) {
+        auto kinds = std::make_shared<std::vector<kvx::app::FileDialogKind>>();
+        kvx::app::setFileDialogHandler([kinds, path](QWidget*, kvx::app::FileDialogKind kind) {
+            kinds->push_back(kind);
+            return path;
+        });
+        return kinds;
+    }
+
+    void save(const fs::path& file) {
+        answerDialogs(QString::fromStdString(file.string()));
+        window->cmdSaveClick();
+    }
+    void load(const fs::path& file) {
+        answerDialogs(QString::fromStdString(file.string()));
+        window->cmdLoadClick();
+    }
+
+    // Runs the event loop until `done` holds or `ms` pass.
+    static bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms)
+            QTest::qWait(20);
+        return done();
+    }
+
+    QStringList texts() const {
+        QStringList out;
+        for (const Shown& s : shown)
+            out << s.message.text;
+        return out;
+    }
+
+    QTemporaryDir temp;
+    fs::path root;
+    std::vector<Shown> shown;
+    kvx::app::MessageHandler previousHandler;
+    std::unique_ptr<TfrmKorvanex> window;
+    std::unique_ptr<TfrmAbout> frmAbout;
+    std::unique_ptr<TfrmExplain> frmExplain;
+    std::unique_ptr<TfrmInstruct> frmInstruct;
+};
+
+// ---- Saved defaults and window placement ---------------------------------------------------
+
+TEST_F(SettingsWindowTest, WithoutAProfileTheWindowIsCentredWithTheDesignedOutputPage) {
+    start();
+    const QSize screen = screenSize();
+    const QRect outer = window->frameGeometry();
+    EXPECT_EQ(window->size(), QSize(671, 455));
+    EXPECT_EQ(outer.left(), (screen.width() - outer.width()) / 2);
+    EXPECT_EQ(outer.top(), (screen.height() - outer.height()) / 2);
+    EXPECT_FALSE(window->isMaximized() || window->isMinimized());
+    EXPECT_TRUE(find<QCheckBox>("chkOutputWindow")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("chkOutputFile")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
+    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "NDSReport.txt");
+    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ",");
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, CentringATallerWindowTruncatesTowardZero) {
+    const QSize screen = screenSize();
+    const int height = screen.height() + 233; // an odd overhang: -116.5 must give -116
+    spit(ini(), "[Size]\nHeight=" + std::to_string(height) + "\n");
+    start();
+    ASSERT_EQ(window->frameGeometry().height(), height);
+    EXPECT_EQ(window->frameGeometry().top(), -116);
+}
+
+TEST_F(SettingsWindowTest, StoredOuterSizeIsKeptFromRunToRun) {
+    spit(ini(), "[size]\nWIDTH=700\nHeight=500\nTop=37\nLeft=-1\n");
+    start();
+    const QRect outer = window->frameGeometry();
+    EXPECT_EQ(outer.size(), QSize(700, 500));
+    EXPECT_EQ(outer.top(), 37);
+    EXPECT_EQ(outer.left(), (screenSize().width() - 700) / 2);
+    // Closed and opened again, and again: the window does not grow by its frame each time.
+    restart();
+    restart();
+    EXPECT_EQ(window->frameGeometry(), outer);
+}
+
+TEST_F(SettingsWindowTest, StoredWidthBelowTheMinimumGivesTheSmallestWindow) {
+    spit(ini(), "[Size]\nWidth=100\nHeight=10\nTop=5\nLeft=6\n");
+    start();
+    EXPECT_EQ(window->size(), QSize(671, 455));
+    EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(6, 5));
+}
+
+TEST_F(SettingsWindowTest, ExtremeStoredPlacementStillGivesADrawableWindow) {
+    spit(ini(), "[Size]\nWidth=2147483647\nHeight=-2147483648\nTop=-2147483648\n"
+                "Left=2147483647\n");
+    start();
+    EXPECT_LE(window->width(), std::max(2 * screenSize().width(), 4096));
+    EXPECT_EQ(window->height(), 455);
+    QTest::qWait(50); // painted without trouble
+    window->close();
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
+    spit(ini(), "[Size]\nState=2\n[KORVANEX]\nOutputWindow=0\nOutputFile=5\nHideEmptyColumns=0\n"
+                "OutputEncloseQuotes=-1\nOutputColumnHeaders=x\nOutputFileName=\"  out.txt  \"\n");
+    start();
+    EXPECT_TRUE(window->isMaximized());
+    EXPECT_FALSE(find<QCheckBox>("chkOutputWindow")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("chkOutputFile")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked()); // not a number
+    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "  out.txt  ");
+
+    restart("[Size]\nState=1\n");
+    EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
+    restart("[Size]\nState=7\n"); // no such state: the normal one
+    EXPECT_EQ(window->windowState(), Qt::WindowNoState);
+}
+
+TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
+    start();
+    find<QCheckBox>("chkOutputWindow")->setChecked(false);
+    find<QCheckBox>("chkOutputColumnHeaders")->setChecked(true);
+    find<QLineEdit>("txtOutputFilename")->setText("report.csv");
+    find<QLineEdit>("txtOutputSeparator")->setText("");
+    find<QPushButton>("Button1")->click();
+    EXPECT_NE(slurp(ini()).find("\nOutputSeparator=\n"), std::string::npos);
+    EXPECT_EQ(slurp(ini()).find("Width"), std::string::npos); // placement is not written here
+    restart();
+    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ""); // empty, not the default ","
+    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "report.csv");
+    EXPECT_FALSE(find<QCheckBox>("chkOutputWindow")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
+
+    find<QLineEdit>("txtOutputSeparator")->setText(" ");
+    find<QPushButton>("Button1")->click();
+    restart();
+    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ""); // blanks are not kept
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, SetAsDefaultThatCannotWriteShowsTheError) {
+    start();
+    ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
+    find<QPushButton>("Button1")->click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].message.text,
+              "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
+    EXPECT_EQ(shown[0].message.kind, kvx::app::MessageKind::Error);
+}
+
+TEST_F(SettingsWindowTest, ClosingWritesPlacementOnlyInTheNormalState) {
+    spit(ini(), "[Size]\nWidth=700\nHeight=480\nTop=20\nLeft=30\n");
+    start();
+    window->move(40, 50);
+    window->close();
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "State", -5), 0);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Left", -5), 40);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Top", -5), 50);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Width", -5), 700);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Height", -5), 480);
+
+    restart();
+    window->setWindowState(Qt::WindowMaximized);
+    window->close();
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "State", -5), 2);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Left", -5), 40); // the last normal placement
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Width", -5), 700);
+
+    restart(); // starts maximised, over the last normal placement
+    EXPECT_TRUE(window->isMaximized());
+    window->setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(window->frameGeometry(), QRect(40, 50, 700, 480));
+    window->setWindowState(Qt::WindowMinimized);
+    window->close();
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "State", -5), 1);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Top", -5), 50);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
+    start();
+    ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].message.text,
+              "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
+}
+
+// ---- Batch settings files ------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
+    const char* modes[] = {"optResultsTabular", "optResultsTabularCross", "optResultsNonTabular"};
+    start();
+    for (int m = 0; m < 3; ++m) {
+        SCOPED_TRACE(modes[m]);
+        walkTo({"Acme", "Sales", "Dev"});
+        chooseClass("User");
+        chooseAttributes({"Surname", "Given Name", "Login Disabled", "Group Membership"});
+        ASSERT_EQ(selected()->topLevelItemCount(), 4);
+        find<QRadioButton>(modes[m])->setChecked(true);
+        window->cboAttributeMultiDropDown();
+        multi()->setCurrentIndex(multi()->count() - 1);
+        const int expandedIndex = multi()->currentIndex();
+        const QStringList rows[3] = {column(selected(), 0), column(selected(), 1),
+                                     column(selected(), 2)};
+        find<QCheckBox>("chkOutputWindow")->setChecked(m != 0);
+        find<QCheckBox>("chkOutputFile")->setChecked(m != 1);
+        find<QCheckBox>("chkHideEmptyColumns")->setChecked(m == 2);
+        find<QCheckBox>("chkOutputEncloseQuotes")->setChecked(m == 0);
+        find<QCheckBox>("chkOutputColumnHeaders")->setChecked(m != 2);
+        find<QLineEdit>("txtOutputFilename")->setText(QString("mode %1.txt").arg(m));
+        find<QLineEdit>("txtOutputSeparator")->setText(m == 1 ? "\t" : ";");
+        const fs::path file = root / ("mode" + std::to_string(m) + ".kvx");
+        save(file);
+        ASSERT_TRUE(fs::exists(file));
+
+        // Everything changes before the load.
+        walkTo({"Acme", "Marketing"});
+        chooseClass("Group");
+        find<QRadioButton>(modes[(m + 1) % 3])->setChecked(true);
+        for (const char* box : {"chkOutputWindow", "chkOutputFile", "chkHideEmptyColumns",
+                                "chkOutputEncloseQuotes", "chkOutputColumnHeaders"})
+            find<QCheckBox>(box)->toggle();
+        find<QLineEdit>("txtOutputFilename")->setText("other");
+        find<QLineEdit>("txtOutputSeparator")->setText("|");
+
+        load(file);
+        EXPECT_EQ(pathOf(tree()->currentItem()), "Dev.Sales.Acme");
+        EXPECT_EQ(classes()->currentItem()->text(), "User");
+        EXPECT_TRUE(classes()->currentItem()->isSelected());
+        EXPECT_EQ(column(selected(), 0), rows[0]);
+        EXPECT_EQ(column(selected(), 1), rows[1]);
+        EXPECT_EQ(column(selected(), 2), rows[2]);
+        for (int i = 0; i < selected()->topLevelItemCount(); ++i)
+            EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(i)), 0);
+        for (int o = 0; o < 3; ++o)
+            EXPECT_EQ(find<QRadioButton>(modes[o])->isChecked(), o == m) << modes[o];
+        EXPECT_EQ(multi()->isEnabled(), m == 1);
+        EXPECT_EQ(multi()->currentIndex(), expandedIndex);
+        EXPECT_EQ(find<QCheckBox>("chkOutputWindow")->isChecked(), m != 0);
+        EXPECT_EQ(find<QCheckBox>("chkOutputFile")->isChecked(), m != 1);
+        EXPECT_EQ(find<QCheckBox>("chkHideEmptyColumns")->isChecked(), m == 2);
+        EXPECT_EQ(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked(), m == 0);
+        EXPECT_EQ(find<QCheckBox>("chkOutputColumnHeaders")->isChecked(), m != 2);
+        EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), QString("mode %1.txt").arg(m));
+        // A tab is a blank around the value: it does not survive the profile's reading rules.
+        EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), m == 1 ? "" : ";");
+    }
+    EXPECT_TRUE(texts().isEmpty()) << texts().join(" | ").toStdString();
+}
+
+TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
+    start();
+    const fs::path file = root / "none.kvx";
+    const auto kinds = answerDialogs(QString());
+    window->cmdSaveClick();
+    window->cmdLoadClick();
+    EXPECT_EQ(*kinds,
+              (std::vector{kvx::app::FileDialogKind::Save, kvx::app::FileDialogKind::Open}));
+    EXPECT_TRUE(shown.empty());
+
+    tree()->setCurrentItem(nullptr);
+    spit(file, "[KORVANEX]\nclasstype=Old\n");
+    save(file);
+    EXPECT_EQ(slurp(file), "[KORVANEX]\nTreeName=Default\n");
+    EXPECT_EQ(texts(), QStringList{"Select the starting point in the NDS Tree"});
+}
+
+TEST_F(SettingsWindowTest, RootFileLeavesTheContainerSelectionAsItWas) {
+    start();
+    tree()->setCurrentItem(tree()->topLevelItem(0));
+    const fs::path file = root / "root.kvx";
+    save(file);
+    EXPECT_NE(slurp(file).find("\nContext1=\nContextCount=1\n"), std::string::npos);
+    walkTo({"Acme", "Finance"});
+    load(file);
+    EXPECT_EQ(pathOf(tree()->currentItem()), "Finance.Acme");
+}
+
+TEST_F(SettingsWindowTest, MissingFileLoadsEveryDefault) {
+    start();
+    walkTo({"Acme", "Sales"});
+    chooseClass("User");
+    chooseAttributes({"Surname"});
+    find<QRadioButton>("optResultsTabular")->setChecked(true);
+    load(root / "missing.kvx");
+    EXPECT_EQ(trees()->currentIndex(), -1);
+    EXPECT_EQ(trees()->itemText(0), "Default");
+    EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
+    EXPECT_EQ(classes()->currentItem()->text(), "User"); // the class chosen before stays
+    EXPECT_EQ(selected()->topLevelItemCount(), 0);
+    EXPECT_GT(find<QTreeWidget>("lvwAttributes")->topLevelItemCount(), 0);
+    for (const char* box : {"chkOutputWindow", "chkOutputFile", "chkHideEmptyColumns",
+                            "chkOutputEncloseQuotes", "chkOutputColumnHeaders"})
+        EXPECT_FALSE(find<QCheckBox>(box)->isChecked()) << box;
+    for (const char* option :
+         {"optResultsTabular", "optResultsTabularCross", "optResultsNonTabular"})
+        EXPECT_FALSE(find<QRadioButton>(option)->isChecked()) << option;
+    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "");
+    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), "");
+    EXPECT_EQ(multi()->currentIndex(), -1);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
+    const fs::path file = root / "gone.kvx";
+    spit(file, "[KORVANEX]\nTreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
+               "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
+               "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
+               "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
+               "lvwSelectedeAttributesSyntax0=CI_String\n");
+    start(); // as at start-up: no class chosen
+    load(file);
+    // "Gone" is not below Acme: the walk stays there and looks for "Dev" below Acme.
+    EXPECT_EQ(pathOf(tree()->currentItem()), "Acme");
+    EXPECT_EQ(classes()->selectedItems().size(), 0);
+    EXPECT_EQ(find<QTreeWidget>("lvwAttributes")->topLevelItemCount(), 0);
+    EXPECT_EQ(column(selected(), 0), QStringList{"Surname"});
+    EXPECT_TRUE(find<QCheckBox>("chkOutputFile")->isChecked());
+    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "kept.txt");
+    EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
+    const fs::path file = root / "case.kvx";
+    spit(file, "[KORVANEX]\nTreeName=default\nContext1=SALES\nContext2=aCmE\nContextCount=2\n"
+               "classtype=uSER\n");
+    start();
+    load(file);
+    EXPECT_EQ(trees()->currentText(), "Default");
+    EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
+    EXPECT_EQ(classes()->currentItem()->text(), "User");
+}
+
+TEST_F(SettingsWindowTest, FileForAnotherTreeOpensThatTreeFirst) {
+    start();
+    ASSERT_TRUE(listTexts(classes()).contains("User"));
+    const fs::path file = root / "beta.kvx";
+    spit(file, "[KORVANEX]\nTreeName=beta\nContext1=Bench\nContext2=Labs\nContext3=Beta Corp\n"
+               "ContextCount=3\nclasstype=Organizational Unit\n");
+    load(file);
+    EXPECT_EQ(trees()->currentText(), "BETA");
+    EXPECT_EQ(pathOf(tree()->currentItem()), "Bench.Labs.Beta Corp");
+    EXPECT_FALSE(listTexts(classes()).contains("User")); // BETA's own class list
+    ASSERT_NE(classes()->currentItem(), nullptr);
+    EXPECT_EQ(classes()->currentItem()->text(), "Organizational Unit");
+    EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
+
+    // And back: a file for the sample tree reopens it.
+    const fs::path acme = root / "acme.kvx";
+    spit(acme, "[KORVANEX]\nTreeName=ACME\nContext1=IT\nContext2=Acme\nContextCount=2\n"
+               "classtype=User\n");
+    load(acme);
+    EXPECT_EQ(pathOf(tree()->currentItem()), "IT.Acme");
+    EXPECT_EQ(classes()->currentItem()->text(), "User");
+}
+
+TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
+    const fs::path file = root / "rows.kvx";
+    const std::string rows =
+        "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
+        "lvwSelectedeAttributesSyntax0=CI_String\n"
+        "lvwSelectedeAttributes1=Surname\nlvwSelectedeAttributesSingle1=Multi\n"
+        "lvwSelectedeAttributesSyntax1=CI_String\n"
+        "lvwSelectedeAttributes2=Login Time\n"
+        "lvwSelectedeAttributesSingle2=Single\n"
+        "lvwSelectedeAttributesSyntax2=Time\n";
+    start();
+    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=3\n" + rows);
+    load(file);
+    EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time"}));
+    // A restored date row sorts as text, where one added by hand sorts as a date.
+    EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(2)), 0);
+    auto* available = find<QTreeWidget>("lvwAttributes");
+    EXPECT_NE(
+        TfrmKorvanex::attributeSortKind(available->findItems("Login Time", Qt::MatchExactly)[0]),
+        0);
+
+    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=1\n" + rows);
+    load(file);
+    EXPECT_EQ(column(selected(), 0), QStringList{"Surname"});
+
+    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=5\n" + rows);
+    load(file);
+    EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time", "", ""}));
+    EXPECT_EQ(column(selected(), 1), (QStringList{"Multi", "Multi", "Single", "", ""}));
+}
+
+TEST_F(SettingsWindowTest, ExpandedAttributeIndexAmongTheMultiRows) {
+    const fs::path file = root / "multi.kvx";
+    const std::string body = "[KORVANEX]\nclasstype=User\noptResultsTabularCross=1\n"
+                             "AttributeCount=3\nlvwSelectedeAttributes0=Surname\n"
+                             "lvwSelectedeAttributesSingle0=multi\n"
+                             "lvwSelectedeAttributes1=Login Time\n"
+                             "lvwSelectedeAttributesSingle1=Single\n"
+                             "lvwSelectedeAttributes2=Group Membership\n"
+                             "lvwSelectedeAttributesSingle2=Multi\n";
+    start();
+    spit(file, body + "cboAttributesMulti=1\n");
+    load(file);
+    QStringList items;
+    for (int i = 0; i < multi()->count(); ++i)
+        items << multi()->itemText(i);
+    ASSERT_EQ(items, (QStringList{"Surname", "Group Membership"}));
+    EXPECT_EQ(multi()->currentText(), "Group Membership");
+    spit(file, body);
+    load(file);
+    EXPECT_EQ(multi()->currentText(), "Surname"); // no key: the first entry
+    spit(file, body + "cboAttributesMulti=2\n");
+    load(file);
+    EXPECT_EQ(multi()->currentIndex(), -1); // beyond the entries: none
+    spit(file, body + "cboAttributesMulti=-1\n");
+    load(file);
+    EXPECT_EQ(multi()->currentIndex(), -1);
+}
+
+TEST_F(SettingsWindowTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
+    const fs::path file = root / "options.kvx";
+    start();
+    find<QRadioButton>("optResultsTabular")->setChecked(true);
+    ASSERT_FALSE(multi()->isEnabled());
+    spit(file, "[KORVANEX]\noptResultsTabularCross=1\n");
+    load(file);
+    EXPECT_TRUE(find<QRadioButton>("optResultsTabularCross")->isChecked());
+    EXPECT_FALSE(find<QRadioButton>("optResultsTabular")->isChecked());
+    EXPECT_TRUE(multi()->isEnabled());
+
+    spit(file, "[KORVANEX]\noptResultsTabular=1\n");
+    load(file);
+    EXPECT_FALSE(multi()->isEnabled());
+
+    // All three cleared: no mode, and the combo keeps the state it had.
+    find<QRadioButton>("optResultsTabularCross")->setChecked(true);
+    spit(file, "[KORVANEX]\n");
+    load(file);
+    for (const char* option :
+         {"optResultsTabular", "optResultsTabularCross", "optResultsNonTabular"})
+        EXPECT_FALSE(find<QRadioButton>(option)->isChecked()) << option;
+    EXPECT_TRUE(multi()->isEnabled());
+
+    // More than one set: the last of them in the file's order wins.
+    spit(file,
+         "[KORVANEX]\noptResultsTabular=1\noptResultsTabularCross=1\noptResultsNonTabular=3\n");
+    load(file);
+    EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
+    EXPECT_FALSE(find<QRadioButton>("optResultsTabularCross")->isChecked());
+    EXPECT_FALSE(multi()->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, ExamplesLoadWithRowsOfTheirClass) {
+    start();
+    const fs::path examples = fs::path(KVX_SOURCE_DIR) / "examples";
+    int seen = 0;
+    for (const auto& entry : fs::directory_iterator(examples)) {
+        if (entry.path().extension() != ".kvx")
+            continue;
+        ++seen;
+        SCOPED_TRACE(entry.path().filename().string());
+        const ks::BatchSettings file = ks::readBatchSettings(entry.path().string());
+        load(entry.path());
+        EXPECT_EQ(trees()->currentText(), QString::fromStdString(file.treeName));
+        ASSERT_NE(tree()->currentItem(), nullptr);
+        QStringList chain;
+        for (const std::string& piece : *file.startingPoint)
+            chain << QString::fromStdString(piece);
+        EXPECT_EQ(pathOf(tree()->currentItem()), chain.join('.'));
+        ASSERT_NE(classes()->currentItem(), nullptr);
+        EXPECT_EQ(classes()->currentItem()->text(), QString::fromStdString(file.className));
+        // Every saved row is an attribute of the class, with its own columns.
+        auto* available = find<QTreeWidget>("lvwAttributes");
+        for (const auto& row : file.attributes) {
+            const auto found =
+                available->findItems(QString::fromStdString(row.name), Qt::MatchExactly);
+            ASSERT_EQ(found.size(), 1) << row.name;
+            EXPECT_EQ(found[0]->text(1).toStdString(), row.singleMulti) << row.name;
+            EXPECT_EQ(found[0]->text(2).toStdString(), row.syntax) << row.name;
+        }
+        EXPECT_EQ(selected()->topLevelItemCount(), static_cast<int>(file.attributes.size()));
+        EXPECT_TRUE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
+        EXPECT_TRUE(file.tabularCross ? !multi()->currentText().isEmpty()
+                                      : multi()->currentIndex() == -1);
+        EXPECT_FALSE(fs::path(file.outputFileName).has_parent_path());
+    }
+    EXPECT_EQ(seen, 3);
+    EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
+}
+
+// ---- Command line and unattended run -------------------------------------------------------
+
+TEST_F(SettingsWindowTest, SampleCommandLineLoadsRunsAndCloses) {
+    const fs::path file = root / "scanusers.kvx";
+    // No attributes: the run shows its notice, which lets the test look at the panel mid-run.
+    spit(file, "[KORVANEX]\nTreeName=Default\nContext1=Sales\nContext2=Acme\nContextCount=2\n"
+               "classtype=User\nchkOutputWindow=1\noptResultsTabular=1\n");
+    setArguments({"/settings=" + file.string(), "/autorun", "/autoclose"});
+    start();
+    EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
+    EXPECT_TRUE(timer()->isActive());
+    EXPECT_EQ(timer()->interval(), 1000);
+    ASSERT_TRUE(waitFor([&] { return !window->isVisible(); }));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].message.kind, kvx::app::MessageKind::Notice);
+    EXPECT_EQ(shown[0].panel2,
+              QString("Auto Running %1 - Will close when complete").arg(file.c_str()));
+    EXPECT_EQ(window->statusText(1), "");
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_GT(window->resultsModel()->rowCount(), 0);
+    EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "State", -5), 0); // the close saved placement
+}
+
+TEST_F(SettingsWindowTest, AutorunAloneStopsAtTheClassCheckAndStaysOpen) {
+    setArguments({"/AUTORUN"});
+    start();
+    ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
+    EXPECT_EQ(shown[0].message.text, "Select the Object Class  (User, Group, etc) to search");
+    EXPECT_EQ(shown[0].panel2, "Auto Running ");
+    EXPECT_TRUE(waitFor([&] { return window->statusText(1).isEmpty(); }));
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(SettingsWindowTest, FlagsThatAreNotQuiteFlagsAndAutocloseAloneDoNothing) {
+    setArguments({"/autorunx", "autorun", "--autorun=1", "/autoclose"});
+    start();
+    EXPECT_FALSE(timer()->isActive());
+    QTest::qWait(1200);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(SettingsWindowTest, SettingsNamesAfterTheFirstEqualsAndBesideTheProgram) {
+    spit(root / "prog" / "a=b.kvx", "[KORVANEX]\nclasstype=Group\n");
+    setArguments({"/settingsfile=a=b.kvx"});
+    start();
+    ASSERT_NE(classes()->currentItem(), nullptr);
+    EXPECT_EQ(classes()->currentItem()->text(), "Group");
+}
+
+TEST_F(SettingsWindowTest, SettingsWithoutANameLoadNothing) {
+    setArguments({"/settings", "/SETTINGS=", "--settings="});
+    start();
+    // A load would have reloaded the tree list and left no tree chosen.
+    EXPECT_EQ(trees()->currentText(), "Default");
+    EXPECT_EQ(trees()->count(), 1);
+}
+
+TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) {
+    const fs::path first = root / "first.kvx";
+    const fs::path second = root / "second.kvx";
+    spit(first, "[KORVANEX]\nclasstype=User\ntxtOutputSeparator=;\nchkOutputWindow=1\n");
+    spit(second, "[KORVANEX]\nclasstype=No Such Class\ntxtOutputSeparator=|\n"
+                 "chkOutputWindow=1\n");
+    setArguments({"--autorun", "/settings=" + first.string(), "--settings=" + second.string()});
+    start();
+    EXPECT_EQ(classes()->currentItem()->text(), "User"); // the second file's class is unknown
+    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), "|");
+    ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
+    // [root] is the starting point, User the class, no attributes: the run's notice.
+    EXPECT_EQ(shown[0].panel2, QString("Auto Running %1").arg(second.c_str()));
+    EXPECT_TRUE(window->isVisible());
+}
+
+} // namespace

@@ -8,6 +8,7 @@
 #include "results/compare.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMainWindow>
 #include <QStringList>
@@ -185,6 +186,7 @@ private:
     bool runQuote_ = false;
     std::string runSeparator_;
     kvx::OutputFile outputFile_;
+    QElapsedTimer statusPainted_; // when the progress panel was last painted
     // Direction of the next sort of each results column, kept from run to run.
     kvx::ColumnSortState columnSortState_;
 };

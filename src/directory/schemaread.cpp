@@ -1,5 +1,6 @@
 #include "directory/schemaread.h"
 
+#include "directory/client/names.h"
 #include "directory/syntax.h"
 
 namespace kvx::directory {
@@ -31,29 +32,9 @@ bool ok(NWDSCCODE rc, const char* callName, const FailureFn& failure) {
     return true;
 }
 
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z') {
-            x = static_cast<char>(x - 'a' + 'A');
-        }
-        if (y >= 'a' && y <= 'z') {
-            y = static_cast<char>(y - 'a' + 'A');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool hasRow(const std::vector<AttributeRow>& rows, const std::string& name) {
     for (const AttributeRow& row : rows) {
-        if (equalIgnoringCase(row.name, name)) {
+        if (kvx::client::names::equalNoCase(row.name, name)) {
             return true;
         }
     }

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QTime>
 
+#include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace kvx {
@@ -205,6 +207,119 @@ DirectoryTimeFormat::DirectoryTimeFormat(const QLocale& locale)
         if (t.letter == 't')
             m_needsQtParser = true;
     }
+    prepareFastFormat();
+}
+
+void DirectoryTimeFormat::prepareFastFormat() {
+    m_fast = false;
+    if (m_needsQtParser)
+        return;
+    for (const Token& t : m_tokens) {
+        const bool known =
+            (t.letter == 0) || (t.letter == 'd' && t.count <= 4) ||
+            (t.letter == 'M' && t.count <= 4) ||
+            (t.letter == 'y' && (t.count == 2 || t.count == 4)) ||
+            ((t.letter == 'h' || t.letter == 'H' || t.letter == 'm' || t.letter == 's') &&
+             t.count <= 2) ||
+            ((t.letter == 'a' || t.letter == 'A') && t.count == 1);
+        if (!known)
+            return;
+        m_fastTokens.push_back({t.letter, t.count, t.text.toStdString()});
+    }
+    for (int k = 0; k < 2; ++k) {
+        for (int i = 0; i < 12; ++i)
+            m_fastMonths[k][i] = m_monthNames[k].value(i * 2).toStdString();
+        for (int i = 0; i < 7; ++i)
+            m_fastDays[k][i] = m_dayNames[k].value(i * 2).toStdString();
+    }
+    m_fastMeridiem[0][0] = m_am.toUpper().toStdString();
+    m_fastMeridiem[0][1] = m_pm.toUpper().toStdString();
+    m_fastMeridiem[1][0] = m_am.toLower().toStdString();
+    m_fastMeridiem[1][1] = m_pm.toLower().toStdString();
+
+    // Trust the fast path only where it writes what Qt writes: instants across years, months,
+    // days of the week, both halves of the day and single- and double-digit fields.
+    m_fast = true;
+    std::string fast;
+    for (std::int64_t at = 315532800; at < 4102444800; at += 86400 * 37 + 3600 * 5 + 61 * 7) {
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(at, Qt::LocalTime);
+        if (!formatFast(at, fast) || fast != m_locale.toString(local, m_fullFormat).toStdString()) {
+            m_fast = false;
+            return;
+        }
+    }
+}
+
+bool DirectoryTimeFormat::formatFast(std::int64_t secondsSinceEpoch, std::string& out) const {
+    if (!m_fast && m_fastTokens.empty())
+        return false;
+    const time_t at = static_cast<time_t>(secondsSinceEpoch);
+    tm local{};
+    ::tzset(); // pick up a time zone changed since the last value, as Qt's local time does
+    if (::localtime_r(&at, &local) == nullptr)
+        return false;
+    out.clear();
+    char digits[16];
+    auto number = [&](int value, int width) {
+        const int n = std::snprintf(digits, sizeof digits, width == 2 ? "%02d" : "%d", value);
+        out.append(digits, static_cast<std::size_t>(n > 0 ? n : 0));
+    };
+    bool twelveHour = false;
+    for (const FastToken& t : m_fastTokens)
+        twelveHour = twelveHour || t.letter == 'a' || t.letter == 'A';
+    for (const FastToken& t : m_fastTokens) {
+        switch (t.letter) {
+        case 0:
+            out += t.text;
+            break;
+        case 'd':
+            if (t.count <= 2)
+                number(local.tm_mday, t.count);
+            else
+                out += m_fastDays[t.count == 3 ? 1 : 0][(local.tm_wday + 6) % 7];
+            break;
+        case 'M':
+            if (t.count <= 2)
+                number(local.tm_mon + 1, t.count);
+            else
+                out += m_fastMonths[t.count == 3 ? 1 : 0][local.tm_mon];
+            break;
+        case 'y':
+            if (t.count == 2)
+                number((local.tm_year + 1900) % 100, 2);
+            else {
+                const int n = std::snprintf(digits, sizeof digits, "%04d", local.tm_year + 1900);
+                out.append(digits, static_cast<std::size_t>(n > 0 ? n : 0));
+            }
+            break;
+        case 'h': {
+            int hour = local.tm_hour;
+            if (twelveHour) {
+                hour %= 12;
+                if (hour == 0)
+                    hour = 12;
+            }
+            number(hour, t.count);
+            break;
+        }
+        case 'H':
+            number(local.tm_hour, t.count);
+            break;
+        case 'm':
+            number(local.tm_min, t.count);
+            break;
+        case 's':
+            number(local.tm_sec, t.count);
+            break;
+        case 'a':
+        case 'A':
+            out += m_fastMeridiem[t.letter == 'a' ? 1 : 0][local.tm_hour < 12 ? 0 : 1];
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
 }
 
 const DirectoryTimeFormat& DirectoryTimeFormat::system() {
@@ -307,6 +422,9 @@ QString DirectoryTimeFormat::timeWithoutZone(const QString& timeFormat) {
 }
 
 std::string DirectoryTimeFormat::format(std::int64_t secondsSinceEpoch) const {
+    std::string fast;
+    if (m_fast && formatFast(secondsSinceEpoch, fast))
+        return fast;
     const QDateTime local = QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::LocalTime);
     return m_locale.toString(local, m_fullFormat).toStdString();
 }

@@ -57,6 +57,21 @@ public:
 
 private:
     bool readFast(const QString& text, std::int64_t* key) const;
+    // Writes the text without going through QDateTime and QLocale, which cost more than the
+    // rest of a report's work per value; used only where it was checked to agree with Qt.
+    bool formatFast(std::int64_t secondsSinceEpoch, std::string& out) const;
+    void prepareFastFormat();
+
+    struct FastToken {
+        char letter = 0;
+        int count = 0;
+        std::string text;
+    };
+    std::vector<FastToken> m_fastTokens;
+    std::string m_fastMonths[2][12];  // long, short
+    std::string m_fastDays[2][7];     // long, short; Monday first
+    std::string m_fastMeridiem[2][2]; // [upper/lower][am/pm]
+    bool m_fast = false;
 
     QLocale m_locale;
     QString m_dateFormat;

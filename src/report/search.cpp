@@ -1,5 +1,6 @@
 #include "report/search.h"
 
+#include "directory/client/names.h"
 #include "report/decode.h"
 
 #include <array>
@@ -10,36 +11,10 @@
 namespace kvx::report {
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z') {
-            x = static_cast<unsigned char>(x - 'a' + 'A');
-        }
-        if (y >= 'a' && y <= 'z') {
-            y = static_cast<unsigned char>(y - 'a' + 'A');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
+    return kvx::client::names::equalNoCase(a, b);
 }
 
 namespace {
-
-std::string upperAscii(const std::string& s) {
-    std::string out = s;
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return out;
-}
 
 // The client resources of one search, released in the designed order on every way out.
 struct SearchResources {
@@ -68,12 +43,13 @@ struct SearchResources {
 };
 
 // Finds the result columns whose caption matches an attribute name, ignoring case. Attribute
-// names repeat for every object, so the answers are cached by the name's upper-cased text.
+// names repeat for every object, so the answers are cached by the name's lower-cased text.
 class ColumnMatcher {
 public:
     explicit ColumnMatcher(const std::vector<SearchColumn>& columns) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            byCaption_[upperAscii(columns[i].caption)].push_back(static_cast<int>(i));
+            byCaption_[kvx::client::names::lowerAscii(columns[i].caption)].push_back(
+                static_cast<int>(i));
         }
     }
 
@@ -81,7 +57,7 @@ public:
         if (lastValid_ && attributeName == lastName_) {
             return *last_;
         }
-        auto it = byCaption_.find(upperAscii(attributeName));
+        auto it = byCaption_.find(kvx::client::names::lowerAscii(attributeName));
         last_ = it == byCaption_.end() ? &none_ : &it->second;
         lastName_ = attributeName;
         lastValid_ = true;

@@ -9,6 +9,8 @@
 #include "directory/client/names.h"
 #include "directory/client/registry.h"
 #include "directory/client/testing.h"
+#include "directory/schemaread.h"
+#include "directory/treebrowse.h"
 
 #include <gtest/gtest.h>
 
@@ -359,6 +361,65 @@ TEST_F(LdapServerTest, SmallPagesAndSmallBatchesHandOutTheSameObjects) {
         return out;
     };
     EXPECT_EQ(join(fromServer), join(fromFiles));
+}
+
+// The window's tree browser and schema reader, run over both backends through the calls.
+TEST_F(LdapServerTest, TreeBrowserAndSchemaReaderSeeTheSameTree) {
+    auto provider = std::make_unique<StaticTreeProvider>();
+    provider->add(makeEmbeddedBackend("ACME", kAcmeFolder));
+    provider->add(makeLdapBackend(source(server_->url())));
+    resetClient();
+    installTreeProvider(std::move(provider));
+    ASSERT_EQ(NWCallsInit(nullptr, nullptr), 0);
+    std::vector<std::string> failures;
+    auto report = [&](const std::string& text, NWDSCCODE code) {
+        failures.push_back(text + " " + std::to_string(code));
+    };
+    auto failure = [&](const std::string& call, NWDSCCODE code) { report(call, code); };
+
+    struct Seen {
+        std::vector<std::string> containers;
+        std::vector<std::string> classes;
+        std::map<std::string, std::vector<std::string>> attributes;
+    };
+    auto look = [&](const std::string& tree) {
+        Seen seen;
+        NWDSContextHandle ctx = directory::openDirectoryContext(tree, report);
+        EXPECT_NE(ctx, 0);
+        std::vector<std::string> pending = {directory::kRootText};
+        while (!pending.empty()) {
+            std::string nameContext = pending.back();
+            pending.pop_back();
+            for (const auto& child : directory::listContainers(ctx, nameContext, report)) {
+                seen.containers.push_back(
+                    child.record.distinguishedName + " " + child.record.baseClass + " " +
+                    std::to_string(child.imageIndex) + (child.hasPlaceholder ? " +" : ""));
+                if (child.hasPlaceholder)
+                    pending.push_back(child.record.distinguishedName.substr(1));
+            }
+        }
+        seen.classes = directory::readClassNames(ctx, failure);
+        for (const char* cls : {"User", "Group", "Organizational Unit", "Alias", "Printer"}) {
+            std::vector<directory::AttributeRow> rows;
+            directory::gatherClassAttributes(ctx, cls, rows, failure);
+            for (const auto& r : rows)
+                seen.attributes[cls].push_back(r.name + " " + r.singleMulti() + " " + r.syntaxName);
+        }
+        NWDSFreeContext(ctx);
+        return seen;
+    };
+    Seen files = look("ACME");
+    Seen server = look("LDAPACME");
+    resetClient();
+    installTreeProvider(nullptr);
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    EXPECT_GT(files.containers.size(), 10u);
+    EXPECT_EQ(server.containers, files.containers);
+    for (const std::string& c : files.classes)
+        EXPECT_NE(std::find(server.classes.begin(), server.classes.end(), c), server.classes.end())
+            << c;
+    EXPECT_FALSE(files.attributes["User"].empty());
+    EXPECT_EQ(server.attributes, files.attributes);
 }
 
 TEST_F(LdapServerTest, BindsWithThePasswordFileOnly) {

@@ -206,7 +206,7 @@ TEST_F(HeadlessTest, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_TRUE(help.err.empty()) << help.err;
 }
 
-TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
+TEST_F(HeadlessTest, UnreachableTreeStillRunsAndReportsTheFailure) {
     const fs::path conf = root / "client.conf";
     spit(conf, "[Client]\nDefaultTree=NOWHERE\n[Tree NOWHERE]\nFolder=/nonexistent/tree\n");
     const fs::path file = root / "report.kvx";
@@ -218,6 +218,21 @@ TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
             });
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Korvanex: "), std::string::npos);
+}
+
+TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
+    // Start-up stops before the unattended run is scheduled: nothing would ever close the
+    // window, so the program must end by itself.
+    const fs::path file = root / "report.kvx";
+    spit(file, "[KORVANEX]\nTreeName=Default\nclasstype=User\nchkOutputWindow=1\n");
+    const Outcome r =
+        run({QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"},
+            [&](QProcessEnvironment& env) {
+                env.insert("KORVANEX_CLIENT_FAULTS", "NWCallsInit:1:-601");
+            });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Korvanex: Cannot NWCallsInit\nCode : fffffda7\n"), std::string::npos)
+        << r.err;
 }
 
 } // namespace

@@ -470,6 +470,54 @@ TEST(LdapServerFaults, UnreachableServerIsReportedAtOnceAndNotRetriedOnEveryCall
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
+TEST_F(LdapServerTest, AConfiguredBaseIsTheOnlyTreeShown) {
+    TreeSource t = source(server_->url());
+    t.base = "ou=Sales,o=Acme";
+    auto b = makeLdapBackend(t);
+    ASSERT_EQ(b->open(), 0) << b->lastError();
+    std::unique_ptr<EntryCursor> c;
+    ASSERT_EQ(b->list("", c), 0);
+    Drained top = drain(c);
+    ASSERT_EQ(top.rc, 0);
+    ASSERT_EQ(top.entries.size(), 1u);
+    EXPECT_EQ(top.entries[0].name, "Sales.Acme");
+    Entry e;
+    EXPECT_EQ(b->lookup("Ann Smith.Sales.Acme", e), 0);
+    EXPECT_EQ(b->lookup("Finance.Acme", e), ERR_NO_SUCH_ENTRY); // outside the base
+}
+
+TEST(LdapServerFaults, AServerThatStopsAnsweringTimesOut) {
+    testing::Slapd server;
+    testing::SlapdOptions o;
+    o.treeFolder = kAcmeFolder;
+    std::string error;
+    ASSERT_TRUE(server.start(o, error)) << error;
+    TreeSource t;
+    t.name = "HUNG";
+    t.url = server.url();
+    LdapTuning tuning;
+    tuning.pageSize = 2;
+    tuning.resultTimeout = 2;
+    auto b = makeLdapBackend(t, tuning);
+    ASSERT_EQ(b->open(), 0) << b->lastError();
+    SearchRequest r;
+    r.base = "Acme";
+    r.filterAttribute = "Object Class";
+    r.filterValue = "User";
+    std::unique_ptr<EntryCursor> c;
+    ASSERT_EQ(b->search(r, c), 0);
+    Drained first = drain(c, 1);
+    ASSERT_EQ(first.rc, 0);
+    server.pause();
+    auto started = std::chrono::steady_clock::now();
+    Drained rest = drain(c);
+    auto waited = std::chrono::steady_clock::now() - started;
+    server.resume();
+    EXPECT_EQ(rest.rc, ERR_TRANSPORT_FAILURE);
+    EXPECT_LT(waited, std::chrono::seconds(8));
+    server.stop();
+}
+
 TEST(LdapServerFaults, ASizeLimitBelowTheResultCountFailsTheSearch) {
     testing::Slapd server;
     testing::SlapdOptions o;

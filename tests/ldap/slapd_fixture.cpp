@@ -236,6 +236,32 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
         suffixes_.push_back(suffix);
         loads.push_back(file);
     }
+    if (options.tls) {
+        const std::string openssl = findProgram("openssl");
+        if (openssl.empty()) {
+            error = "openssl is needed to make the test certificates";
+            return false;
+        }
+        const std::string d = dir_ + "/";
+        writeFile(d + "server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+        const std::string log = d + "openssl.log";
+        if (run({openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "ca.key",
+                 "-out", d + "ca.pem", "-days", "2", "-subj", "/CN=Korvanex Test CA", "-addext",
+                 "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=keyCertSign,cRLSign"},
+                log) != 0 ||
+            run({openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "server.key",
+                 "-out", d + "server.csr", "-subj", "/CN=127.0.0.1"},
+                log) != 0 ||
+            run({openssl, "x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.pem", "-CAkey",
+                 d + "ca.key", "-CAcreateserial", "-out", d + "server.pem", "-days", "2",
+                 "-extfile", d + "server.ext"},
+                log) != 0) {
+            error = "the test certificates could not be made: " + readFile(log);
+            return false;
+        }
+        conf = "TLSCACertificateFile " + d + "ca.pem\nTLSCertificateFile " + d +
+               "server.pem\nTLSCertificateKeyFile " + d + "server.key\n" + conf;
+    }
     const std::string confFile = dir_ + "/slapd.conf";
     writeFile(confFile, conf);
     const std::string log = dir_ + "/slapd.log";
@@ -248,7 +274,11 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
 
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = freePort();
-        const std::string listen = "ldap://127.0.0.1:" + std::to_string(port_) + "/";
+        std::string listen = "ldap://127.0.0.1:" + std::to_string(port_) + "/";
+        if (options.tls) {
+            tlsPort_ = freePort();
+            listen += " ldaps://127.0.0.1:" + std::to_string(tlsPort_) + "/";
+        }
         pid_t pid = ::fork();
         if (pid < 0) {
             error = "fork failed";
@@ -265,7 +295,7 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
         }
         pid_ = pid;
         for (int i = 0; i < 200; ++i) {
-            if (canConnect(port_))
+            if (canConnect(port_) && (!options.tls || canConnect(tlsPort_)))
                 return true;
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -284,6 +314,7 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
 void Slapd::reap(int signal, int graceSeconds) {
     if (pid_ <= 0)
         return;
+    ::kill(pid_, SIGCONT); // a paused server must be able to act on the signal
     ::kill(pid_, signal);
     for (int i = 0; i < graceSeconds * 20; ++i) {
         int status = 0;
@@ -298,6 +329,16 @@ void Slapd::reap(int signal, int graceSeconds) {
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+}
+
+void Slapd::pause() {
+    if (pid_ > 0)
+        ::kill(pid_, SIGSTOP);
+}
+
+void Slapd::resume() {
+    if (pid_ > 0)
+        ::kill(pid_, SIGCONT);
 }
 
 void Slapd::kill() {

@@ -12,6 +12,7 @@ struct SlapdOptions {
     std::string treeFolder; // every *.schema and *.ldif of it, in name order
     std::string sizeLimit = "unlimited";
     std::string managerPassword; // non-empty: "cn=Manager,<first suffix>" may bind with it
+    bool tls = false; // a private CA and a server certificate for 127.0.0.1; ldaps:// as well
 };
 
 class Slapd {
@@ -27,10 +28,15 @@ public:
     void stop();
     // Ends the server at once, as a crash or a pulled cable would.
     void kill();
+    // Stops and continues the server's process: a server that no longer answers.
+    void pause();
+    void resume();
 
     bool running() const { return pid_ > 0; }
     int port() const { return port_; }
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
+    std::string tlsUrl() const { return "ldaps://127.0.0.1:" + std::to_string(tlsPort_); }
+    std::string caFile() const { return dir_ + "/ca.pem"; }
     const std::string& folder() const { return dir_; }
     const std::vector<std::string>& suffixes() const { return suffixes_; }
 
@@ -38,6 +44,7 @@ private:
     void reap(int signal, int graceSeconds);
     pid_t pid_ = -1;
     int port_ = 0;
+    int tlsPort_ = 0;
     std::string dir_;
     std::vector<std::string> suffixes_;
 };

@@ -54,6 +54,21 @@ std::string describe(LDAP* ld, int code, const char* diag = nullptr) {
     return text;
 }
 
+// Certificates of TLS servers are always verified. libldap keeps its TLS settings, and the
+// context built from them, process-wide; a weaker setting (TLS_REQCERT never, allow or try in
+// ldap.conf or the environment) is raised to "demand" before any connection is made. The CA
+// is named the usual libldap way (TLS_CACERT in ldap.conf or LDAPTLS_CACERT).
+void requireVerifiedCertificates() {
+    int req = -1;
+    if (ldap_get_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &req) == LDAP_OPT_SUCCESS &&
+        (req == LDAP_OPT_X_TLS_DEMAND || req == LDAP_OPT_X_TLS_HARD))
+        return;
+    int demand = LDAP_OPT_X_TLS_DEMAND;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+    int isServer = 0;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &isServer); // rebuilt with the new setting
+}
+
 int sessionCode(LDAP* ld) {
     int code = LDAP_OTHER;
     if (ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code) != LDAP_OPT_SUCCESS)
@@ -479,6 +494,7 @@ private:
     }
 
     NWDSCCODE connect() {
+        requireVerifiedCertificates();
         conn_.reset();
         nameCache_.clear();
         std::string password;
@@ -513,12 +529,6 @@ private:
         ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &net);
         timeval op{tuning_.resultTimeout, 0};
         ldap_set_option(ld, LDAP_OPT_TIMEOUT, &op);
-        // The server's certificate is always checked; a private CA is named the usual
-        // libldap way (TLS_CACERT in ldap.conf or LDAPTLS_CACERT).
-        int demand = LDAP_OPT_X_TLS_DEMAND;
-        ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
-        int isServer = 0;
-        ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &isServer);
         if (source_.startTls && source_.url.rfind("ldaps://", 0) != 0) {
             rc = ldap_start_tls_s(ld, nullptr, nullptr);
             if (rc != LDAP_SUCCESS)

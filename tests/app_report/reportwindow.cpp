@@ -13,10 +13,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QEvent>
 #include <QFile>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -54,20 +52,6 @@ QTemporaryDir* currentTempDir = nullptr;
 
 } // namespace
 
-StatusRecorder::StatusRecorder(QLabel* panel) : panel_(panel) {
-    panel_->installEventFilter(this);
-}
-
-bool StatusRecorder::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == panel_ && event->type() == QEvent::Paint) {
-        const QString text = panel_->text();
-        if (texts.isEmpty() || texts.back() != text) {
-            texts.push_back(text);
-        }
-    }
-    return false;
-}
-
 void ReportWindowTest::SetUp() {
     application();
     currentTempDir = new QTemporaryDir;
@@ -78,7 +62,6 @@ void ReportWindowTest::SetUp() {
 }
 
 void ReportWindowTest::TearDown() {
-    statuses.reset();
     frmInstruct.reset();
     frmExplain.reset();
     frmAbout.reset();
@@ -117,10 +100,7 @@ void ReportWindowTest::start() {
     frmExplain = std::make_unique<TfrmExplain>();
     frmInstruct = std::make_unique<TfrmInstruct>();
     window->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
-    statuses = std::make_unique<StatusRecorder>(find<QLabel>("StatusBar1Panel1"));
     window->show();
-    // Status texts are painted at once only on a window that shows on the screen.
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
 }
 
 QTreeWidgetItem* ReportWindowTest::walkTo(const QStringList& path) {

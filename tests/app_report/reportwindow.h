@@ -9,7 +9,6 @@
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
 
-#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -20,7 +19,6 @@
 #include <vector>
 
 class QCheckBox;
-class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -31,20 +29,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace kvx::reporttest {
-
-// Every text the first status bar panel is painted with, in order (a text painted twice in a
-// row is kept once).
-class StatusRecorder : public QObject {
-public:
-    explicit StatusRecorder(QLabel* panel);
-    QStringList texts;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    QLabel* panel_;
-};
 
 class ReportWindowTest : public ::testing::Test {
 protected:
@@ -114,7 +98,6 @@ protected:
     std::unique_ptr<TfrmExplain> frmExplain;
     std::unique_ptr<TfrmInstruct> frmInstruct;
     std::vector<kvx::app::Message> messages;
-    std::unique_ptr<StatusRecorder> statuses;
     QString tempDir;
 
 private:

@@ -136,7 +136,6 @@ TEST_F(ResultsListTest, HiddenEmptyColumnIsLeftOutOfTheCopyButNotOutOfTheFile) {
                                  "\xE5\x96\xB6\xE6\xA5\xAD\xE6\x8A\x80\xE8\xA1\x93,"
                                  "\xE5\xA4\xAA\xE9\x83\x8E\r\n");
 
-    statuses->texts.clear();
     const QString taroRow = kTaro + ".Dev.Sales.Acme\t" +
                             QString::fromUtf8("\xE7\x94\xB0\xE4\xB8\xAD") + "\t" +
                             QString::fromUtf8("\xE5\x96\xB6\xE6\xA5\xAD\xE6\x8A\x80\xE8\xA1\x93") +
@@ -146,7 +145,6 @@ TEST_F(ResultsListTest, HiddenEmptyColumnIsLeftOutOfTheCopyButNotOutOfTheFile) {
                       "Hiro Tanaka.Dev.Sales.Acme\tTanaka\tSales Engineer\tHiro\r\n" +
                           taroRow);
     EXPECT_EQ(window->statusText(0), "Copying Row 3");
-    EXPECT_TRUE(statuses->texts.contains("Copying Row 3"));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
     // The copy follows the current order.

@@ -259,10 +259,18 @@ bool DirectoryTimeFormat::formatFast(std::int64_t secondsSinceEpoch, std::string
     if (::localtime_r(&at, &local) == nullptr)
         return false;
     out.clear();
-    char digits[16];
-    auto number = [&](int value, int width) {
-        const int n = std::snprintf(digits, sizeof digits, width == 2 ? "%02d" : "%d", value);
-        out.append(digits, static_cast<std::size_t>(n > 0 ? n : 0));
+    // Fields are 0..9999 here; written by hand, as formatting them was most of the cost.
+    auto number = [&out](int value, int width) {
+        char digits[8];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0 && n < 8);
+        while (n < width)
+            digits[n++] = '0';
+        while (n > 0)
+            out.push_back(digits[--n]);
     };
     bool twelveHour = false;
     for (const FastToken& t : m_fastTokens)
@@ -287,10 +295,8 @@ bool DirectoryTimeFormat::formatFast(std::int64_t secondsSinceEpoch, std::string
         case 'y':
             if (t.count == 2)
                 number((local.tm_year + 1900) % 100, 2);
-            else {
-                const int n = std::snprintf(digits, sizeof digits, "%04d", local.tm_year + 1900);
-                out.append(digits, static_cast<std::size_t>(n > 0 ? n : 0));
-            }
+            else
+                number(local.tm_year + 1900, 4);
             break;
         case 'h': {
             int hour = local.tm_hour;

@@ -4,12 +4,13 @@
 #   make test   install what is missing, Debug build with ASan+UBSan, run every test
 #   make screenshots   render the windows to PNG files in build/test/screenshots
 #   make package   Release build in build/package and its Debian package korvanex_*.deb there
+#   make fuzz   clang build with libFuzzer in build/fuzz; runs every fuzz target FUZZ_SECONDS each
 JOBS ?= $(shell nproc)
 PKG_DIR := build/package
 TEST_DIR := build/test
 REL_DIR := build/release
 
-.PHONY: all release test deps format clean screenshots package
+.PHONY: all release test deps format clean screenshots package fuzz
 
 all: release
 
@@ -45,6 +46,16 @@ test: deps
 screenshots: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON -DKVX_WERROR=ON
 	cmake --build $(TEST_DIR) -j $(JOBS) --target screenshots
+
+# Each target starts from its checked-in corpus (fuzz/corpus/<target>); new inputs go to
+# build/fuzz/corpus/<target>, crashing ones to build/fuzz/artifacts/<target>.
+FUZZ_SECONDS ?= 60
+FUZZ_DIR := build/fuzz
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DKVX_FUZZ=ON -DKVX_SANITIZE=ON -DKVX_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(FUZZ_DIR)
 
 # The compiler and linker flags are Debian's own, with every hardening option, from dpkg-buildflags.
 package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all

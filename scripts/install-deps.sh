@@ -10,6 +10,7 @@ PACKAGES=(
   libldap-dev slapd ldap-utils
   hyperfine time
   desktop-file-utils shared-mime-info lintian dpkg-dev file man-db
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -15,7 +15,12 @@
 #include <QLabel>
 #include <QTreeView>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -96,6 +101,59 @@ private:
     const std::function<void(const kvx::report::ResultRow&)>& row_;
     const std::function<void(int, bool)>& size_;
     bool inBulk_ = false;
+};
+
+// Widths of texts in one font, added up character by character with each character measured
+// once, so that a column of a million cells is sized without laying out every cell. Kerning
+// makes a laid-out text at most a little narrower than the sum, never much wider.
+class CellWidthEstimator {
+public:
+    explicit CellWidthEstimator(const QFontMetrics& metrics) : metrics_(metrics) {
+        for (int c = 0; c < 128; ++c) {
+            ascii_[static_cast<std::size_t>(c)] = metrics_.horizontalAdvance(QChar(c));
+        }
+    }
+
+    int estimate(std::string_view text) {
+        int width = 0;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const auto lead = static_cast<unsigned char>(text[i]);
+            if (lead < 0x80) {
+                width += ascii_[lead];
+                ++i;
+                continue;
+            }
+            // One UTF-8 sequence; a byte that starts none counts as a character of its own.
+            std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            for (std::size_t k = 1; k < length; ++k) {
+                if (i + k >= text.size() ||
+                    (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                    length = 1;
+                    break;
+                }
+            }
+            std::uint32_t key = 0;
+            for (std::size_t k = 0; k < length; ++k) {
+                key = (key << 8) | static_cast<unsigned char>(text[i + k]);
+            }
+            auto found = other_.find(key);
+            if (found == other_.end()) {
+                found = other_
+                            .emplace(key, metrics_.horizontalAdvance(QString::fromUtf8(
+                                              text.data() + i, static_cast<qsizetype>(length))))
+                            .first;
+            }
+            width += found->second;
+            i += length;
+        }
+        return width;
+    }
+
+private:
+    const QFontMetrics& metrics_;
+    std::array<int, 128> ascii_{};
+    std::unordered_map<std::uint32_t, int> other_;
 };
 
 } // namespace
@@ -247,9 +305,24 @@ void TfrmKorvanex::fitResultColumn(int column) {
         column < static_cast<int>(columns.size())
             ? QString::fromStdString(columns[static_cast<std::size_t>(column)].caption)
             : QString();
-    const std::string_view longest = results_->longestCell(column);
-    const int cellWidth = cellMetrics.horizontalAdvance(
-        QString::fromUtf8(longest.data(), static_cast<qsizetype>(longest.size())));
+    // The widest cell is not always the one with the most characters ("WWW" against "iiii"),
+    // so every cell is estimated, and the widest estimate is measured exactly as well.
+    CellWidthEstimator estimator(cellMetrics);
+    int cellWidth = 0;
+    std::string_view widest;
+    const auto cellColumn = static_cast<std::size_t>(column);
+    for (std::size_t row = 0, rows = results_->rows(); row < rows; ++row) {
+        const std::string_view text = results_->cell(row, cellColumn);
+        const int width = estimator.estimate(text);
+        if (width > cellWidth) {
+            cellWidth = width;
+            widest = text;
+        }
+    }
+    if (!widest.empty()) {
+        cellWidth = std::max(cellWidth, cellMetrics.horizontalAdvance(QString::fromUtf8(
+                                            widest.data(), static_cast<qsizetype>(widest.size()))));
+    }
     const int width = std::max(headerMetrics.horizontalAdvance(caption) + 16, cellWidth + 12);
     ui->lvwSearch->header()->resizeSection(column, width);
     results_->setColumnWidth(column, width);

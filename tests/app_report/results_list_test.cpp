@@ -269,3 +269,50 @@ TEST_F(ReportWindowTest, WideReportSortsSizesAndCopiesEveryColumn) {
 }
 
 } // namespace
+
+namespace {
+
+// Texts with more characters are not always the wider ones: twenty narrow letters against
+// fourteen wide ones.
+const char* kWidthLdif = R"(version: 1
+
+dn: o=Org
+objectClass: top
+objectClass: organization
+o: Org
+
+dn: cn=iiiiiiiiiiiiiiiiiiiiiiii,o=Org
+objectClass: top
+objectClass: person
+objectClass: organizationalPerson
+cn: iiiiiiiiiiiiiiiiiiiiiiii
+sn: Narrow
+title: iiiiiiiiiiiiiiiiiiii
+
+dn: cn=WWWWWWWWWWWWWWWW,o=Org
+objectClass: top
+objectClass: person
+objectClass: organizationalPerson
+cn: WWWWWWWWWWWWWWWW
+sn: Wide
+title: WWWWWWWWWWWWWW
+)";
+
+TEST_F(ReportWindowTest, FittedColumnIsAsWideAsItsWidestCellNotItsLongest) {
+    serveText("", kWidthLdif);
+    start();
+    walkTo({"Org"});
+    chooseClass("Organizational Person");
+    chooseAttributes({"Title", "Surname"});
+    setOutput({.toFile = false}, QString());
+    pressStart();
+    ASSERT_TRUE(messages.empty());
+    const QFontMetrics metrics(find<QTreeView>("lvwSearch")->font());
+    ASSERT_GT(metrics.horizontalAdvance("WWWWWWWWWWWWWW"),
+              metrics.horizontalAdvance("iiiiiiiiiiiiiiiiiiii"));
+    EXPECT_GE(sectionWidth(0), metrics.horizontalAdvance("WWWWWWWWWWWWWWWW.Org"));
+    EXPECT_GE(sectionWidth(1), metrics.horizontalAdvance("WWWWWWWWWWWWWW"));
+    EXPECT_EQ(window->resultsModel()->columnWidth(1), sectionWidth(1));
+}
+
+} // namespace

@@ -343,10 +343,10 @@ public:
             return;
         }
         std::string_view dn(dnBv.bv_val ? dnBv.bv_val : "", dnBv.bv_len);
-        if (!names::dnToTypeless(dn, out.name))
+        if (!entryNames(dn, out)) {
             out.name.assign(dn); // shown as the server wrote it rather than dropped
-        if (!names::dnToTyped(dn, out.typedName))
             out.typedName.assign(dn);
+        }
         int hasSubs = -1;
         long numSubs = -1;
         bool structuralSeen = false;
@@ -476,16 +476,48 @@ private:
         return (def.container ? DS_CONTAINER_ENTRY : 0u) | (def.alias ? DS_ALIAS_ENTRY : 0u);
     }
 
-    // Attribute index of an attribute description; the last few are remembered, since the
-    // entries of a search repeat the same descriptions over and over.
+    // Attribute index of an attribute description. The entries of a search repeat the same
+    // few descriptions over and over, written the same way: those are remembered.
     int attributeIndex(std::string_view desc) {
-        auto it = attrCache_.find(std::string(desc));
-        if (it != attrCache_.end())
-            return it->second;
+        for (const auto& [text, index] : attrCache_)
+            if (text == desc)
+                return index;
         int a = schema_.findAttribute(desc);
-        if (attrCache_.size() < 4096)
-            attrCache_.emplace(std::string(desc), a);
+        if (attrCache_.size() < 64)
+            attrCache_.emplace_back(std::string(desc), a);
         return a;
+    }
+
+    // The typeless and typed full names of an entry's DN, read in one pass.
+    bool entryNames(std::string_view dn, Entry& out) {
+        if (!names::parseDn(dn, rdnScratch_) || rdnScratch_.empty())
+            return false;
+        for (std::size_t k = 0; k < rdnScratch_.size(); ++k) {
+            const names::Rdn& rdn = rdnScratch_[k];
+            if (k) {
+                out.name.push_back('.');
+                out.typedName.push_back('.');
+            }
+            names::appendEscapedComponent(out.name, rdn.value);
+            // A multi-valued component keeps its pairs: "CN=a+UID=b".
+            std::string_view t = rdn.type, v = rdn.value;
+            while (true) {
+                std::size_t tp = t.find('+');
+                std::size_t vp = tp == std::string_view::npos ? tp : v.find('+');
+                for (char c : t.substr(0, vp == std::string_view::npos ? t.size() : tp))
+                    out.typedName.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
+                out.typedName.push_back('=');
+                if (vp == std::string_view::npos) {
+                    names::appendEscapedComponent(out.typedName, v);
+                    break;
+                }
+                names::appendEscapedComponent(out.typedName, v.substr(0, vp));
+                out.typedName.push_back('+');
+                t.remove_prefix(tp + 1);
+                v.remove_prefix(vp + 1);
+            }
+        }
+        return true;
     }
 
     NWDSCCODE fail(NWDSCCODE code, std::string text) {
@@ -828,7 +860,8 @@ private:
     std::vector<Root> roots_;
     std::vector<std::string> namingAttrs_;
     std::unordered_map<std::string, std::string> nameCache_;
-    std::unordered_map<std::string, int> attrCache_;
+    std::vector<std::pair<std::string, int>> attrCache_;
+    std::vector<names::Rdn> rdnScratch_;
 };
 
 NWDSCCODE LdapCursor::request() {

@@ -773,6 +773,17 @@ TEST_F(SettingsWindowTest, AutorunAloneStopsAtTheClassCheckAndStaysOpen) {
     EXPECT_TRUE(window->isVisible());
 }
 
+TEST_F(SettingsWindowTest, UnattendedRunThatStopsAtACheckStillCloses) {
+    const fs::path file = root / "nooutput.kvx";
+    spit(file, "[KORVANEX]\nTreeName=Default\nContext1=Acme\nContextCount=1\nclasstype=User\n"
+               "optResultsTabular=1\n");
+    setArguments({"/settings=" + file.string(), "/autoclose", "/autorun"});
+    start();
+    ASSERT_TRUE(waitFor([&] { return !window->isVisible(); }));
+    EXPECT_EQ(texts(), QStringList{"You have not selected output to either File or Screen"});
+    EXPECT_EQ(window->resultsModel()->rowCount(), 0);
+}
+
 TEST_F(SettingsWindowTest, FlagsThatAreNotQuiteFlagsAndAutocloseAloneDoNothing) {
     setArguments({"/autorunx", "autorun", "--autorun=1", "/autoclose"});
     start();

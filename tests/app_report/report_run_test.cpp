@@ -566,3 +566,32 @@ TEST_F(SampleRunTest, LongValueIsWrittenWhole) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ReportWindowTest, NamesAndValuesOfAnyLengthAreWrittenWhole) {
+    const std::string name(600, 'n');
+    std::string title;
+    for (int i = 0; i < 500; ++i)
+        title += "t" + std::to_string(i) + ", \"q\" ";
+    serveText("", "version: 1\n\n"
+                  "dn: o=Org\nobjectClass: top\nobjectClass: organization\no: Org\n\n"
+                  "dn: cn=" +
+                      name +
+                      ",o=Org\nobjectClass: top\nobjectClass: person\n"
+                      "objectClass: organizationalPerson\ncn: " +
+                      name + "\nsn: S\ntitle: " + title + "\n");
+    start();
+    walkTo({"Org"});
+    chooseClass("Organizational Person");
+    chooseAttributes({"Title"});
+    const QString out = tempPath("long.txt");
+    setOutput({.quotes = true, .separator = "<->"}, out);
+    pressStart();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(readFile(out), "Object<->Title\r\n\"" + name + ".Org\"<->\"" + title + "\"\r\n");
+    ASSERT_EQ(resultRows().size(), 1u);
+    EXPECT_EQ(resultRows()[0][1], title);
+}
+
+} // namespace

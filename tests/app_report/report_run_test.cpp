@@ -595,3 +595,35 @@ TEST_F(ReportWindowTest, NamesAndValuesOfAnyLengthAreWrittenWhole) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SampleRunTest, RootOfTheTreeSearchesEveryContainer) {
+    walkTo({});
+    chooseClass("Organization");
+    chooseAttributes({"Description", "Telephone Number"});
+    setOutput({.headers = false, .quotes = true}, out);
+    pressStart();
+    EXPECT_TRUE(messages.empty());
+    // acme-uk.ldif loads before acme.ldif, so GB (with Acme UK) comes first below the root.
+    EXPECT_EQ(readFile(out), "\"Acme UK.GB\",\"Acme UK Ltd.\",\"+44 161 496 0000\"\r\n"
+                             "\"Acme\",\"Acme Corporation, head office\",\"+44 20 7946 0000\"\r\n");
+
+    // Access control entries of the two partition roots, GB and Acme: protected attribute,
+    // rights letters by that name, subject.
+    chooseClass("Partition");
+    chooseAttributes({"ACL"});
+    chooseMode("optResultsNonTabular");
+    setOutput({.headers = false}, out);
+    pressStart();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(readFile(out), "GB,ACL,[Entry Rights] [BADRS] Admin.Acme\r\n"
+                             "Acme,ACL,[Entry Rights] [BADRS] Admin.Acme\r\n"
+                             "Acme,ACL,[SMS Rights] [SBRCDA] Admin.Acme\r\n"
+                             "Acme,ACL,[All Attributes Rights] [CRWAS] Admin.Acme\r\n"
+                             "Acme,ACL,[Entry Rights] [B] [Public]\r\n"
+                             "Acme,ACL,Login Script [R] [Root]\r\n"
+                             "Acme,ACL,Telephone Number [CR] Help Desk Manager.Support.Acme\r\n");
+}
+
+} // namespace

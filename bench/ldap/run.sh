@@ -2,13 +2,15 @@
 # Korvanex over LDAP against ldapsearch: a private slapd loaded with a generated tree of N users
 # (default 100,000), then, side by side in one run, an unattended Tabular report of five
 # attributes written to a file and `ldapsearch -E pr=1000/noprompt` returning the same
-# attributes to /dev/null. Prints each wall time (median of the rounds) and their ratio.
+# attributes to /dev/null. Prints each wall time (median of the rounds) and their ratio; also
+# the same search through the client calls alone (kvx-bench-ldap-search), which shows what the
+# LDAP backend costs apart from the program around it.
 #
 #   bench/ldap/run.sh [--build DIR] [--users N] [--rounds R] [--keep]
 #
 # DIR is a Release build folder holding kvx-gentree and korvanex (default build/release):
 #   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF
-#   cmake --build build/release -j2 --target kvx-gentree korvanex
+#   cmake --build build/release -j2 --target kvx-gentree korvanex kvx-bench-ldap-search
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -29,7 +31,8 @@ done
 
 gentree="$build/bench/gentree/kvx-gentree"
 korvanex="$build/src/app/korvanex"
-for p in "$gentree" "$korvanex" /usr/sbin/slapd /usr/sbin/slapadd /usr/bin/ldapsearch; do
+clientsearch="$build/bench/ldap/kvx-bench-ldap-search"
+for p in "$gentree" "$korvanex" "$clientsearch" /usr/sbin/slapd /usr/sbin/slapadd /usr/bin/ldapsearch; do
   [ -x "$p" ] || { echo "missing: $p (see the comment at the top of $0)" >&2; exit 1; }
 done
 
@@ -127,23 +130,33 @@ run_korvanex() {
     "$korvanex" "/settings=$work/report.kvx" /autorun /autoclose
 }
 
+run_client() {
+  "$clientsearch" "$url" --base Gen >/dev/null
+}
+
 # One warm-up of each (the database pages into memory), then alternating timed rounds.
 run_ldapsearch
 run_korvanex
 k_times=()
 l_times=()
+c_times=()
 for r in $(seq 1 "$rounds"); do
   t0=$(now); run_ldapsearch; t1=$(now)
   l_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", b - a}')")
   t0=$(now); run_korvanex; t1=$(now)
   k_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", b - a}')")
+  t0=$(now); run_client; t1=$(now)
+  c_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", b - a}')")
 done
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 lm=$(median "${l_times[@]}")
 km=$(median "${k_times[@]}")
+cm=$(median "${c_times[@]}")
 rows=$(($(wc -l <"$work/report.txt") - 1))
 echo "== $users users, $rounds rounds (median wall time)"
 echo "rows in the report file:  $rows"
 printf 'ldapsearch -E pr=1000:   %.3f s   (rounds: %s)\n' "$lm" "${l_times[*]}"
 printf 'korvanex Tabular report: %.3f s   (rounds: %s)\n' "$km" "${k_times[*]}"
+printf 'client calls alone:      %.3f s   (rounds: %s)\n' "$cm" "${c_times[*]}"
 awk -v k="$km" -v l="$lm" 'BEGIN {printf "ratio korvanex/ldapsearch: %.2f\n", k / l}'
+awk -v k="$cm" -v l="$lm" 'BEGIN {printf "ratio client calls/ldapsearch: %.2f\n", k / l}'

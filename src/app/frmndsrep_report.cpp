@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string_view>
 #include <unordered_map>
 
@@ -114,14 +115,19 @@ public:
         }
     }
 
+    // Capped, so that no text, however long, overflows the sum.
     int estimate(std::string_view text) {
-        int width = 0;
+        constexpr std::int64_t kMost = std::numeric_limits<int>::max() / 2;
+        std::int64_t width = 0;
         std::size_t i = 0;
         while (i < text.size()) {
             const auto lead = static_cast<unsigned char>(text[i]);
             if (lead < 0x80) {
                 width += ascii_[lead];
                 ++i;
+                if (width > kMost) {
+                    return static_cast<int>(kMost);
+                }
                 continue;
             }
             // One UTF-8 sequence; a byte that starts none counts as a character of its own.
@@ -146,8 +152,11 @@ public:
             }
             width += found->second;
             i += length;
+            if (width > kMost) {
+                return static_cast<int>(kMost);
+            }
         }
-        return width;
+        return static_cast<int>(width);
     }
 
 private:

@@ -316,3 +316,36 @@ TEST_F(ReportWindowTest, FittedColumnIsAsWideAsItsWidestCellNotItsLongest) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ReportWindowTest, ValueRenderedEmptyStillKeepsItsColumnShown) {
+    serveText("", R"(version: 1
+
+dn: o=Org
+objectClass: top
+objectClass: organization
+o: Org
+
+dn: cn=Blank,o=Org
+objectClass: top
+objectClass: person
+cn: Blank
+sn: B
+description:
+)");
+    start();
+    walkTo({"Org"});
+    chooseClass("Person");
+    chooseAttributes({"Description", "Telephone Number", "Surname"});
+    const QString out = tempPath("blank.txt");
+    setOutput({}, out);
+    pressStart();
+    ASSERT_TRUE(messages.empty());
+    EXPECT_EQ(readFile(out), "Object,Description,Telephone Number,Surname\r\nBlank.Org,,,B\r\n");
+    EXPECT_FALSE(sectionHidden(1)); // a value, though an empty one
+    EXPECT_TRUE(sectionHidden(2));  // no value at all
+    EXPECT_FALSE(sectionHidden(3));
+}
+
+} // namespace

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -576,6 +577,10 @@ TEST(LdapServerFaults, AServerStoppedMidSearchFailsTheSearchWithoutHanging) {
     ASSERT_EQ(first.rc, 0);
     ASSERT_EQ(first.entries.size(), 3u);
     EXPECT_EQ(first.entries[0].name, "Acme");
+    // Writing to the lost server must fail the call, not end the program with SIGPIPE.
+    struct sigaction pipe {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &pipe), 0);
+    EXPECT_EQ(pipe.sa_handler, SIG_IGN);
     server.kill();
     auto started = std::chrono::steady_clock::now();
     Drained rest = drain(c);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -67,6 +68,19 @@ void requireVerifiedCertificates() {
     ldap_set_option(nullptr, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
     int isServer = 0;
     ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &isServer); // rebuilt with the new setting
+}
+
+// A server that goes away leaves a socket whose next write raises SIGPIPE, which by default
+// ends the whole program. libldap does not guard against it, so the client ignores the signal
+// (unless the program has a handler of its own); the write then fails and is reported.
+void ignoreBrokenPipes() {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
+    }
 }
 
 int sessionCode(LDAP* ld) {
@@ -280,6 +294,9 @@ public:
             jobs.push_back({dn, scope});
         }
         std::string filter = "(objectClass=*)";
+        // Whether the entries found may be containers: only then is the server asked whether
+        // each has subordinates (work for it on every entry). Other objects have none.
+        bool containersPossible = true;
         if (!request.filterAttribute.empty()) {
             int fa = schema_.findAttribute(request.filterAttribute);
             if (fa < 0 || fa != schema_.findAttribute("objectClass"))
@@ -290,6 +307,10 @@ public:
             else
                 filter =
                     "(objectClass=" + escapeFilterValue(ldapName(schema_.classes()[cls])) + ")";
+            containersPossible = false;
+            for (int k = 0; cls >= 0 && k < static_cast<int>(schema_.classes().size()); ++k)
+                if (schema_.classes()[k].container && schema_.derivesFrom(k, cls))
+                    containersPossible = true;
         }
         Wanted wanted;
         wanted.withAttributes = true;
@@ -310,7 +331,8 @@ public:
                 attrs.names.push_back("1.1"); // no attributes, only the extras below
         }
         attrs.names.push_back(kStructural);
-        attrs.names.push_back(kHasSubordinates);
+        if (containersPossible)
+            attrs.names.push_back(kHasSubordinates);
         out = std::make_unique<LdapCursor>(*this, conn_, std::move(jobs), std::move(filter),
                                            std::move(attrs), std::move(wanted));
         return 0;
@@ -526,6 +548,7 @@ private:
     }
 
     NWDSCCODE connect() {
+        ignoreBrokenPipes();
         requireVerifiedCertificates();
         conn_.reset();
         nameCache_.clear();

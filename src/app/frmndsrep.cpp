@@ -1,6 +1,7 @@
 #include "app/frmndsrep.h"
 
 #include "app/messages.h"
+#include "app/waitcursor.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
@@ -20,15 +21,6 @@
 namespace {
 
 using kvx::directory::NodeRecord;
-
-// Shows the hourglass over the whole application while it lives.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 const char* const kImageFiles[kvx::directory::imageCount] = {
     "volume", "country",   "group",   "organization", "orgrole", "orgunit", "queue",
@@ -103,8 +95,13 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->lvwSearch->setSortingEnabled(false);
     ui->lvwSearch->setUniformRowHeights(true);
     // A column the user drags shut counts as hidden (the clipboard copy leaves it out).
-    connect(ui->lvwSearch->header(), &QHeaderView::sectionResized, this,
-            [this](int column, int, int newSize) { results_->setColumnWidth(column, newSize); });
+    // The model is the context of the connection, so nothing reaches it once it is gone.
+    ui->lvwSearch->header()->setMinimumSectionSize(0);
+    ui->lvwSearch->header()->setStretchLastSection(false);
+    connect(ui->lvwSearch->header(), &QHeaderView::sectionResized, results_,
+            [model = results_](int column, int, int newSize) {
+                model->setColumnWidth(column, newSize);
+            });
 
     // Enter presses the "Next ->>" or "Start" button of the page that shows.
     ui->Button2->setDefault(true);
@@ -361,7 +358,7 @@ void TfrmKorvanex::InstructionsforUse1Click() {
 void TfrmKorvanex::cmdTreeReloadClick() {
     std::optional<std::vector<std::string>> trees;
     {
-        WaitCursor wait;
+        kvx::app::WaitCursor wait;
         repaintWindow();
         trees = kvx::directory::gatherTreeList(
             [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });

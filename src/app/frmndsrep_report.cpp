@@ -3,6 +3,7 @@
 #include "app/frmndsrep.h"
 
 #include "app/messages.h"
+#include "app/waitcursor.h"
 #include "report/search.h"
 #include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
@@ -24,14 +25,6 @@
 #include <unordered_map>
 
 namespace {
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 kvx::ReportMode reportModeOf(const Ui::TfrmKorvanex& ui) {
     if (ui.optResultsNonTabular->isChecked()) {
@@ -249,7 +242,7 @@ void TfrmKorvanex::RunProcess() {
     repaintWindow();
     bool fileComplete = true;
     {
-        WaitCursor wait;
+        kvx::app::WaitCursor wait;
         repaintWindow();
         setStatus(QStringLiteral("Start Search"));
 
@@ -359,7 +352,7 @@ void TfrmKorvanex::lvwSearchColumnClick(int column) {
 }
 
 void TfrmKorvanex::CopyResultstoClipboard1Click() {
-    WaitCursor wait;
+    kvx::app::WaitCursor wait;
     repaintWindow();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();

@@ -3,6 +3,7 @@
 #include "app/frmndsrep.h"
 
 #include "app/messages.h"
+#include "directory/client/names.h"
 #include "directory/schemaread.h"
 #include "ui_frmndsrep.h"
 
@@ -15,8 +16,9 @@ namespace {
 // The sort kind of an attribute row travels as data of its first column.
 constexpr int kSortKindRole = Qt::UserRole;
 
+// Captions match without regard to the case of a to z, as every name of the directory does.
 bool sameCaption(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return kvx::client::names::equalNoCase(a.toStdString(), b.toStdString());
 }
 
 // A copy of an attribute row, field for field.

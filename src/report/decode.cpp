@@ -105,7 +105,7 @@ void DecodeRights(std::string_view protectedAttrName, std::string& rights, nuint
                 rights += l.letter;
         }
     };
-    rights = "[";
+    rights.assign(1, '['); // not = "[": GCC 12 warns wrongly about that (-Wrestrict)
     if (protectedAttrName == "[Entry Rights]")
         append(entryRights);
     else if (protectedAttrName == "[SMS Rights]")

@@ -18,7 +18,8 @@ using Row = std::vector<std::string>;
 using kvx::ResultColumn;
 using kvx::ResultsModel;
 
-std::vector<ResultColumn> columns(std::initializer_list<std::pair<const char*, int>> captionsAndKinds) {
+std::vector<ResultColumn>
+columns(std::initializer_list<std::pair<const char*, int>> captionsAndKinds) {
     std::vector<ResultColumn> cols;
     for (const auto& [caption, kind] : captionsAndKinds)
         cols.push_back(ResultColumn{caption, kind, ResultColumn::DefaultWidth});

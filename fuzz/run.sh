@@ -12,7 +12,7 @@ seconds=${FUZZ_SECONDS:-60}
 targets=${FUZZ_TARGETS:-}
 if [ -z "$targets" ]; then
   for exe in "$build"/fuzz/fuzz_*; do
-    [ -x "$exe" ] && targets+=" $(basename "$exe" | sed 's/^fuzz_//')"
+    [ -f "$exe" ] && [ -x "$exe" ] && targets+=" $(basename "$exe" | sed 's/^fuzz_//')"
   done
 fi
 if [ -z "$targets" ]; then

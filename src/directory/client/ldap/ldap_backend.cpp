@@ -605,6 +605,11 @@ private:
             if (rc != LDAP_SUCCESS)
                 return fail(clientCode(rc, true), source_.url + ": " + describe(ld, rc));
         }
+        // libldap reads each message from the socket with reads of its own (two per entry);
+        // a read-ahead layer under it fetches what has arrived in large pieces instead.
+        Sockbuf* sb = nullptr;
+        if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sb) == LDAP_OPT_SUCCESS && sb)
+            ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr);
         conn_ = std::move(conn);
         NWDSCCODE code = readRootDse();
         if (!code && !schemaLoaded_)

@@ -456,6 +456,80 @@ TEST_F(LdapServerTest, BindsWithThePasswordFileOnly) {
     std::filesystem::remove_all(dir);
 }
 
+// A tree whose top has several components (which the embedded directory does not serve) and
+// whose names use other naming attributes than the usual ones, several values, "." and ",".
+TEST(LdapServerNames, UnusualNamesResolveAsInTheEmbeddedDirectory) {
+    char tmpl[] = "/tmp/kvx-ldap-names-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string folder = tmpl;
+    std::ofstream(folder + "/example.ldif")
+        << "dn: dc=example,dc=com\n"
+           "objectClass: top\nobjectClass: organization\n"
+           "objectClass: dcObject\ndc: example\no: Example\n\n"
+           "dn: ou=People,dc=example,dc=com\n"
+           "objectClass: top\nobjectClass: organizationalUnit\n"
+           "ou: People\n\n"
+           "dn: telephoneNumber=555 0100,ou=People,dc=example,dc=com\n"
+           "objectClass: top\nobjectClass: person\n"
+           "cn: Front Desk\nsn: Desk\ntelephoneNumber: 555 0100\n\n"
+           "dn: cn=Ann+sn=Lee,ou=People,dc=example,dc=com\n"
+           "objectClass: top\nobjectClass: person\n"
+           "cn: Ann\nsn: Lee\n\n"
+           "dn: cn=a.b \\2C c,ou=People,dc=example,dc=com\n"
+           "objectClass: top\nobjectClass: person\n"
+           "cn: a.b , c\nsn: B\n";
+    testing::Slapd server;
+    testing::SlapdOptions o;
+    o.treeFolder = folder;
+    std::string error;
+    ASSERT_TRUE(server.start(o, error)) << error;
+    TreeSource t;
+    t.name = "SERVER";
+    t.url = server.url();
+    auto ldap = makeLdapBackend(t);
+    ASSERT_EQ(ldap->open(), 0) << ldap->lastError();
+
+    // A naming context of two components is one object below the root.
+    std::unique_ptr<EntryCursor> lc;
+    ASSERT_EQ(ldap->list("", lc), 0);
+    Drained top = drain(lc);
+    ASSERT_EQ(top.entries.size(), 1u);
+    EXPECT_EQ(top.entries[0].name, "example.com");
+    EXPECT_EQ(top.entries[0].typedName, "DC=example.DC=com");
+    EXPECT_EQ(top.entries[0].baseClass, "Organization");
+    EXPECT_TRUE(top.entries[0].objectFlags & DS_CONTAINER_ENTRY);
+    EXPECT_EQ(top.entries[0].subordinateCount, 1u);
+
+    // Each name, typeless or typed, finds its entry, whose names come back as the DN gives them.
+    struct Case {
+        std::string asked, name, typed;
+    };
+    const std::vector<Case> cases = {
+        {"People.example.com", "People.example.com", "OU=People.DC=example.DC=com"},
+        {"555 0100.People.example.com", "555 0100.People.example.com",
+         "TELEPHONENUMBER=555 0100.OU=People.DC=example.DC=com"},
+        {"TelephoneNumber=555 0100.People.example.com", "555 0100.People.example.com",
+         "TELEPHONENUMBER=555 0100.OU=People.DC=example.DC=com"},
+        {"ann+lee.people.EXAMPLE.com", "Ann+Lee.People.example.com",
+         "CN=Ann+SN=Lee.OU=People.DC=example.DC=com"},
+        {"a\\.b , c.People.example.com", "a\\.b , c.People.example.com",
+         "CN=a\\.b , c.OU=People.DC=example.DC=com"},
+        {"OU=People.DC=example.DC=com", "People.example.com", "OU=People.DC=example.DC=com"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        Entry got;
+        ASSERT_EQ(ldap->lookup(c.asked, got), 0);
+        EXPECT_EQ(got.name, c.name);
+        EXPECT_EQ(got.typedName, c.typed);
+    }
+    Entry none;
+    EXPECT_EQ(ldap->lookup("Nobody.People.example.com", none), ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(ldap->lookup("example", none), ERR_NO_SUCH_ENTRY);
+    server.stop();
+    std::filesystem::remove_all(folder);
+}
+
 TEST(LdapServerFaults, UnreachableServerIsReportedAtOnceAndNotRetriedOnEveryCall) {
     TreeSource t;
     t.name = "GONE";

@@ -69,6 +69,21 @@ std::string describe(const Entry& e, bool withAttributes = true) {
     return s.str();
 }
 
+// A temporary folder, removed with everything in it when the test ends, however it ends.
+struct TempFolder {
+    std::string path;
+    explicit TempFolder(const char* prefix) {
+        std::string tmpl = std::string("/tmp/") + prefix + "-XXXXXX";
+        if (::mkdtemp(tmpl.data()))
+            path = tmpl;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ec);
+    }
+};
+
 std::string writePasswordFile(const std::string& folder, const std::string& name,
                               const std::string& text) {
     std::string path = folder + "/" + name;
@@ -424,9 +439,9 @@ TEST_F(LdapServerTest, TreeBrowserAndSchemaReaderSeeTheSameTree) {
 }
 
 TEST_F(LdapServerTest, BindsWithThePasswordFileOnly) {
-    char tmpl[] = "/tmp/kvx-ldap-pw-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl;
+    TempFolder temp("kvx-ldap-pw");
+    ASSERT_FALSE(temp.path.empty());
+    const std::string dir = temp.path;
     TreeSource t = source(server_->url());
     t.bindDn = "cn=Manager,c=GB";
 
@@ -453,15 +468,14 @@ TEST_F(LdapServerTest, BindsWithThePasswordFileOnly) {
     t.passwordFile.clear();
     auto none = makeLdapBackend(t);
     EXPECT_EQ(none->open(), ERR_FAILED_AUTHENTICATION);
-    std::filesystem::remove_all(dir);
 }
 
 // A tree whose top has several components (which the embedded directory does not serve) and
 // whose names use other naming attributes than the usual ones, several values, "." and ",".
 TEST(LdapServerNames, UnusualNamesResolveAsInTheEmbeddedDirectory) {
-    char tmpl[] = "/tmp/kvx-ldap-names-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string folder = tmpl;
+    TempFolder temp("kvx-ldap-names");
+    ASSERT_FALSE(temp.path.empty());
+    const std::string folder = temp.path;
     std::ofstream(folder + "/example.ldif")
         << "dn: dc=example,dc=com\n"
            "objectClass: top\nobjectClass: organization\n"
@@ -527,7 +541,6 @@ TEST(LdapServerNames, UnusualNamesResolveAsInTheEmbeddedDirectory) {
     EXPECT_EQ(ldap->lookup("Nobody.People.example.com", none), ERR_NO_SUCH_ENTRY);
     EXPECT_EQ(ldap->lookup("example", none), ERR_NO_SUCH_ENTRY);
     server.stop();
-    std::filesystem::remove_all(folder);
 }
 
 TEST(LdapServerFaults, UnreachableServerIsReportedAtOnceAndNotRetriedOnEveryCall) {

@@ -6,6 +6,8 @@
 
 #include <ldap.h>
 
+#include <chrono>
+
 namespace kvx::client::ldapbk {
 namespace {
 
@@ -100,6 +102,32 @@ TEST(LdapSchema, WhateverTheServerHoldsGivesAUsableModel) {
     EXPECT_EQ(s.findClass("lost"), -1);
     EXPECT_EQ(s.findClass("lostChild"), -1);
     EXPECT_EQ(s.findClass("olcGlobal"), -1);
+}
+
+// Servers publish thousands of definitions; reading them must not take time that grows with
+// the square of their number.
+TEST(LdapSchema, ALargeSchemaIsReadQuickly) {
+    std::vector<std::string> types = {std::string("( 2.5.4.41 NAME 'name' SYNTAX ") + kString +
+                                      " )"};
+    for (int i = 0; i < 4000; ++i)
+        types.push_back("( 9.1." + std::to_string(i) + " NAME 'attr" + std::to_string(i) +
+                        "' SUP name )");
+    std::vector<std::string> classes = {"( 2.5.6.0 NAME 'top' ABSTRACT )"};
+    for (int c = 0; c < 800; ++c) {
+        std::string may;
+        for (int k = 0; k < 150; ++k)
+            may += (k ? " $ attr" : "attr") + std::to_string((c * 7 + k) % 4000);
+        classes.push_back("( 9.2." + std::to_string(c) + " NAME 'class" + std::to_string(c) +
+                          "' SUP top STRUCTURAL MAY ( " + may + " ) )");
+    }
+    schema::Schema s;
+    std::string error;
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(buildSchema(types, classes, s, error)) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    int last = s.findClass("class799");
+    ASSERT_GE(last, 0);
+    EXPECT_EQ(s.classes()[last].may.size(), 150u);
 }
 
 TEST(LdapSchema, NothingUsableIsAFailureNotACrash) {

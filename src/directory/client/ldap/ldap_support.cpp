@@ -4,8 +4,6 @@
 
 #include <ldap.h>
 
-#include <set>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace kvx::client::ldapbk {
@@ -266,60 +264,60 @@ bool buildSchema(const std::vector<std::string>& attributeTypes,
         keptClasses.push_back(std::move(d));
     }
 
-    // SUP references: drop what refers to something unknown, until nothing changes.
-    auto attrKnown = [&](const std::string& name, const std::vector<schema::AttributeTypeDef>& v) {
-        for (const auto& a : v) {
-            if (names::equalNoCase(a.oid, name) || names::equalNoCase(a.ndsName, name))
-                return true;
-            for (const auto& n : a.names)
-                if (names::equalNoCase(n, name))
-                    return true;
+    // SUP references: drop what refers to something unknown, pass after pass until nothing
+    // changes (a removal can orphan what derives from it). Names are looked up in sets, so a
+    // server with thousands of definitions is read quickly.
+    auto keysOf = [](const auto& defs) {
+        std::unordered_set<std::string> keys;
+        for (const auto& d : defs) {
+            keys.insert(names::lowerAscii(d.oid));
+            keys.insert(names::lowerAscii(d.ndsName));
+            for (const auto& n : d.names)
+                keys.insert(names::lowerAscii(n));
         }
-        return false;
+        return keys;
     };
+    std::unordered_set<std::string> attrNames = keysOf(keptAttrs);
     for (bool changed = true; changed;) {
         changed = false;
-        for (std::size_t i = 0; i < keptAttrs.size(); ++i) {
-            const auto& a = keptAttrs[i];
-            if (!a.sup.empty() && !attrKnown(a.sup, keptAttrs)) {
+        std::vector<schema::AttributeTypeDef> next;
+        for (auto& a : keptAttrs) {
+            if (!a.sup.empty() && !attrNames.count(names::lowerAscii(a.sup))) {
                 noteThat("attribute type " + a.oid + " left out: unknown SUP \"" + a.sup + "\"");
-                keptAttrs.erase(keptAttrs.begin() + static_cast<std::ptrdiff_t>(i));
                 changed = true;
-                break;
+            } else {
+                next.push_back(std::move(a));
             }
         }
+        keptAttrs = std::move(next);
+        if (changed)
+            attrNames = keysOf(keptAttrs);
     }
-    auto classKnown = [&](const std::string& name) {
-        for (const auto& c : keptClasses) {
-            if (names::equalNoCase(c.oid, name) || names::equalNoCase(c.ndsName, name))
-                return true;
-            for (const auto& n : c.names)
-                if (names::equalNoCase(n, name))
-                    return true;
-        }
-        return false;
-    };
+    std::unordered_set<std::string> classNames = keysOf(keptClasses);
     for (bool changed = true; changed;) {
         changed = false;
-        for (std::size_t i = 0; i < keptClasses.size(); ++i) {
-            const auto& c = keptClasses[i];
-            for (const auto& s : c.sups) {
-                if (!classKnown(s)) {
-                    noteThat("object class " + c.oid + " left out: unknown SUP \"" + s + "\"");
-                    keptClasses.erase(keptClasses.begin() + static_cast<std::ptrdiff_t>(i));
-                    changed = true;
-                    break;
-                }
+        std::vector<schema::ObjectClassDef> next;
+        for (auto& c : keptClasses) {
+            std::string missing;
+            for (const auto& sup : c.sups)
+                if (missing.empty() && !classNames.count(names::lowerAscii(sup)))
+                    missing = sup;
+            if (!missing.empty()) {
+                noteThat("object class " + c.oid + " left out: unknown SUP \"" + missing + "\"");
+                changed = true;
+            } else {
+                next.push_back(std::move(c));
             }
-            if (changed)
-                break;
         }
+        keptClasses = std::move(next);
+        if (changed)
+            classNames = keysOf(keptClasses);
     }
     for (auto& c : keptClasses) {
         for (auto* list : {&c.must, &c.may, &c.naming}) {
             std::vector<std::string> kept;
             for (const auto& a : *list) {
-                if (attrKnown(a, keptAttrs))
+                if (attrNames.count(names::lowerAscii(a)))
                     kept.push_back(a);
                 else
                     noteThat("object class " + c.ndsName + ": unknown attribute type \"" + a +
@@ -329,7 +327,7 @@ bool buildSchema(const std::vector<std::string>& attributeTypes,
         }
         std::vector<std::string> containment;
         for (const auto& k : c.containment)
-            if (classKnown(k))
+            if (classNames.count(names::lowerAscii(k)))
                 containment.push_back(k);
         c.containment = std::move(containment);
     }

@@ -11,6 +11,7 @@ PACKAGES=(
   hyperfine time
   desktop-file-utils shared-mime-info lintian dpkg-dev file man-db
   clang libclang-rt-14-dev
+  openssl
 )
 
 missing=()

@@ -103,6 +103,11 @@ public:
     void InstructionsforUse1Click();
 
     // ---- Command line and unattended run
+    // True once the command line asked for an unattended run (the timer then starts it).
+    bool autorunRequested() const { return autorun_; }
+    // How long after start-up the unattended run begins: a second, so the window is painted
+    // first; a run with no display has nothing to paint and may start at once.
+    void setUnattendedDelay(int milliseconds);
     void LoadParameters();
     void Timer1Timer();
 

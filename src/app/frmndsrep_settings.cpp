@@ -318,6 +318,10 @@ void TfrmKorvanex::LoadParameters() {
     autoclose_ = line.autoclose;
 }
 
+void TfrmKorvanex::setUnattendedDelay(int milliseconds) {
+    Timer1->setInterval(milliseconds);
+}
+
 void TfrmKorvanex::Timer1Timer() {
     Timer1->stop();
     if (autorun_) {

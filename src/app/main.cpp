@@ -120,14 +120,15 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "Korvanex: %s\n", error.what());
             return 1;
         }
+        if (headless)
+            frmKorvanex->setUnattendedDelay(0);
         frmKorvanex->show();
         if (headless) {
             // When start-up stopped before the unattended run was scheduled (the client could not
             // start, a settings file raised an error), nobody is there to close the window: end
             // the program instead of waiting for ever.
             QTimer::singleShot(0, frmKorvanex.get(), [window = frmKorvanex.get()]() {
-                const auto* timer = window->findChild<QTimer*>(QStringLiteral("Timer1"));
-                if (timer != nullptr && timer->isActive())
+                if (window->autorunRequested())
                     return;
                 if (!failureShown)
                     kvx::app::ShowMessage(window,

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -21,6 +22,11 @@ const std::string& workFolder() {
         KVX_FUZZ_CHECK(made != nullptr);
         return std::string(made);
     }();
+    static const bool cleanedAtExit = std::atexit([] {
+                                          std::error_code ec;
+                                          std::filesystem::remove_all(workFolder(), ec);
+                                      }) == 0;
+    (void)cleanedAtExit;
     return folder;
 }
 

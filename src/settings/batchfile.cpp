@@ -4,7 +4,6 @@
 #include "settings/profile.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 namespace kvx::settings {
@@ -43,14 +42,6 @@ std::optional<std::int64_t> keyNumber(const std::string& key, const std::string&
     return value;
 }
 
-std::string readText(const std::string& path, const std::string& key) {
-    return ReadIniString(path, kSection, key, std::string());
-}
-
-bool readFlag(const std::string& path, const std::string& key) {
-    return ReadIniInteger(path, kSection, key, 0) != 0;
-}
-
 } // namespace
 
 std::string contextKey(std::int32_t k) {
@@ -67,25 +58,27 @@ std::string attributeSyntaxKey(std::int32_t row) {
 }
 
 BatchSettings readBatchSettings(const std::string& path) {
+    // The file is read once and every key looked up in what was read: the values are those
+    // single reads of each key would give, and a file of thousands of rows loads at once.
+    const ProfileSection file = ProfileSection::read(path, kSection);
+    auto readText = [&file](const std::string& key) { return file.text(key, std::string()); };
+    auto readFlag = [&file](const std::string& key) { return file.integer(key, 0) != 0; };
+    const std::vector<std::string>& keys = file.keys();
+
     BatchSettings s;
-    // Which numbered keys the file holds: a count may name far more than the file has, and a
-    // key that is absent reads as empty text without asking the file.
-    const std::vector<std::string> keys = ReadIniKeys(path, kSection);
+    s.treeName = readText("TreeName");
 
-    s.treeName = readText(path, "TreeName");
-
-    const std::int32_t contextCount = ReadIniInteger(path, kSection, "ContextCount", 0);
+    const std::int32_t contextCount = file.integer("ContextCount", 0);
     std::vector<std::string> chain;
     if (contextCount < 1) {
         // One look, for the key numbered by the count itself.
         const std::string key = contextKey(contextCount);
-        const bool present = std::any_of(keys.begin(), keys.end(), [&key](const std::string& k) {
-            return equalIgnoringAsciiCase(k, key);
-        });
-        if (present) {
-            chain.push_back(readText(path, key));
+        if (file.has(key)) {
+            chain.push_back(readText(key));
         }
     } else {
+        // Only the numbered keys the file holds: a count may name far more than it has, and a
+        // key that is absent would read as empty text.
         std::set<std::int32_t> numbers;
         for (const std::string& k : keys) {
             const std::optional<std::int64_t> n = keyNumber(k, "Context");
@@ -94,63 +87,43 @@ BatchSettings readBatchSettings(const std::string& path) {
             }
         }
         for (std::int32_t n : numbers) {
-            chain.push_back(readText(path, contextKey(n)));
+            chain.push_back(readText(contextKey(n)));
         }
     }
     s.startingPoint = std::move(chain);
 
-    s.className = readText(path, "classtype");
-    s.outputWindow = readFlag(path, "chkOutputWindow");
-    s.outputFile = readFlag(path, "chkOutputFile");
-    s.hideEmptyColumns = readFlag(path, "chkHideEmptyColumns");
-    s.outputFileName = readText(path, "txtOutputFilename");
-    s.outputSeparator = readText(path, "txtOutputSeparator");
-    s.encloseQuotes = readFlag(path, "chkOutputEncloseQuotes");
-    s.columnHeaders = readFlag(path, "chkOutputColumnHeaders");
-    s.tabular = readFlag(path, "optResultsTabular");
-    s.tabularCross = readFlag(path, "optResultsTabularCross");
-    s.nonTabular = readFlag(path, "optResultsNonTabular");
-    s.expandedAttribute = ReadIniInteger(path, kSection, "cboAttributesMulti", 0);
+    s.className = readText("classtype");
+    s.outputWindow = readFlag("chkOutputWindow");
+    s.outputFile = readFlag("chkOutputFile");
+    s.hideEmptyColumns = readFlag("chkHideEmptyColumns");
+    s.outputFileName = readText("txtOutputFilename");
+    s.outputSeparator = readText("txtOutputSeparator");
+    s.encloseQuotes = readFlag("chkOutputEncloseQuotes");
+    s.columnHeaders = readFlag("chkOutputColumnHeaders");
+    s.tabular = readFlag("optResultsTabular");
+    s.tabularCross = readFlag("optResultsTabularCross");
+    s.nonTabular = readFlag("optResultsNonTabular");
+    s.expandedAttribute = file.integer("cboAttributesMulti", 0);
 
     const std::int32_t rows =
-        std::clamp(ReadIniInteger(path, kSection, "AttributeCount", 0), 0, kMaxBatchAttributeRows);
-    std::set<std::int32_t> present;
-    for (const std::string& k : keys) {
-        for (const char* prefix : {"lvwSelectedeAttributes", "lvwSelectedeAttributesSingle",
-                                   "lvwSelectedeAttributesSyntax"}) {
-            const std::optional<std::int64_t> n = keyNumber(k, prefix);
-            if (n && *n < rows) {
-                present.insert(static_cast<std::int32_t>(*n));
-            }
-        }
-    }
+        std::clamp(file.integer("AttributeCount", 0), 0, kMaxBatchAttributeRows);
     s.attributes.resize(static_cast<std::size_t>(rows));
-    for (std::int32_t i : present) {
+    for (std::int32_t i = 0; i < rows; ++i) {
         SelectedAttributeRow& row = s.attributes[static_cast<std::size_t>(i)];
-        row.name = readText(path, attributeNameKey(i));
-        row.singleMulti = readText(path, attributeSingleKey(i));
-        row.syntax = readText(path, attributeSyntaxKey(i));
+        row.name = readText(attributeNameKey(i));
+        row.singleMulti = readText(attributeSingleKey(i));
+        row.syntax = readText(attributeSyntaxKey(i));
     }
     return s;
 }
 
 BatchWriteResult writeBatchSettings(const std::string& path, const BatchSettings& s) {
-    // The save starts from an empty file wherever the location rule finds it. The copy beside
-    // the program is emptied rather than removed: removed, the location rule would send the
-    // writes that follow to another folder.
-    const std::string target = locateProfile(path);
-    const std::string beside = programFolder();
-    std::FILE* emptied = nullptr;
-    if (!beside.empty() && target.rfind(beside, 0) == 0 && target != path) {
-        emptied = std::fopen(target.c_str(), "w");
-    }
-    if (emptied != nullptr) {
-        std::fclose(emptied);
-    } else {
-        std::remove(target.c_str());
-    }
-    WriteIniString(path, kSection, "TreeName", s.treeName);
+    // The whole file is made in memory and replaces the old one at once: it holds exactly the
+    // keys of this save, and a save that fails part-way (a full disk) leaves the old file whole.
+    ProfileSectionWriter file(kSection);
+    file.set("TreeName", s.treeName);
     if (!s.startingPoint) {
+        file.commit(path);
         return BatchWriteResult::NoStartingPoint;
     }
     // "[root]" is saved as one empty piece.
@@ -159,29 +132,29 @@ BatchWriteResult writeBatchSettings(const std::string& path, const BatchSettings
         chain.emplace_back();
     }
     for (std::size_t i = 0; i < chain.size(); ++i) {
-        WriteIniString(path, kSection, contextKey(static_cast<std::int32_t>(i + 1)), chain[i]);
+        file.set(contextKey(static_cast<std::int32_t>(i + 1)), chain[i]);
     }
-    WriteIniInteger(path, kSection, "ContextCount", static_cast<std::int32_t>(chain.size()));
-    WriteIniString(path, kSection, "classtype", s.className);
-    WriteIniInteger(path, kSection, "chkOutputWindow", s.outputWindow ? 1 : 0);
-    WriteIniInteger(path, kSection, "chkOutputFile", s.outputFile ? 1 : 0);
-    WriteIniInteger(path, kSection, "chkHideEmptyColumns", s.hideEmptyColumns ? 1 : 0);
-    WriteIniString(path, kSection, "txtOutputFilename", s.outputFileName);
-    WriteIniString(path, kSection, "txtOutputSeparator", s.outputSeparator);
-    WriteIniInteger(path, kSection, "chkOutputEncloseQuotes", s.encloseQuotes ? 1 : 0);
-    WriteIniInteger(path, kSection, "chkOutputColumnHeaders", s.columnHeaders ? 1 : 0);
-    WriteIniInteger(path, kSection, "optResultsTabular", s.tabular ? 1 : 0);
-    WriteIniInteger(path, kSection, "optResultsTabularCross", s.tabularCross ? 1 : 0);
-    WriteIniInteger(path, kSection, "optResultsNonTabular", s.nonTabular ? 1 : 0);
-    WriteIniInteger(path, kSection, "cboAttributesMulti", s.expandedAttribute);
-    WriteIniInteger(path, kSection, "AttributeCount",
-                    static_cast<std::int32_t>(s.attributes.size()));
+    file.set("ContextCount", static_cast<std::int32_t>(chain.size()));
+    file.set("classtype", s.className);
+    file.set("chkOutputWindow", s.outputWindow ? 1 : 0);
+    file.set("chkOutputFile", s.outputFile ? 1 : 0);
+    file.set("chkHideEmptyColumns", s.hideEmptyColumns ? 1 : 0);
+    file.set("txtOutputFilename", s.outputFileName);
+    file.set("txtOutputSeparator", s.outputSeparator);
+    file.set("chkOutputEncloseQuotes", s.encloseQuotes ? 1 : 0);
+    file.set("chkOutputColumnHeaders", s.columnHeaders ? 1 : 0);
+    file.set("optResultsTabular", s.tabular ? 1 : 0);
+    file.set("optResultsTabularCross", s.tabularCross ? 1 : 0);
+    file.set("optResultsNonTabular", s.nonTabular ? 1 : 0);
+    file.set("cboAttributesMulti", s.expandedAttribute);
+    file.set("AttributeCount", static_cast<std::int32_t>(s.attributes.size()));
     for (std::size_t i = 0; i < s.attributes.size(); ++i) {
         const auto row = static_cast<std::int32_t>(i);
-        WriteIniString(path, kSection, attributeNameKey(row), s.attributes[i].name);
-        WriteIniString(path, kSection, attributeSingleKey(row), s.attributes[i].singleMulti);
-        WriteIniString(path, kSection, attributeSyntaxKey(row), s.attributes[i].syntax);
+        file.set(attributeNameKey(row), s.attributes[i].name);
+        file.set(attributeSingleKey(row), s.attributes[i].singleMulti);
+        file.set(attributeSyntaxKey(row), s.attributes[i].syntax);
     }
+    file.commit(path);
     return BatchWriteResult::Written;
 }
 

@@ -373,7 +373,10 @@ std::vector<std::string> ReadIniKeys(const std::string& fileName, const std::str
 
 std::int32_t ReadIniInteger(const std::string& fileName, const std::string& section,
                             const std::string& key, std::int32_t defaultValue) {
-    const std::string text = ReadIniString(fileName, section, key, std::string());
+    return parseProfileInteger(ReadIniString(fileName, section, key, std::string()), defaultValue);
+}
+
+std::int32_t parseProfileInteger(const std::string& text, std::int32_t defaultValue) {
     std::string_view digits = text;
     if (!digits.empty() && digits.front() == '+') {
         digits.remove_prefix(1);
@@ -386,25 +389,110 @@ std::int32_t ReadIniInteger(const std::string& fileName, const std::string& sect
     return value;
 }
 
-void WriteIniString(const std::string& fileName, const std::string& section, const std::string& key,
-                    const std::string& value) {
+namespace {
+
+// The path a write goes to, with the per-user folder made when a bare name lands there.
+std::string locateForWriting(const std::string& fileName) {
     const std::string path = locateProfile(fileName);
     if (fileName.find('/') == std::string::npos && path.rfind(userConfigFolder(), 0) == 0) {
         makeFolders(userConfigFolder());
     }
+    return path;
+}
+
+// A value holding a line end would break the file's lines; it is written as one line.
+std::string oneLine(const std::string& value) {
+    std::string line = value;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+std::string lowerKey(std::string_view key) {
+    std::string lower(key);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
+} // namespace
+
+ProfileSection ProfileSection::read(const std::string& fileName, const std::string& section) {
+    std::string text;
+    if (!readWholeFile(locateProfile(fileName), text)) {
+        return ProfileSection();
+    }
+    return parse(text, section);
+}
+
+ProfileSection ProfileSection::parse(const std::string& text, const std::string& section) {
+    ProfileSection result;
+    bool inSection = false;
+    for (std::string_view line : splitLines(text)) {
+        std::string_view name;
+        if (sectionHeader(line, name)) {
+            if (inSection) {
+                break; // the first matching section alone is read
+            }
+            inSection = equalNoCase(name, section);
+            continue;
+        }
+        std::string_view k;
+        std::string_view v;
+        if (inSection && keyLine(line, k, v)) {
+            result.keys_.emplace_back(k);
+            result.values_.try_emplace(lowerKey(k), cleanValue(v)); // the first one wins
+        }
+    }
+    return result;
+}
+
+bool ProfileSection::has(const std::string& key) const {
+    return values_.count(lowerKey(key)) != 0;
+}
+
+std::string ProfileSection::text(const std::string& key, const std::string& defaultValue) const {
+    auto it = values_.find(lowerKey(key));
+    return it == values_.end() ? defaultValue : it->second;
+}
+
+std::int32_t ProfileSection::integer(const std::string& key, std::int32_t defaultValue) const {
+    return parseProfileInteger(text(key, std::string()), defaultValue);
+}
+
+void ProfileSectionWriter::set(const std::string& key, const std::string& value) {
+    lines_.emplace_back(key, oneLine(value));
+}
+
+void ProfileSectionWriter::commit(const std::string& fileName) const {
+    const std::string path = locateForWriting(fileName);
+    std::string text = "[" + section_ + "]\n";
+    for (const auto& [key, value] : lines_) {
+        text += key;
+        text += '=';
+        text += value;
+        text += '\n';
+    }
+    if (!replaceFile(path, text)) {
+        throw ProfileWriteError(path);
+    }
+}
+
+void WriteIniString(const std::string& fileName, const std::string& section, const std::string& key,
+                    const std::string& value) {
+    const std::string path = locateForWriting(fileName);
     std::string text;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !readWholeFile(path, text)) {
         throw ProfileWriteError(path); // there but unreadable: never replace what we cannot keep
     }
-    // A value or key holding a line end would break the file's lines; it is written as one line.
-    std::string oneLine = value;
-    for (char& c : oneLine) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        }
-    }
-    if (!replaceFile(path, setProfileValue(text, section, key, oneLine))) {
+    if (!replaceFile(path, setProfileValue(text, section, key, oneLine(value)))) {
         throw ProfileWriteError(path);
     }
 }

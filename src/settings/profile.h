@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kvx::settings {
@@ -49,6 +51,42 @@ void WriteIniInteger(const std::string& fileName, const std::string& section,
 // blanks around them dropped. Empty when the file or the section is missing. Lets a reader learn
 // which numbered keys a file holds without asking for every number a count names.
 std::vector<std::string> ReadIniKeys(const std::string& fileName, const std::string& section);
+
+// One section of a profile file read at once, with the same rules as single reads (the first
+// section of that name, the first of duplicated keys, blanks and enclosing quotes dropped).
+// A file of many keys is then read once instead of once per key.
+class ProfileSection {
+public:
+    static ProfileSection read(const std::string& fileName, const std::string& section);
+    static ProfileSection parse(const std::string& text, const std::string& section);
+
+    const std::vector<std::string>& keys() const { return keys_; }
+    bool has(const std::string& key) const;
+    std::string text(const std::string& key, const std::string& defaultValue) const;
+    std::int32_t integer(const std::string& key, std::int32_t defaultValue) const;
+
+private:
+    std::vector<std::string> keys_;
+    std::unordered_map<std::string, std::string> values_; // by key in lower case
+};
+
+// A whole section written at once: the file (found by the location rule) is replaced by a new
+// file holding "[section]" and the lines added, in order, so a failure part-way leaves the old
+// file whole. Raises ProfileWriteError as the single writes do.
+class ProfileSectionWriter {
+public:
+    explicit ProfileSectionWriter(std::string section) : section_(std::move(section)) {}
+    void set(const std::string& key, const std::string& value);
+    void set(const std::string& key, std::int32_t value) { set(key, std::to_string(value)); }
+    void commit(const std::string& fileName) const;
+
+private:
+    std::string section_;
+    std::vector<std::pair<std::string, std::string>> lines_;
+};
+
+// Reads a whole number as the profile routines do; the default for anything else.
+std::int32_t parseProfileInteger(const std::string& text, std::int32_t defaultValue);
 
 // The path the location rule chooses for `fileName`.
 std::string locateProfile(const std::string& fileName);

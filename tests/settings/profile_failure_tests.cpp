@@ -1,5 +1,6 @@
 // A profile write that fails part-way (a full disk, a file-size limit) leaves the file as it was:
 // the new text goes to a copy beside it, which only replaces it once completely written.
+#include "settings/batchfile.h"
 #include "settings/profile.h"
 
 #include <gtest/gtest.h>
@@ -141,3 +142,53 @@ TEST_F(ProfileFailureTest, WriteToAFullFileSystemKeepsTheOldFileWhole) {
 }
 
 } // namespace
+
+namespace {
+
+BatchSettings sampleSettings(const std::string& outputFile) {
+    BatchSettings s;
+    s.treeName = "ACME";
+    s.startingPoint = std::vector<std::string>{"Sales", "Acme"};
+    s.className = "User";
+    s.outputFileName = outputFile;
+    s.outputSeparator = ",";
+    s.tabular = true;
+    s.attributes.push_back({"Surname", "Multi", "CI_String"});
+    return s;
+}
+
+} // namespace
+
+// A batch save is one replacement of the whole file: a save that fails part-way leaves the
+// previous settings as they were, instead of a file cut short after its first keys.
+TEST_F(ProfileFailureTest, FailedBatchSaveKeepsThePreviousFileWhole) {
+    const fs::path file = dir / "report.kvx";
+    ASSERT_EQ(writeBatchSettings(file.string(), sampleSettings("first.txt")),
+              BatchWriteResult::Written);
+    const std::string before = slurp(file);
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_TRUE(limit.ok());
+        EXPECT_THROW(writeBatchSettings(file.string(), sampleSettings(std::string(100000, 'x'))),
+                     ProfileWriteError);
+    }
+    EXPECT_EQ(slurp(file), before);
+    EXPECT_TRUE(strays(dir, "report.kvx").empty());
+    EXPECT_EQ(readBatchSettings(file.string()).outputFileName, "first.txt");
+}
+
+// A file of thousands of rows is read once, not once per key, and every row comes back.
+TEST_F(ProfileFailureTest, BatchFileOfManyRowsLoadsWhole) {
+    BatchSettings s = sampleSettings("out.txt");
+    s.attributes.clear();
+    for (int i = 0; i < 10000; ++i)
+        s.attributes.push_back(
+            {"Attribute " + std::to_string(i), i % 2 ? "Multi" : "Single", "CI_String"});
+    const fs::path file = dir / "wide.kvx";
+    ASSERT_EQ(writeBatchSettings(file.string(), s), BatchWriteResult::Written);
+    const BatchSettings back = readBatchSettings(file.string());
+    ASSERT_EQ(back.attributes.size(), 10000u);
+    EXPECT_EQ(back.attributes[9999].name, "Attribute 9999");
+    EXPECT_EQ(back.attributes[9998].singleMulti, "Single");
+    EXPECT_EQ(back.startingPoint, s.startingPoint);
+}

@@ -8,11 +8,13 @@
 // resident set size.
 #include "app/frmndsrep.h"
 #include "app/messages.h"
+#include "directory/syntax.h"
 #include "results/resultsmodel.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <chrono>
 #include <cstdio>
@@ -61,6 +63,17 @@ int main(int argc, char** argv) {
     const long before = peakMegabytes();
 
     window.LoadDetailsFromFile(QString::fromLocal8Bit(argv[1]));
+    // Rows restored from a settings file sort as text; give them the sort kind of their syntax,
+    // as rows chosen by hand carry, so number and date columns are measured too.
+    if (auto* selected = window.findChild<QTreeWidget*>(QStringLiteral("lvwSelectedAttributes"))) {
+        for (int i = 0; i < selected->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = selected->topLevelItem(i);
+            for (nuint32 syntax = 0; syntax < kvx::SyntaxTableRows; ++syntax) {
+                if (row->text(2) == QString::fromStdString(kvx::SyntaxName(syntax)))
+                    row->setData(0, Qt::UserRole, kvx::SyntaxSortKind(syntax));
+            }
+        }
+    }
     auto start = std::chrono::steady_clock::now();
     window.RunProcess();
     const double run = seconds(start);

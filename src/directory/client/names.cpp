@@ -4,8 +4,6 @@
 
 namespace kvx::client::names {
 
-namespace {
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -15,6 +13,8 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 char lowerChar(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

@@ -55,6 +55,8 @@ bool splitTypedComponent(std::string_view component, std::string& type, std::str
 std::string toDn(const std::vector<Rdn>& rdns);
 
 // ASCII case-insensitive comparison, as the client compares names.
+// The value of one hexadecimal digit (either case), or -1.
+int hexDigit(char c);
 bool equalNoCase(std::string_view a, std::string_view b);
 std::string lowerAscii(std::string_view text);
 

@@ -4,6 +4,8 @@
 // so the size handed out and the bytes written can never disagree.
 #include "values.h"
 
+#include "names.h"
+
 #include "calls_internal.h"
 
 #include <cstdint>
@@ -90,15 +92,7 @@ private:
     bool done_ = false;
 };
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using names::hexDigit;
 
 bool isDigits(std::string_view s) {
     if (s.empty())

@@ -2,6 +2,7 @@
 // files that are damaged, sparse or that name far more rows than they hold.
 #include "settings/batchfile.h"
 #include "settings/profile.h"
+#include "settings_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,21 +14,11 @@
 
 using namespace kvx::settings;
 namespace fs = std::filesystem;
+using kvx::settings::testing::slurp;
+using kvx::settings::testing::spit;
 using Strings = std::vector<std::string>;
 
 namespace {
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
 
 // The key names of a profile text, in order.
 Strings keysOf(const std::string& text) {
@@ -62,26 +53,9 @@ BatchSettings sample() {
     return s;
 }
 
-class BatchFileTest : public ::testing::Test {
+class BatchFileTest : public kvx::settings::testing::SettingsFolderTest {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kvx-batch-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "prog");
-        fs::create_directories(dir / "config");
-        setProgramFolderForTesting((dir / "prog").string());
-        setUserConfigFolderForTesting((dir / "config").string());
-        file = (dir / "report.kvx").string();
-    }
-    void TearDown() override {
-        setProgramFolderForTesting("");
-        setUserConfigFolderForTesting("");
-        fs::remove_all(dir);
-    }
-    fs::path dir;
-    std::string file;
+    const char* fileName() const override { return "report.kvx"; }
 };
 
 TEST_F(BatchFileTest, SaveWritesEveryKeyInTheFormatsOrder) {

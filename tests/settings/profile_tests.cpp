@@ -1,5 +1,6 @@
 // Profile files: the reading and writing rules, the location rule, and safe replacement.
 #include "settings/profile.h"
+#include "settings_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,41 +11,14 @@
 
 using namespace kvx::settings;
 namespace fs = std::filesystem;
+using kvx::settings::testing::slurp;
+using kvx::settings::testing::spit;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-class ProfileTest : public ::testing::Test {
+class ProfileTest : public kvx::settings::testing::SettingsFolderTest {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kvx-profile-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "prog");
-        fs::create_directories(dir / "config");
-        setProgramFolderForTesting((dir / "prog").string());
-        setUserConfigFolderForTesting((dir / "config").string());
-        file = (dir / "batch.kvx").string();
-    }
-    void TearDown() override {
-        setProgramFolderForTesting("");
-        setUserConfigFolderForTesting("");
-        fs::remove_all(dir);
-    }
-    fs::path dir;
-    std::string file;
+    const char* fileName() const override { return "batch.kvx"; }
 };
 
 TEST_F(ProfileTest, ReadingRules) {

@@ -1,0 +1,57 @@
+// What the settings tests share: a private folder standing in for the program's folder and the
+// per-user configuration folder, and whole-file reads and writes.
+#pragma once
+
+#include "settings/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace kvx::settings::testing {
+
+inline std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void spit(const std::filesystem::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+// Each test gets `dir` with "prog" (the program's folder) and "config" (the per-user folder)
+// inside, and `file`, a path in `dir` named by the fixture.
+class SettingsFolderTest : public ::testing::Test {
+protected:
+    virtual const char* fileName() const = 0;
+
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("kvx-settings-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "prog");
+        std::filesystem::create_directories(dir / "config");
+        setProgramFolderForTesting((dir / "prog").string());
+        setUserConfigFolderForTesting((dir / "config").string());
+        file = (dir / fileName()).string();
+    }
+    void TearDown() override {
+        setProgramFolderForTesting("");
+        setUserConfigFolderForTesting("");
+        std::filesystem::remove_all(dir);
+    }
+
+    std::filesystem::path dir;
+    std::string file;
+};
+
+} // namespace kvx::settings::testing

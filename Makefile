@@ -9,6 +9,8 @@ JOBS ?= $(shell nproc)
 PKG_DIR := build/package
 TEST_DIR := build/test
 REL_DIR := build/release
+# ccache, where installed, makes rebuilds of several work trees cheap; the build is the same without it.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all release test deps format clean screenshots package fuzz
 
@@ -18,7 +20,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 release: deps
-	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(REL_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(LAUNCHER)
 	cmake --build $(REL_DIR) -j $(JOBS)
 
 # The Tabular example over the sample tree ACME, run unattended as a scheduler would run it (no
@@ -38,7 +40,7 @@ demo: deps
 	@head -n 12 "$(DEMO_DIR)/acme-users.txt"
 
 test: deps
-	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON -DKVX_WERROR=ON
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVX_SANITIZE=ON -DKVX_WERROR=ON $(LAUNCHER)
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
 

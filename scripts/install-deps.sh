@@ -12,6 +12,9 @@ PACKAGES=(
   desktop-file-utils shared-mime-info lintian dpkg-dev file man-db
   clang libclang-rt-14-dev
   openssl
+  xvfb openbox xdotool x11-utils xauth locales appstream
+  samba samba-ad-provision python3-samba samba-dsdb-modules winbind
+  krb5-user libsasl2-modules libsasl2-modules-gssapi-mit
 )
 
 missing=()

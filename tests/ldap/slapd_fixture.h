@@ -49,6 +49,18 @@ private:
     std::vector<std::string> suffixes_;
 };
 
+std::string readFile(const std::string& path);
+bool writeFile(const std::string& path, const std::string& text);
+// Whether something listens on `address`:`port` (TCP).
+bool canConnect(int port, const char* address = "127.0.0.1");
+
+// The full path of an installed program ("" when none is found in the usual folders).
+std::string findProgram(const char* name);
+
+// Runs a program to its end; its output goes to `log`. Returns its exit status (-1 when it
+// could not run).
+int run(const std::vector<std::string>& argv, const std::string& log);
+
 // A port on 127.0.0.1 that nothing listens on right now.
 int freePort();
 

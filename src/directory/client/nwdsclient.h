@@ -54,7 +54,7 @@ constexpr std::size_t MAX_SCHEMA_NAME_CHARS = 32;
 enum : NWDSCCODE {
     NWE_SUCCESS = 0,
     // client-side codes (positive, as a workstation client reports them)
-    NWE_NO_MORE_ENTRIES = 0x88FF,      // a scan has nothing more to give
+    NWE_NO_MORE_ENTRIES = 0x88FF,        // a scan has nothing more to give
     NWE_CLIENT_NOT_INITIALISED = 0x8801, // NWCallsInit has not succeeded
     NWE_BAD_CONNECTION = 0x8802,
     NWE_BAD_SCAN_HANDLE = 0x8803,
@@ -104,7 +104,8 @@ enum : nuint32 {
     DCV_ASYNC_MODE = 0x08,
     DCV_CANONICALIZE_NAMES = 0x10,
 };
-constexpr nuint32 DCV_DEFAULT_FLAGS = DCV_DEREF_ALIASES | DCV_XLATE_STRINGS | DCV_CANONICALIZE_NAMES;
+constexpr nuint32 DCV_DEFAULT_FLAGS =
+    DCV_DEREF_ALIASES | DCV_XLATE_STRINGS | DCV_CANONICALIZE_NAMES;
 
 // ---- Buffer operations (NWDSInitBuf) -----------------------------------------------------
 enum : nuint32 {
@@ -233,7 +234,10 @@ struct Attr_Info_T {
 //   1-5, 10, 20 (texts)            the zero-terminated text itself
 //   6  CI_List                     CI_List_T (first item), further items follow
 //   7  Boolean                     one byte, 0 or 1
-//   8, 22, 27, 24 (numbers, Time)  one nuint32 (Time: seconds since 1970-01-01 00:00:00 UTC)
+//   8, 22, 27 (numbers)            one int64_t: -2147483648 .. -1 as their nuint32 (0xFFFFFFFF
+//                                  for -1), so a value within 32 bits reads as before from the
+//                                  first four bytes; a number beyond 32 bits is held whole
+//   24 Time                        one nuint32, seconds since 1970-01-01 00:00:00 UTC
 //   9  Octet_String                Octet_String_T
 //   11 Fax_Number                  Fax_Number_T
 //   12 Net_Address                 Net_Address_T

@@ -86,7 +86,7 @@ bool SambaDc::start(std::string& error) {
         return false;
     }
     fs::permissions(d + "server.key", fs::perms::owner_read | fs::perms::owner_write);
-    writeFile(passwordFile(), std::string(kPassword) + "\n");
+    writeFile(passwordFile(), kPassword); // ldapsearch -y takes the whole file
     fs::permissions(passwordFile(), fs::perms::owner_read | fs::perms::owner_write);
 
     if (run({tool, "domain", "provision", "--realm=KVX.TEST", "--domain=KVX", "--server-role=dc",
@@ -107,9 +107,11 @@ bool SambaDc::start(std::string& error) {
         error = "the provisioned smb.conf has no [global] section";
         return false;
     }
-    text.insert(at + global.size(),
-                "\ttls enabled = yes\n\ttls keyfile = " + d + "server.key\n\ttls certfile = " + d +
-                    "server.pem\n\ttls cafile = " + d + "ca.pem\n\tldb:nosync = true\n");
+    text.insert(at + global.size(), "\ttls enabled = yes\n\ttls keyfile = " + d +
+                                        "server.key\n\ttls certfile = " + d +
+                                        "server.pem\n\ttls cafile = " + d +
+                                        "ca.pem\n\tldb:nosync = true\n\tpid directory = " + d +
+                                        "dc\n\tncalrpc dir = " + d + "dc/ncalrpc\n");
     writeFile(conf, text);
 
     pid_ = ::fork();
@@ -141,7 +143,8 @@ bool SambaDc::start(std::string& error) {
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
-    error = "samba did not answer in 90 seconds: " + readFile(d + "samba.out");
+    error = "samba did not answer in 90 seconds: " + readFile(d + "samba.out") +
+            search(kBase, "base", "(objectClass=*)", "1.1");
     return false;
 }
 

@@ -88,6 +88,8 @@ std::string writePasswordFile(const std::string& folder, const std::string& name
                               const std::string& text) {
     std::string path = folder + "/" + name;
     std::ofstream(path) << text;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
     return path;
 }
 
@@ -468,6 +470,14 @@ TEST_F(LdapServerTest, BindsWithThePasswordFileOnly) {
     t.passwordFile.clear();
     auto none = makeLdapBackend(t);
     EXPECT_EQ(none->open(), ERR_FAILED_AUTHENTICATION);
+
+    // The right password in a file others can read is refused, with the reason.
+    t.passwordFile = writePasswordFile(dir, "open", "s3cret pass\n");
+    std::filesystem::permissions(t.passwordFile, std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    auto open = makeLdapBackend(t);
+    EXPECT_EQ(open->open(), ERR_FAILED_AUTHENTICATION);
+    EXPECT_NE(open->lastError().find("0640"), std::string::npos) << open->lastError();
 }
 
 // A tree whose top has several components (which the embedded directory does not serve) and

@@ -38,14 +38,17 @@ struct TreeSource {
     std::string bindDn;
     std::string passwordFile;
     bool startTls = false;
+    std::string sasl;              // SASL mechanism (EXTERNAL, GSSAPI); empty: a simple bind
+    std::string clientCertificate; // for SASL EXTERNAL over TLS: PEM certificate and key files
+    std::string clientKey;
 };
 
 struct ClientConfig {
     std::string file; // the configuration file read, empty when none
     std::string defaultTree;
-    std::vector<TreeSource> trees;      // as configured, in file order
+    std::vector<TreeSource> trees;       // as configured, in file order
     std::vector<TreeSource> sampleTrees; // shipped sample trees not named by the configuration
-    std::string error; // what was wrong with the file, if anything
+    std::string error;                   // what was wrong with the file, if anything
 };
 
 ClientConfig loadClientConfig();

@@ -6,12 +6,15 @@
 #include "ldap_support.h"
 
 #include <ldap.h>
+#include <sasl/sasl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -135,6 +138,7 @@ enum class ValueKind : char {
     Guid,     // 16 bytes: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
     FileTime, // 100 ns units since 1601 (Active Directory): a Time; 0 and "never" are left out
     UtcTime,  // "YYMMDDHHMMSSZ": rewritten as a Generalized Time
+    AccountControl, // userAccountControl: its flags by name
 };
 
 // One paged search (or a sequence of them, for a search from the root over every naming
@@ -608,6 +612,8 @@ private:
             return appendFileTimeAsGeneralized(v, out);
         case ValueKind::UtcTime:
             return appendUtcAsGeneralized(v, out);
+        case ValueKind::AccountControl:
+            return appendAccountControlText(v, out) || (out.assign(v), true);
         default:
             out.assign(v);
             return true;
@@ -647,12 +653,15 @@ private:
                 kind = ValueKind::Sid;
             else if (octets && endsWith(name, "guid"))
                 kind = ValueKind::Guid;
+            else if (def.syntax == SYN_INTEGER && name == "useraccountcontrol")
+                kind = ValueKind::AccountControl;
             else if (def.syntax == SYN_INTEGER)
                 for (const char* t : fileTimes)
                     if (name == t)
                         kind = ValueKind::FileTime;
             kinds_[a] = kind;
-            if (kind == ValueKind::Sid || kind == ValueKind::Guid)
+            if (kind == ValueKind::Sid || kind == ValueKind::Guid ||
+                kind == ValueKind::AccountControl)
                 syntax_[a] = SYN_CI_STRING;
             else if (kind == ValueKind::FileTime || kind == ValueKind::UtcTime)
                 syntax_[a] = SYN_TIME;
@@ -772,11 +781,25 @@ private:
         conn_.reset();
         nameCache_.clear();
         std::string password;
-        if (!source_.bindDn.empty()) {
+        if (!source_.bindDn.empty() && source_.sasl.empty()) {
             if (source_.passwordFile.empty())
                 return fail(ERR_FAILED_AUTHENTICATION,
                             source_.name + ": a bind DN needs a PasswordFile= to read the "
                                            "password from");
+            // As ssh refuses a private key others can read, a password file readable by others
+            // than its owner is refused: the password is as good as known.
+            struct stat st {};
+            if (::stat(source_.passwordFile.c_str(), &st) == 0 &&
+                (st.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
+                char mode[8];
+                std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+                return fail(ERR_FAILED_AUTHENTICATION,
+                            source_.passwordFile +
+                                ": the password file can be read by others "
+                                "than its owner (permissions " +
+                                std::string(mode) +
+                                "); make it readable by its owner only (chmod 600)");
+            }
             std::ifstream in(source_.passwordFile, std::ios::binary);
             std::ostringstream text;
             text << in.rdbuf();
@@ -803,13 +826,45 @@ private:
         ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &net);
         timeval op{tuning_.resultTimeout, 0};
         ldap_set_option(ld, LDAP_OPT_TIMEOUT, &op);
+        if (!source_.clientCertificate.empty() || !source_.clientKey.empty()) {
+            // This connection's own TLS context, with the client certificate (SASL EXTERNAL);
+            // the server's certificate is verified as for every connection.
+            ldap_set_option(ld, LDAP_OPT_X_TLS_CERTFILE, source_.clientCertificate.c_str());
+            ldap_set_option(ld, LDAP_OPT_X_TLS_KEYFILE, source_.clientKey.c_str());
+            int demand = LDAP_OPT_X_TLS_DEMAND;
+            ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+            int isServer = 0;
+            ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &isServer);
+        }
         if (source_.startTls && source_.url.rfind("ldaps://", 0) != 0) {
             rc = ldap_start_tls_s(ld, nullptr, nullptr);
             if (rc != LDAP_SUCCESS)
                 return fail(clientCode(rc, true),
                             source_.url + ": StartTLS failed: " + describe(ld, rc));
         }
-        if (!source_.bindDn.empty()) {
+        if (!source_.sasl.empty()) {
+            // EXTERNAL: the identity of the connection (a client certificate, or the process's
+            // user over ldapi://); GSSAPI: the user's Kerberos ticket. BindDN, when given, is
+            // the identity asked for.
+            rc = ldap_sasl_interactive_bind_s(
+                ld, nullptr, source_.sasl.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
+                [](LDAP*, unsigned, void* defaults, void* in) {
+                    auto* authz = static_cast<const std::string*>(defaults);
+                    for (auto* i = static_cast<sasl_interact_t*>(in); i->id != SASL_CB_LIST_END;
+                         ++i) {
+                        const char* v = i->id == SASL_CB_USER && !authz->empty() ? authz->c_str()
+                                                                                 : i->defresult;
+                        i->result = v ? v : "";
+                        i->len =
+                            static_cast<unsigned>(std::strlen(static_cast<const char*>(i->result)));
+                    }
+                    return LDAP_SUCCESS;
+                },
+                const_cast<std::string*>(&source_.bindDn));
+            if (rc != LDAP_SUCCESS)
+                return fail(clientCode(rc, true), source_.url + ": the SASL " + source_.sasl +
+                                                      " bind failed: " + describe(ld, rc));
+        } else if (!source_.bindDn.empty()) {
             berval cred{static_cast<ber_len_t>(password.size()), password.data()};
             rc = ldap_sasl_bind_s(ld, source_.bindDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr,
                                   nullptr, nullptr);

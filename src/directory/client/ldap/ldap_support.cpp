@@ -5,7 +5,9 @@
 #include <ldap.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <unordered_set>
+#include <utility>
 
 namespace kvx::client::ldapbk {
 
@@ -190,6 +192,56 @@ bool appendUtcAsGeneralized(std::string_view utc, std::string& out) {
     const int yy = (utc[0] - '0') * 10 + (utc[1] - '0');
     out += yy < 50 ? "20" : "19";
     out += utc;
+    return true;
+}
+
+bool appendAccountControlText(std::string_view text, std::string& out) {
+    if (text.empty() || text.size() > 10)
+        return false;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (v > 0xFFFFFFFFu)
+        return false;
+    static constexpr std::pair<std::uint32_t, const char*> flags[] = {
+        {0x1, "SCRIPT"},
+        {0x2, "ACCOUNTDISABLE"},
+        {0x8, "HOMEDIR_REQUIRED"},
+        {0x10, "LOCKOUT"},
+        {0x20, "PASSWD_NOTREQD"},
+        {0x40, "PASSWD_CANT_CHANGE"},
+        {0x80, "ENCRYPTED_TEXT_PWD_ALLOWED"},
+        {0x100, "TEMP_DUPLICATE_ACCOUNT"},
+        {0x200, "NORMAL_ACCOUNT"},
+        {0x800, "INTERDOMAIN_TRUST_ACCOUNT"},
+        {0x1000, "WORKSTATION_TRUST_ACCOUNT"},
+        {0x2000, "SERVER_TRUST_ACCOUNT"},
+        {0x10000, "DONT_EXPIRE_PASSWORD"},
+        {0x20000, "MNS_LOGON_ACCOUNT"},
+        {0x40000, "SMARTCARD_REQUIRED"},
+        {0x80000, "TRUSTED_FOR_DELEGATION"},
+        {0x100000, "NOT_DELEGATED"},
+        {0x200000, "USE_DES_KEY_ONLY"},
+        {0x400000, "DONT_REQ_PREAUTH"},
+        {0x800000, "PASSWORD_EXPIRED"},
+        {0x1000000, "TRUSTED_TO_AUTH_FOR_DELEGATION"},
+        {0x4000000, "PARTIAL_SECRETS_ACCOUNT"},
+    };
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", static_cast<unsigned>(v));
+    out += hex;
+    const std::size_t start = out.size();
+    for (const auto& [bit, name] : flags) {
+        if ((v & bit) == 0)
+            continue;
+        out += out.size() == start ? " = ( " : " | ";
+        out += name;
+    }
+    if (out.size() != start)
+        out += " )";
     return true;
 }
 

@@ -51,6 +51,10 @@ bool appendFileTimeAsGeneralized(std::string_view decimal, std::string& out);
 // false when it does not read.
 bool appendUtcAsGeneralized(std::string_view utc, std::string& out);
 
+// userAccountControl as Active Directory's attribute editor shows it:
+// "0x202 = ( ACCOUNTDISABLE | NORMAL_ACCOUNT )"; false for text that is not a 32-bit number.
+bool appendAccountControlText(std::string_view decimal, std::string& out);
+
 // The range option of an attribute description ("member;range=1500-2999" -> 1500 and 2999,
 // "member;range=1500-*" -> 1500 and -1); false when it has none.
 bool rangeOption(std::string_view description, long& first, long& last);

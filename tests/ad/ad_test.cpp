@@ -156,6 +156,8 @@ std::pair<int, std::string> runKorvanex(const Workspace& w, const std::string& k
     pid_t pid = ::fork();
     if (pid == 0) {
         ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::unsetenv("QT_QPA_PLATFORM");
         ::setenv("HOME", w.path.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (w.path + "/.config").c_str(), 1);
         ::setenv("KORVANEX_CLIENT_CONF", (w.path + "/client.conf").c_str(), 1);
@@ -187,7 +189,8 @@ std::string reportKvx(const std::string& context, const std::string& cls, int mo
       << "\ntxtOutputSeparator=|\nchkOutputEncloseQuotes=0\nchkOutputColumnHeaders=1"
       << "\noptResultsTabular=" << (mode == 0) << "\noptResultsTabularCross=" << (mode == 1)
       << "\noptResultsNonTabular=" << (mode == 2)
-      << "\ncboAttributesMulti=-1\nAttributeCount=" << attributes.size() << "\n";
+      << "\ncboAttributesMulti=" << (mode == 1 ? static_cast<int>(attributes.size()) - 1 : -1)
+      << "\nAttributeCount=" << attributes.size() << "\n";
     for (std::size_t i = 0; i < attributes.size(); ++i)
         s << "lvwSelectedeAttributes" << i << "=" << attributes[i] << "\n";
     return s.str();

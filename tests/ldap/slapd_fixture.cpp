@@ -268,7 +268,7 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
 
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = freePort();
-        std::string listen = "ldap://127.0.0.1:" + std::to_string(port_) + "/";
+        std::string listen = "ldap://127.0.0.1:" + std::to_string(port_) + "/ " + ldapiUrl() + "/";
         if (options.tls) {
             tlsPort_ = freePort();
             listen += " ldaps://127.0.0.1:" + std::to_string(tlsPort_) + "/";

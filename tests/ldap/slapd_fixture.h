@@ -37,6 +37,13 @@ public:
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     std::string tlsUrl() const { return "ldaps://127.0.0.1:" + std::to_string(tlsPort_); }
     std::string caFile() const { return dir_ + "/ca.pem"; }
+    // Its local socket, where SASL EXTERNAL binds as the user of the connecting process.
+    std::string ldapiUrl() const {
+        std::string path = dir_ + "/ldapi", url = "ldapi://";
+        for (char c : path)
+            url += c == '/' ? std::string("%2F") : std::string(1, c);
+        return url;
+    }
     const std::string& folder() const { return dir_; }
     const std::vector<std::string>& suffixes() const { return suffixes_; }
 

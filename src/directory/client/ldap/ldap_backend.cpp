@@ -644,7 +644,10 @@ private:
             const auto& def = attrs[a];
             syntax_[a] = def.syntax;
             const std::string name = names::lowerAscii(ldapName(def));
-            const bool octets = def.syntaxOid == "1.3.6.1.4.1.1466.115.121.1.40";
+            // Only Active Directory's own attributes (Microsoft's OID arc): another directory's
+            // attribute named "GUID" keeps its syntax.
+            const bool microsoft = def.oid.rfind("1.2.840.113556.", 0) == 0;
+            const bool octets = microsoft && def.syntaxOid == "1.3.6.1.4.1.1466.115.121.1.40";
             ValueKind kind = ValueKind::Plain;
             if (def.syntaxOid == "1.3.6.1.4.1.1466.115.121.1.53")
                 kind = ValueKind::UtcTime;
@@ -653,9 +656,9 @@ private:
                 kind = ValueKind::Sid;
             else if (octets && endsWith(name, "guid"))
                 kind = ValueKind::Guid;
-            else if (def.syntax == SYN_INTEGER && name == "useraccountcontrol")
+            else if (microsoft && def.syntax == SYN_INTEGER && name == "useraccountcontrol")
                 kind = ValueKind::AccountControl;
-            else if (def.syntax == SYN_INTEGER)
+            else if (microsoft && def.syntax == SYN_INTEGER)
                 for (const char* t : fileTimes)
                     if (name == t)
                         kind = ValueKind::FileTime;

@@ -181,10 +181,22 @@ std::pair<int, std::string> runKorvanex(const Workspace& w, const std::string& k
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(err)};
 }
 
+// A report's settings file. `context` is a full name ending in the domain ("Sales.kvx.test");
+// the settings name it as the chain of tree nodes from it up to the domain's node "kvx.test".
 std::string reportKvx(const std::string& context, const std::string& cls, int mode,
                       const std::vector<std::string>& attributes, const std::string& output) {
+    std::vector<std::string> chain;
+    std::string rest = context;
+    for (std::size_t dot; (dot = rest.find('.')) != std::string::npos && rest != "kvx.test";) {
+        chain.push_back(rest.substr(0, dot));
+        rest = rest.substr(dot + 1);
+    }
+    chain.push_back(rest);
     std::ostringstream s;
-    s << "[KORVANEX]\nTreeName=KVX\nContext1=" << context << "\nContextCount=1\nclasstype=" << cls
+    s << "[KORVANEX]\nTreeName=KVX\n";
+    for (std::size_t i = 0; i < chain.size(); ++i)
+        s << "Context" << i + 1 << "=" << chain[i] << "\n";
+    s << "ContextCount=" << chain.size() << "\nclasstype=" << cls
       << "\nchkOutputWindow=0\nchkOutputFile=1\nchkHideEmptyColumns=0\ntxtOutputFilename=" << output
       << "\ntxtOutputSeparator=|\nchkOutputEncloseQuotes=0\nchkOutputColumnHeaders=1"
       << "\noptResultsTabular=" << (mode == 0) << "\noptResultsTabularCross=" << (mode == 1)
@@ -192,7 +204,8 @@ std::string reportKvx(const std::string& context, const std::string& cls, int mo
       << "\ncboAttributesMulti=" << (mode == 1 ? static_cast<int>(attributes.size()) - 1 : -1)
       << "\nAttributeCount=" << attributes.size() << "\n";
     for (std::size_t i = 0; i < attributes.size(); ++i)
-        s << "lvwSelectedeAttributes" << i << "=" << attributes[i] << "\n";
+        s << "lvwSelectedeAttributes" << i << "=" << attributes[i]
+          << "\nlvwSelectedeAttributesSingle" << i << "=Multi\n";
     return s.str();
 }
 
@@ -200,8 +213,11 @@ std::vector<std::string> split(const std::string& text, char by) {
     std::vector<std::string> out;
     std::string cur;
     std::istringstream in(text);
-    while (std::getline(in, cur, by))
+    while (std::getline(in, cur, by)) {
+        if (!cur.empty() && cur.back() == '\r') // report files end their lines with CR LF
+            cur.pop_back();
         out.push_back(cur);
+    }
     return out;
 }
 

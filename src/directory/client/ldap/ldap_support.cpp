@@ -155,17 +155,25 @@ void civilFromDays(long long z, long& y, long& m, long& d) {
     y = static_cast<long>(yoe + era * 400 + (m <= 2 ? 1 : 0));
 }
 
-} // namespace
-
-bool appendFileTimeAsGeneralized(std::string_view text, std::string& out) {
-    if (text.empty() || text.size() > 19)
+// Unsigned decimal digits of at most `maxDigits`; false for anything else.
+bool readDecimal(std::string_view text, std::size_t maxDigits, std::uint64_t& v) {
+    if (text.empty() || text.size() > maxDigits)
         return false;
-    std::uint64_t v = 0;
+    v = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return false;
         v = v * 10 + static_cast<unsigned>(c - '0');
     }
+    return true;
+}
+
+} // namespace
+
+bool appendFileTimeAsGeneralized(std::string_view text, std::string& out) {
+    std::uint64_t v = 0;
+    if (!readDecimal(text, 19, v))
+        return false;
     constexpr std::uint64_t epochDiff = 11644473600ULL; // seconds from 1601 to 1970
     const std::uint64_t seconds1601 = v / 10000000ULL;
     if (v == 0 || v >= 9223372036854775807ULL || seconds1601 < epochDiff ||
@@ -196,15 +204,8 @@ bool appendUtcAsGeneralized(std::string_view utc, std::string& out) {
 }
 
 bool appendAccountControlText(std::string_view text, std::string& out) {
-    if (text.empty() || text.size() > 10)
-        return false;
     std::uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (v > 0xFFFFFFFFu)
+    if (!readDecimal(text, 10, v) || v > 0xFFFFFFFFu)
         return false;
     static constexpr std::pair<std::uint32_t, const char*> flags[] = {
         {0x1, "SCRIPT"},
@@ -257,14 +258,10 @@ bool rangeOption(std::string_view description, long& first, long& last) {
         if (dash == std::string_view::npos || dash == 0)
             return false;
         auto number = [](std::string_view s, long& v) {
-            if (s.empty() || s.size() > 9)
+            std::uint64_t n = 0;
+            if (!readDecimal(s, 9, n))
                 return false;
-            v = 0;
-            for (char c : s) {
-                if (c < '0' || c > '9')
-                    return false;
-                v = v * 10 + (c - '0');
-            }
+            v = static_cast<long>(n);
             return true;
         };
         if (!number(option.substr(0, dash), first))

@@ -61,7 +61,7 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
   -days 2 -extfile server.ext 2>/dev/null
 chmod 600 server.key
 password='Kvx-Bench-Pass1'
-printf '%s\n' "$password" >admin.password
+printf '%s' "$password" >admin.password # ldapsearch -y takes the whole file
 chmod 600 admin.password
 samba-tool domain provision --realm=KVX.TEST --domain=KVX --server-role=dc --dns-backend=NONE \
   --use-rfc2307 --targetdir="$work/dc" --adminpass="$password" --host-name=dc1 \

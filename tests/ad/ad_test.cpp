@@ -398,7 +398,7 @@ TEST_F(AdTest, ReportsAgreeWithLdapsearchObjectByObject) {
     ASSERT_EQ(domain.count("kvx.test"), 1u);
     const std::string maxPwdAge = domain.at("kvx.test").at("maxPwdAge").front();
     EXPECT_LT(std::stoll(maxPwdAge), -4294967296LL);
-    EXPECT_EQ(readFile(w.path + "/d.txt"), "Object|maxPwdAge\nkvx.test|" + maxPwdAge + "\n");
+    EXPECT_EQ(readFile(w.path + "/d.txt"), "Object|maxPwdAge\r\nkvx.test|" + maxPwdAge + "\r\n");
 
     // The big group in Tabular Cross: one row per member, all of them.
     writeFile(w.path + "/big.kvx", reportKvx("Bulk.kvx.test", "group", 1, {"Member"}, "big.txt"));

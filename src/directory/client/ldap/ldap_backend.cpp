@@ -274,7 +274,7 @@ public:
             return rc;
         if (!found)
             return ERR_NO_SUCH_ENTRY;
-        if (out.subordinateCount == 0) {
+        if (out.subordinateCount == 0 && !toldSubordinates_) {
             // A server that does not say (Samba): one subordinate is looked for.
             char noAttrs[] = "1.1";
             char* attrs[] = {noAttrs, nullptr};
@@ -536,6 +536,7 @@ public:
             out.baseClass = schema_.classes()[structural].ndsName;
         else if (!structuralSeen)
             out.baseClass = fromClasses >= 0 ? schema_.classes()[fromClasses].ndsName : "Top";
+        toldSubordinates_ = numSubs >= 0 || hasSubs >= 0;
         if (numSubs >= 0)
             out.subordinateCount = static_cast<nuint32>(std::min<long>(numSubs, 0x7FFFFFFF));
         else if (hasSubs >= 0)
@@ -1177,6 +1178,7 @@ private:
         long next;        // first value not yet read
     };
     std::vector<Ranged> ranged_;
+    bool toldSubordinates_ = false; // the last entry converted said whether it has subordinates
 };
 
 NWDSCCODE LdapCursor::request() {

@@ -52,7 +52,10 @@ std::int64_t ReadWholeNumber(std::string_view text) {
     constexpr std::uint64_t cap = std::uint64_t{1} << 63; // saturates here
     std::uint64_t whole = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        whole = std::min<std::uint64_t>(whole * 10u + static_cast<unsigned>(text[i] - '0'), cap);
+        whole =
+            whole > cap / 10
+                ? cap
+                : std::min<std::uint64_t>(whole * 10u + static_cast<unsigned>(text[i] - '0'), cap);
     // Within 32 bits the accumulator wraps as it always has ("4294967295" is -1, the value
     // shown for -1); beyond them the number is read whole.
     if (negative ? whole <= 2147483648u : whole <= 4294967295u) {

@@ -87,6 +87,9 @@ struct Iteration {
     std::size_t valueIndex = 0;
     bool valuesWanted = true;
     bool stripAttributes = false;
+    // Attributes the caller named otherwise than the backend names them (an LDAP name, alias
+    // or OID for "Surname"): by the backend's name in lower case, the names asked, in order.
+    std::unordered_map<std::string, std::vector<std::string>> askedAs;
     nuint32 delivered = 0; // entries and pieces handed out so far
 
     // Schema reads: serialized records, each packed whole into a batch.

@@ -17,6 +17,7 @@
 
 #include "calls_internal.h"
 #include "faults.h"
+#include "names.h"
 
 #include <algorithm>
 #include <set>
@@ -159,15 +160,36 @@ void relativeValue(nuint32 syntax, std::string& value, const std::string& nameCo
     value.replace(b, e - b, rel);
 }
 
+// Attributes handed back under the names the caller asked for them by; an attribute asked for
+// under two names comes back under each.
+void renameAttributes(Entry& e, const Iteration& it) {
+    for (std::size_t i = 0; i < e.attributes.size(); ++i) {
+        auto found = it.askedAs.find(names::lowerAscii(e.attributes[i].name));
+        if (found == it.askedAs.end())
+            continue;
+        const std::vector<std::string>& asked = found->second;
+        for (std::size_t k = 1; k < asked.size(); ++k) {
+            EntryAttribute copy = e.attributes[i];
+            copy.name = asked[k];
+            e.attributes.insert(e.attributes.begin() + static_cast<std::ptrdiff_t>(i + k),
+                                std::move(copy));
+        }
+        e.attributes[i].name = asked[0];
+        i += asked.size() - 1;
+    }
+}
+
 // An entry as the caller sees it: names typed or typeless, relative to the name context.
-void present(Entry& e, const Context& ctx, bool stripAttributes) {
+void present(Entry& e, const Context& ctx, const Iteration& it) {
     const bool typeless = (ctx.flags & DCV_TYPELESS_NAMES) != 0;
     if (!typeless || !ctx.nameContext.empty())
         e.name = relativeName(e.name, typeless ? std::string_view() : e.typedName, ctx.nameContext);
-    if (stripAttributes) {
+    if (it.stripAttributes) {
         e.attributes.clear();
         return;
     }
+    if (!it.askedAs.empty())
+        renameAttributes(e, it);
     if (ctx.nameContext.empty())
         return;
     for (auto& at : e.attributes) {
@@ -202,7 +224,7 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
                 it.deferred = rc;
                 break;
             }
-            present(e, ctx, it.stripAttributes);
+            present(e, ctx, it);
             it.pending = std::move(e);
             it.hasPending = true;
             it.attrIndex = it.valueIndex = 0;
@@ -350,7 +372,7 @@ NWDSCCODE startList(Backend& backend, Iteration& it, void* request) {
 }
 
 NWDSCCODE startSearch(Backend& backend, Iteration& it, void* request) {
-    const auto& r = *static_cast<SearchRequest*>(request);
+    auto& r = *static_cast<SearchRequest*>(request);
     if (!r.base.empty()) {
         Entry base;
         if (auto rc = backend.lookup(r.base, base))
@@ -358,6 +380,25 @@ NWDSCCODE startSearch(Backend& backend, Iteration& it, void* request) {
     }
     it.valuesWanted = r.valuesWanted;
     it.stripAttributes = !r.allAttributes && r.attributes.empty();
+    // An attribute may be asked for by any of its names: the backend is asked by its own name
+    // and the values come back under the name asked.
+    if (!r.allAttributes) {
+        std::vector<std::string> own;
+        bool renamed = false;
+        for (const std::string& asked : r.attributes) {
+            AttrDef def;
+            std::string name = backend.readAttribute(asked, def) == 0 ? def.name : asked;
+            auto& as = it.askedAs[names::lowerAscii(name)];
+            if (as.empty())
+                own.push_back(name);
+            as.push_back(asked);
+            renamed = renamed || as.size() > 1 || name != asked;
+        }
+        if (renamed)
+            r.attributes = std::move(own);
+        else
+            it.askedAs.clear();
+    }
     return backend.search(r, it.cursor);
 }
 

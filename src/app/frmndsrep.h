@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTreeWidgetItem>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -177,6 +178,7 @@ private:
 
     NWDSContextHandle directoryContext_ = 0;
     std::string openedTreeName_; // the tree the directory context was opened for
+    std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
     bool firstShowDone_ = false;
 
     // Command line and unattended run.

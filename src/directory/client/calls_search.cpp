@@ -53,6 +53,13 @@ public:
         u32(static_cast<nuint32>(s.size()));
         raw(s);
     }
+    // A value no batch could hold: carried beside this one, the batch holds its place.
+    void outOfLine(std::string&& value) {
+        u32(kOutOfLine);
+        u32(static_cast<nuint32>(buf_.outOfLine.size()));
+        buf_.outOfLine.push_back(std::move(value));
+    }
+    std::size_t capacity() const { return cap_; }
     void raw(std::string_view s) {
         if (!s.empty())
             std::memcpy(buf_.bytes.data() + len_, s.data(), s.size());
@@ -120,9 +127,16 @@ Piece packPiece(Writer& w, Iteration& it) {
     std::size_t v = it.valueIndex;
     bool complete = true;
     for (; a < e.attributes.size(); ++a, v = 0) {
-        const EntryAttribute& at = e.attributes[a];
+        EntryAttribute& at = it.pending.attributes[a];
         const std::size_t values = it.valuesWanted ? at.values.size() : 0;
-        const std::size_t need = textSize(at.name) + 8 + (v < values ? textSize(at.values[v]) : 0);
+        // A value larger than the most an empty batch holds after this entry's and this
+        // attribute's headers travels beside the batch, whole, in 8 bytes of it.
+        const std::size_t headers = kBatchHeader + head + textSize(at.name) + 8;
+        const std::size_t most = w.capacity() > headers ? w.capacity() - headers : 0;
+        auto valueSize = [&](const std::string& value) {
+            return textSize(value) > most ? std::size_t{8} : textSize(value);
+        };
+        const std::size_t need = textSize(at.name) + 8 + (v < values ? valueSize(at.values[v]) : 0);
         if (w.room() < need) {
             complete = false;
             break;
@@ -132,8 +146,12 @@ Piece packPiece(Writer& w, Iteration& it) {
         const std::size_t countAt = w.mark();
         w.u32(0);
         nuint32 written = 0;
-        for (; v < values && w.room() >= textSize(at.values[v]); ++v, ++written)
-            w.text(at.values[v]);
+        for (; v < values && w.room() >= valueSize(at.values[v]); ++v, ++written) {
+            if (textSize(at.values[v]) > most)
+                w.outOfLine(std::move(at.values[v]));
+            else
+                w.text(at.values[v]);
+        }
         w.patch(countAt, written);
         ++attrs;
         if (v < values) {

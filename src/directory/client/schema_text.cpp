@@ -610,6 +610,11 @@ bool Schema::resolve(std::string& error) {
             return std::string(known);
         return def.names.empty() ? def.oid : def.names[0];
     };
+    // An LDAP name (an alias such as 'surname') that another definition's X-NDS_NAME gives to
+    // that definition names that one.
+    auto givenToAnother = [](const std::string& name, const std::string& own, const auto& taken) {
+        return taken.count(lowerAscii(name)) && !equalNoCase(name, own);
+    };
     for (int i = 0; i < static_cast<int>(attrs_.size()); ++i) {
         AttributeTypeDef& a = attrs_[i];
         if (a.ndsName.empty())
@@ -619,7 +624,8 @@ bool Schema::resolve(std::string& error) {
         if (!index(attrIndex_, a.oid, i, a.file, a.line, "attribute type OID"))
             return false;
         for (const std::string& n : a.names)
-            if (!index(attrIndex_, n, i, a.file, a.line, "attribute type name"))
+            if (!givenToAnother(n, a.ndsName, explicitAttr) &&
+                !index(attrIndex_, n, i, a.file, a.line, "attribute type name"))
                 return false;
         if (!index(attrIndex_, a.ndsName, i, a.file, a.line, "attribute type name"))
             return false;
@@ -638,7 +644,8 @@ bool Schema::resolve(std::string& error) {
         if (!index(classIndex_, c.oid, i, c.file, c.line, "object class OID"))
             return false;
         for (const std::string& n : c.names)
-            if (!index(classIndex_, n, i, c.file, c.line, "object class name"))
+            if (!givenToAnother(n, c.ndsName, explicitClass) &&
+                !index(classIndex_, n, i, c.file, c.line, "object class name"))
                 return false;
         if (!index(classIndex_, c.ndsName, i, c.file, c.line, "object class name"))
             return false;

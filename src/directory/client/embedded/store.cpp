@@ -548,24 +548,8 @@ bool Store::link(Node node, std::uint32_t parent, const std::string& fileName,
         return false;
     }
     std::uint32_t self = static_cast<std::uint32_t>(nodes_.size());
-    node.parent = parent;
     nodes_.push_back(node);
-    if (parent == kRoot) {
-        if (rootLast_ == kNone)
-            rootFirst_ = self;
-        else
-            nodes_[rootLast_].nextSibling = self;
-        rootLast_ = self;
-        ++rootCount_;
-    } else {
-        Node& p = nodes_[parent];
-        if (p.lastChild == kNone)
-            p.firstChild = self;
-        else
-            nodes_[p.lastChild].nextSibling = self;
-        p.lastChild = self;
-        ++p.childCount;
-    }
+    attach(self, parent, placingLate_);
     if (nodes_.size() * 2 > index_.size())
         growIndex();
     else
@@ -573,7 +557,43 @@ bool Store::link(Node node, std::uint32_t parent, const std::string& fileName,
     return true;
 }
 
+// Where a node's record stands in the files: siblings are handed out in that order, whatever
+// order they were placed in.
+std::pair<std::size_t, const char*> Store::documentPosition(std::uint32_t n) const {
+    const char* at = nodes_[n].record;
+    for (std::size_t f = 0; f < texts_.size(); ++f) {
+        const std::string& t = texts_[f];
+        if (std::less_equal<const char*>()(t.data(), at) &&
+            std::less<const char*>()(at, t.data() + t.size() + 1))
+            return {f, at};
+    }
+    return {texts_.size(), at};
+}
+
+void Store::attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrder) {
+    nodes_[self].parent = parent;
+    nodes_[self].nextSibling = kNone;
+    std::uint32_t& first = parent == kRoot ? rootFirst_ : nodes_[parent].firstChild;
+    std::uint32_t& last = parent == kRoot ? rootLast_ : nodes_[parent].lastChild;
+    ++(parent == kRoot ? rootCount_ : nodes_[parent].childCount);
+    if (inDocumentOrder && last != kNone && documentPosition(self) < documentPosition(last)) {
+        const auto pos = documentPosition(self);
+        std::uint32_t* link = &first;
+        while (*link != kNone && documentPosition(*link) < pos)
+            link = &nodes_[*link].nextSibling;
+        nodes_[self].nextSibling = *link;
+        *link = self;
+        return;
+    }
+    if (last == kNone)
+        first = self;
+    else
+        nodes_[last].nextSibling = self;
+    last = self;
+}
+
 bool Store::finishEntries(std::string& error) {
+    placingLate_ = true;
     std::vector<names::Rdn> rdns;
     // A naming context whose parent came after it moves below that parent, under the name of
     // its first component (the shortest first: a moved one may be the parent of the next).
@@ -601,20 +621,12 @@ bool Store::finishEntries(std::string& error) {
         --rootCount_;
         Node& n = nodes_[self];
         n.flags = static_cast<std::uint16_t>(n.flags & ~kWholeName);
-        n.nextSibling = kNone;
-        n.parent = parent;
         n.nameOff = static_cast<std::uint32_t>(names_.size());
         n.typeLen = static_cast<std::uint16_t>(std::min<std::size_t>(rdns[0].type.size(), 0xFFFF));
         names_.append(rdns[0].type, 0, n.typeLen);
         n.valueLen = static_cast<std::uint32_t>(rdns[0].value.size());
         names_ += rdns[0].value;
-        Node& p = nodes_[parent];
-        if (p.lastChild == kNone)
-            p.firstChild = self;
-        else
-            nodes_[p.lastChild].nextSibling = self;
-        p.lastChild = self;
-        ++p.childCount;
+        attach(self, parent, true);
         moved = true;
     }
     if (moved) {

@@ -113,6 +113,9 @@ private:
     std::uint32_t findParent(const std::vector<names::Rdn>& rdns, std::size_t from,
                              bool* topFound = nullptr) const;
     void makeWhole(Node& node, const std::vector<names::Rdn>& rdns);
+    std::pair<std::size_t, const char*> documentPosition(std::uint32_t n) const;
+    // Adds `self` to `parent`'s children: last, or among them in document order.
+    void attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrder);
     std::uint32_t rootOf(const std::vector<std::string>& parts, std::size_t& used) const;
     bool link(Node node, std::uint32_t parent, const std::string& fileName, std::string_view dnText,
               std::string& error);
@@ -140,6 +143,7 @@ private:
     };
     std::vector<Pending> pending_;
     std::vector<Pending> wholeRoots_; // naming contexts of several components, until finished
+    bool placingLate_ = false;        // finishEntries() is placing entries read out of order
     // Attribute indexes by any of their names, compared without regard to case (open
     // addressing; the hot path of loading and searching, so no string is built to look up).
     struct NameSlot {

@@ -124,19 +124,6 @@ bool readWholeFile(const std::string& path, std::string& out) {
     return ok;
 }
 
-bool isReadableFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    std::FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) {
-        return false;
-    }
-    std::fclose(f);
-    return true;
-}
-
 std::string exeFolder() {
     std::vector<char> buf(4096);
     for (;;) {
@@ -239,6 +226,19 @@ bool replaceFile(const std::string& linkOrFile, const std::string& text) {
 }
 
 } // namespace
+
+bool isReadableFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
 
 void setProgramFolderForTesting(const std::string& folder) {
     g_programFolderOverride = folder;

@@ -93,6 +93,9 @@ private:
 // Reads a whole number as the profile routines do; the default for anything else.
 std::int32_t parseProfileInteger(const std::string& text, std::int32_t defaultValue);
 
+// True for a regular file that can be opened for reading.
+bool isReadableFile(const std::string& path);
+
 // The path the location rule chooses for `fileName`.
 std::string locateProfile(const std::string& fileName);
 

@@ -363,4 +363,67 @@ TEST_F(HeadlessTest, HeadlessRunLeavesTheSavedPlacementAlone) {
     EXPECT_EQ(slurp(config / "KORVANEX.INI"), placement);
 }
 
+// On a desktop (a private Xvfb with openbox) an unattended run shows its messages as usual and
+// exits with the same statuses as one without a display, so a job started on a logged-in
+// desktop can tell a failure too. The message is answered by pressing Enter.
+TEST_F(HeadlessTest, DesktopRunGivesTheSameExitStatus) {
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.waitForStarted(10000)) << "Xvfb is needed (scripts/install-deps.sh)";
+    QByteArray number;
+    for (int i = 0; i < 100 && !number.contains('\n'); ++i) {
+        xvfb.waitForReadyRead(100);
+        number += xvfb.readAllStandardOutput();
+    }
+    ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display number";
+    const QString display = ":" + QString::fromLatin1(number.trimmed());
+    QProcessEnvironment desktop = QProcessEnvironment::systemEnvironment();
+    desktop.insert("DISPLAY", display);
+    QProcess openbox;
+    openbox.setProcessEnvironment(desktop);
+    openbox.start("openbox", {});
+    ASSERT_TRUE(openbox.waitForStarted(10000)) << "openbox is needed (scripts/install-deps.sh)";
+
+    spit(root / "noclass.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\n"
+                               "chkOutputWindow=1\n");
+    QProcessEnvironment env = desktop;
+    for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert("HOME", QString::fromStdString((root / "home").string()));
+    env.insert("KORVANEX_CLIENT_CONF", "/nonexistent/korvanex-client.conf");
+    env.insert("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data");
+    // The X11 keyboard library reads a string in a way strict string checks take for an overflow.
+    env.insert("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0");
+    QProcess korvanex;
+    korvanex.setProcessEnvironment(env);
+    korvanex.setWorkingDirectory(QString::fromStdString((root / "work").string()));
+    korvanex.start(QStringLiteral(KORVANEX_EXE),
+                   {QString::fromStdString("/settings=" + (root / "noclass.kvx").string()),
+                    "/autorun", "/autoclose"});
+    ASSERT_TRUE(korvanex.waitForStarted(10000));
+    // Enter answers the message box once it has the focus; until then it goes nowhere useful.
+    for (int i = 0; i < 120 && !korvanex.waitForFinished(500); ++i) {
+        QProcess key;
+        key.setProcessEnvironment(desktop);
+        key.start("xdotool", {"key", "Return"});
+        key.waitForFinished(5000);
+    }
+    const bool finished = korvanex.state() == QProcess::NotRunning;
+    if (!finished) {
+        korvanex.kill();
+        korvanex.waitForFinished();
+    }
+    openbox.kill();
+    openbox.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
+    ASSERT_TRUE(finished) << "the message was never answered";
+    const std::string err = korvanex.readAllStandardError().toStdString();
+    EXPECT_EQ(korvanex.exitStatus(), QProcess::NormalExit) << err;
+    EXPECT_EQ(korvanex.exitCode(), 1) << err;
+    EXPECT_NE(err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
+              std::string::npos)
+        << err;
+}
+
 } // namespace

@@ -46,6 +46,20 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// A Tabular report of the users below `start` (".Sales.Acme") of the sample tree, to a file.
+ks::BatchSettings userReport(const std::string& start, const std::string& output,
+                             const std::string& separator) {
+    ks::BatchSettings saved;
+    saved.treeName = "ACME";
+    saved.startingPoint = ks::startingPointChain(start);
+    saved.className = "User";
+    saved.outputFile = true;
+    saved.outputFileName = output;
+    saved.outputSeparator = separator;
+    saved.tabular = true;
+    return saved;
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -282,15 +296,7 @@ TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
 // A container whose name holds an escaped period runs where it was saved: from a file saved now,
 // and from one saved before, which split the name at the escaped period too.
 TEST_F(HeadlessTest, ContainerWithAnEscapedPeriodRunsWhereSaved) {
-    ks::BatchSettings saved;
-    saved.treeName = "ACME";
-    saved.startingPoint = ks::startingPointChain(".R\\.D.Acme");
-    saved.className = "User";
-    saved.outputFile = true;
-    saved.outputFileName = "rd.txt";
-    saved.outputSeparator = ",";
-    saved.tabular = true;
-    ks::writeBatchSettings((root / "new.kvx").string(), saved);
+    ks::writeBatchSettings((root / "new.kvx").string(), userReport(".R\\.D.Acme", "rd.txt", ","));
     spit(root / "old.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=R\\\nContext2=D\nContext3=Acme\n"
                            "ContextCount=3\nclasstype=User\nchkOutputFile=1\n"
                            "txtOutputFilename=rd.txt\noptResultsTabular=1\n");
@@ -308,15 +314,8 @@ TEST_F(HeadlessTest, ContainerWithAnEscapedPeriodRunsWhereSaved) {
 // A separator with blanks around it is saved and read back whole, and a value that holds it is
 // enclosed in quotes, so every value stays one field.
 TEST_F(HeadlessTest, SeparatorOfBlanksAndValuesHoldingItStayApart) {
-    ks::BatchSettings saved;
-    saved.treeName = "ACME";
-    saved.startingPoint = ks::startingPointChain(".Sales.Acme");
-    saved.className = "User";
-    saved.outputFile = true;
-    saved.outputFileName = "sales.txt";
-    saved.outputSeparator = ", ";
+    ks::BatchSettings saved = userReport(".Sales.Acme", "sales.txt", ", ");
     saved.columnHeaders = true;
-    saved.tabular = true;
     saved.attributes = {{"Title", "Multi", "CI_String"}, {"Surname", "Multi", "CI_String"}};
     ks::writeBatchSettings((root / "sales.kvx").string(), saved);
     const Outcome r = runSettings(root / "sales.kvx");

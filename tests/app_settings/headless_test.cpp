@@ -75,10 +75,8 @@ protected:
         fs::create_directories(root / "work");
     }
 
-    // Runs the program in root/work with no display and a home folder of its own.
-    Outcome run(const QStringList& args,
-                const std::function<void(QProcessEnvironment&)>& adjust = {},
-                int timeoutMs = 120000) {
+    // No display, a home folder of its own, the sample tree.
+    QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
                                  "XDG_RUNTIME_DIR"})
@@ -86,6 +84,14 @@ protected:
         env.insert("HOME", QString::fromStdString((root / "home").string()));
         env.insert("KORVANEX_CLIENT_CONF", "/nonexistent/korvanex-client.conf");
         env.insert("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data");
+        return env;
+    }
+
+    // Runs the program in root/work with environment().
+    Outcome run(const QStringList& args,
+                const std::function<void(QProcessEnvironment&)>& adjust = {},
+                int timeoutMs = 120000) {
+        QProcessEnvironment env = environment();
         if (adjust)
             adjust(env);
         QProcess process;
@@ -385,12 +391,8 @@ TEST_F(HeadlessTest, DesktopRunGivesTheSameExitStatus) {
 
     spit(root / "noclass.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\n"
                                "chkOutputWindow=1\n");
-    QProcessEnvironment env = desktop;
-    for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    env.insert("HOME", QString::fromStdString((root / "home").string()));
-    env.insert("KORVANEX_CLIENT_CONF", "/nonexistent/korvanex-client.conf");
-    env.insert("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data");
+    QProcessEnvironment env = environment();
+    env.insert("DISPLAY", display);
     // The X11 keyboard library reads a string in a way strict string checks take for an overflow.
     env.insert("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0");
     QProcess korvanex;

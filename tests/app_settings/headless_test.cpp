@@ -395,36 +395,49 @@ TEST_F(HeadlessTest, DesktopRunGivesTheSameExitStatus) {
     env.insert("DISPLAY", display);
     // The X11 keyboard library reads a string in a way strict string checks take for an overflow.
     env.insert("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0");
-    QProcess korvanex;
-    korvanex.setProcessEnvironment(env);
-    korvanex.setWorkingDirectory(QString::fromStdString((root / "work").string()));
-    korvanex.start(QStringLiteral(KORVANEX_EXE),
-                   {QString::fromStdString("/settings=" + (root / "noclass.kvx").string()),
-                    "/autorun", "/autoclose"});
-    ASSERT_TRUE(korvanex.waitForStarted(10000));
-    // Enter answers the message box once it has the focus; until then it goes nowhere useful.
-    for (int i = 0; i < 120 && !korvanex.waitForFinished(500); ++i) {
-        QProcess key;
-        key.setProcessEnvironment(desktop);
-        key.start("xdotool", {"key", "Return"});
-        key.waitForFinished(5000);
-    }
-    const bool finished = korvanex.state() == QProcess::NotRunning;
-    if (!finished) {
-        korvanex.kill();
-        korvanex.waitForFinished();
-    }
+    // Runs `file` on the desktop; Enter answers each message box once it has the focus.
+    const auto runOnDesktop = [&](const fs::path& file) {
+        QProcess korvanex;
+        korvanex.setProcessEnvironment(env);
+        korvanex.setWorkingDirectory(QString::fromStdString((root / "work").string()));
+        korvanex.start(
+            QStringLiteral(KORVANEX_EXE),
+            {QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"});
+        for (int i = 0; i < 120 && !korvanex.waitForFinished(500); ++i) {
+            QProcess key;
+            key.setProcessEnvironment(desktop);
+            key.start("xdotool", {"key", "Return"});
+            key.waitForFinished(5000);
+        }
+        Outcome result;
+        if (korvanex.state() != QProcess::NotRunning) {
+            korvanex.kill();
+            korvanex.waitForFinished();
+            ADD_FAILURE() << "the message was never answered";
+            return result;
+        }
+        result.status = korvanex.exitStatus() == QProcess::NormalExit ? korvanex.exitCode() : -1;
+        result.err = korvanex.readAllStandardError().toStdString();
+        return result;
+    };
+    const Outcome failed = runOnDesktop(root / "noclass.kvx");
+    // A good report whose window placement cannot be saved on the way out still succeeded.
+    // (A file where the configuration folder should be: no account can write there.)
+    fs::remove_all(root / "home" / ".config" / "korvanex"); // the first run saved its placement
+    spit(root / "home" / ".config" / "korvanex", "");
+    const Outcome good = runOnDesktop(fs::path(KVX_SOURCE_DIR) / "examples" / "acme-users.kvx");
     openbox.kill();
     openbox.waitForFinished();
     xvfb.kill();
     xvfb.waitForFinished();
-    ASSERT_TRUE(finished) << "the message was never answered";
-    const std::string err = korvanex.readAllStandardError().toStdString();
-    EXPECT_EQ(korvanex.exitStatus(), QProcess::NormalExit) << err;
-    EXPECT_EQ(korvanex.exitCode(), 1) << err;
-    EXPECT_NE(err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
+
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_NE(failed.err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
               std::string::npos)
-        << err;
+        << failed.err;
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_NE(good.err.find("Korvanex: Unable to write to "), std::string::npos) << good.err;
+    EXPECT_TRUE(fs::exists(root / "work" / "acme-users.txt"));
 }
 
 } // namespace

@@ -194,7 +194,7 @@ std::vector<Report> ownReports() {
     out.push_back(groups);
     Report below;
     below.name = "period-in-container-name";
-    below.context = {"R.D", "Acme"};
+    below.context = {"R\\.D", "Acme"};
     below.cls = "Top";
     below.mode = 2;
     below.attributes = {{"Aliased Object Name", "Dist_Name"}, {"CN", "CI_String"}};
@@ -545,6 +545,40 @@ TEST_F(LdapReportTest, AServerLostMidReportKeepsTheRowsReadAndNamesTheCall) {
     std::string text = readFile(out);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), sink.rows);
     EXPECT_EQ(text.rfind("\"Frank Miller.Dev.Sales.Acme\",\"Miller\"\r\n", 0), 0u) << text;
+}
+
+// A report saved below a naming context of several components ("example.com") runs there: the
+// saved pieces split that name at its period, and the load still finds the container.
+TEST_F(LdapReportTest, ReportBelowANamingContextOfSeveralComponentsRunsWhereSaved) {
+    const std::string treeFolder = folder_ + "/tree";
+    fs::create_directories(treeFolder);
+    writeFile(treeFolder + "/example.ldif",
+              "dn: dc=example,dc=com\nobjectClass: top\nobjectClass: organization\n"
+              "objectClass: dcObject\ndc: example\no: Example\n\n"
+              "dn: ou=People,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: organizationalUnit\nou: People\n\n"
+              "dn: cn=Ann,ou=People,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: person\ncn: Ann\nsn: Lee\n\n"
+              "dn: ou=Other,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: organizationalUnit\nou: Other\n\n"
+              "dn: cn=Bob,ou=Other,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: person\ncn: Bob\nsn: Ray\n");
+    kvx::testing::SlapdOptions o;
+    o.treeFolder = treeFolder;
+    std::string error;
+    ASSERT_TRUE(server_.start(o, error)) << error;
+    const std::string conf = clientConf();
+    Report people;
+    people.context = {"People", "example", "com"};
+    people.cls = "Person";
+    people.attributes = {{"Surname", "CI_String"}};
+    people.quotes = false;
+    people.headers = false;
+    const std::string out = folder_ + "/people.txt";
+    writeFile(folder_ + "/people.kvx", kvxText(people, out));
+    const RunResult r = runKorvanex(folder_, folder_ + "/people.kvx", conf);
+    EXPECT_EQ(r.status, 0) << r.messages;
+    EXPECT_EQ(readFile(out), "Ann.People.example.com,Lee\r\n");
 }
 
 } // namespace

@@ -63,6 +63,8 @@ class StaticTreeProvider : public TreeProvider {
 public:
     void add(std::unique_ptr<Backend> backend, bool advertised = false);
     void setDefaultTree(std::string name) { default_ = std::move(name); }
+    void setConfigurationError(std::string text) { configError_ = std::move(text); }
+    std::string configurationError() const override { return configError_; }
     std::vector<std::string> configuredTrees() const override;
     std::vector<std::string> advertisedTrees() const override;
     std::string defaultTree() const override;
@@ -75,6 +77,7 @@ private:
     };
     std::vector<Item> items_;
     std::string default_;
+    std::string configError_;
 };
 
 } // namespace kvx::client

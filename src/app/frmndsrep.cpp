@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "app/waitcursor.h"
+#include "directory/client/names.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
@@ -10,9 +11,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -79,6 +82,11 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->tvwNDS->setIconSize(QSize(16, 16));
     ui->tvwNDS->setSortingEnabled(false);
 
+    // Both lists keep the alphabetical order of the user's language: the class list is sorted
+    // when it is filled, the attribute list by its first column; neither re-sorts on a click.
+    ui->lstNDSClasses->setSortingEnabled(false);
+    ui->lvwAttributes->setSortingEnabled(false);
+    ui->lvwAttributes->header()->setSectionsClickable(false);
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
     for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
         list->setColumnWidth(0, 120);
@@ -102,8 +110,17 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
             [model = results_](int column, int, int newSize) {
                 model->setColumnWidth(column, newSize);
             });
+    // The sorted column shows its direction; new columns of a run start unsorted.
+    ui->lvwSearch->header()->setSortIndicatorShown(true);
+    ui->lvwSearch->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(
+        results_, &QAbstractItemModel::modelReset, ui->lvwSearch->header(),
+        [header = ui->lvwSearch->header()]() { header->setSortIndicator(-1, Qt::AscendingOrder); });
 
-    // Enter presses the "Next ->>" or "Start" button of the page that shows.
+    // Enter and Space on a focused button press that button; Enter anywhere else presses the
+    // "Next ->>" or "Start" button of the page that shows.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(true);
     ui->Button2->setDefault(true);
     ui->cmdNextPage2->setDefault(true);
     ui->cmdStart->setDefault(true);
@@ -156,7 +173,10 @@ void TfrmKorvanex::connectControls() {
     connect(ui->tvwNDS, &QTreeWidget::itemExpanded, this, &TfrmKorvanex::tvwNDSExpanding);
     connect(ui->tvwNDS, &QTreeWidget::currentItemChanged, this, &TfrmKorvanex::tvwNDSChange);
 
-    connect(ui->lstNDSClasses, &QListWidget::itemClicked, this, &TfrmKorvanex::lstNDSClassesClick);
+    // A class chosen by mouse, arrow keys or typing loads its attributes; choosing the class
+    // already chosen changes nothing.
+    connect(ui->lstNDSClasses, &QListWidget::itemSelectionChanged, this,
+            &TfrmKorvanex::lstNDSClassesClick);
     connect(ui->cmdAttributeAdd, &QPushButton::clicked, this, &TfrmKorvanex::cmdAttributeAddClick);
     connect(ui->cmdAttributeAddAll, &QPushButton::clicked, this,
             &TfrmKorvanex::cmdAttributeAddAllClick);
@@ -260,6 +280,60 @@ void TfrmKorvanex::FormShow() {
     LoadParameters();
     if (autorun_)
         Timer1->start();
+}
+
+void TfrmKorvanex::restorePlacement(const kvx::app::StoredPlacement& stored, int state) {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect primaryArea = primary != nullptr ? primary->availableGeometry() : QRect();
+    const QMargins frame = currentFrame();
+    const QRect outer =
+        kvx::app::placeMainWindow(stored, size().grownBy(frame), primaryArea, areas);
+    setGeometry(kvx::app::insideOf(outer, frame)); // the smallest size still applies
+    pendingOuter_ = QRect(outer.topLeft(), frameGeometry().size());
+    placedFrame_ = frame;
+    switch (state) {
+    case 1:
+        setWindowState(Qt::WindowMinimized);
+        break;
+    case 2:
+        setWindowState(Qt::WindowMaximized);
+        break;
+    default: // 0, and any value the window has no state for
+        setWindowState(Qt::WindowNoState);
+        break;
+    }
+    // A window manager frames the window within moments of its showing, or never.
+    QTimer::singleShot(3000, this, [this]() { pendingOuter_.reset(); });
+}
+
+QMargins TfrmKorvanex::currentFrame() const {
+    const QRect outer = frameGeometry();
+    const QRect inside = geometry();
+    return {inside.left() - outer.left(), inside.top() - outer.top(),
+            outer.right() - inside.right(), outer.bottom() - inside.bottom()};
+}
+
+void TfrmKorvanex::settlePlacement() {
+    if (!pendingOuter_ || !isVisible() || windowState() != Qt::WindowNoState)
+        return;
+    const QMargins frame = currentFrame();
+    if (frame == placedFrame_)
+        return;
+    placedFrame_ = frame;
+    setGeometry(kvx::app::insideOf(*pendingOuter_, frame));
+}
+
+void TfrmKorvanex::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    settlePlacement();
+}
+
+void TfrmKorvanex::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    settlePlacement();
 }
 
 void TfrmKorvanex::closeEvent(QCloseEvent* event) {
@@ -366,8 +440,16 @@ void TfrmKorvanex::cmdTreeReloadClick() {
             ui->cboNDSTree->clear();
             for (const auto& name : *trees)
                 ui->cboNDSTree->addItem(QString::fromStdString(name));
-            // No tree is chosen until the user picks one.
+            // The tree that is open stays the chosen one (a save names it); another is opened
+            // only when the user picks it.
             ui->cboNDSTree->setCurrentIndex(-1);
+            for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
+                if (kvx::client::names::equalNoCase(ui->cboNDSTree->itemText(i).toStdString(),
+                                                    openedTreeName_)) {
+                    ui->cboNDSTree->setCurrentIndex(i);
+                    break;
+                }
+            }
         }
     }
     repaintWindow();
@@ -388,6 +470,8 @@ void TfrmKorvanex::InitNDS() {
     if (previous > 0 && previous != directoryContext_)
         NWDSFreeContext(previous);
 
+    // The Attributes page showed the previous tree's class; it starts empty for this one.
+    clearAttributePage();
     clearContainerTree();
     ui->tvwNDS->setSortingEnabled(false);
     auto* root = new KvxTreeNode(ui->tvwNDS);
@@ -429,6 +513,8 @@ void TfrmKorvanex::LoadBranch(QTreeWidgetItem* node) {
     const std::string nameContext = kvx::directory::nameContextOf(
         node->parent() == nullptr, node->text(0).toStdString(), ancestors);
 
+    if (directoryContext_ == 0)
+        return; // the context could not be created, and that has been reported
     const std::vector<kvx::directory::ChildEntry> children = kvx::directory::listContainers(
         directoryContext_, nameContext,
         [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });

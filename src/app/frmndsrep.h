@@ -2,6 +2,7 @@
 // and container tree, and the window side of every other subsystem.
 #pragma once
 
+#include "app/placement.h"
 #include "directory/client/nwdsclient.h"
 #include "directory/treebrowse.h"
 #include "report/outputline.h"
@@ -150,6 +151,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -163,6 +166,13 @@ private:
     void rebuildExpandedAttributeItems();
     void setStatus(const QString& text);
     void fitResultColumn(int column);
+    void clearAttributePage();
+    // Lays the window out at a saved placement (or centred) and in the saved state.
+    void restorePlacement(const kvx::app::StoredPlacement& stored, int state);
+    // Once the window manager has framed the window, its inside is fitted to the saved outer
+    // placement (the frame is unknown until the window is first shown).
+    void settlePlacement();
+    QMargins currentFrame() const;
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
@@ -178,6 +188,9 @@ private:
     NWDSContextHandle directoryContext_ = 0;
     std::string openedTreeName_; // the tree the directory context was opened for
     bool firstShowDone_ = false;
+    QString loadedClass_;               // the class whose attributes the Attributes page shows
+    std::optional<QRect> pendingOuter_; // the restored outer placement, until the frame is known
+    QMargins placedFrame_;              // the frame it was laid out with
 
     // Command line and unattended run.
     bool autorun_ = false;

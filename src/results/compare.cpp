@@ -4,7 +4,21 @@
 
 #include "directory/syntax.h"
 
+#include <QLocale>
+#include <QString>
+
+#include <limits>
+
 namespace kvx {
+
+const QCollator& TextCollator() {
+    static const QCollator collator = [] {
+        QCollator c(QLocale::system());
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator;
+}
 
 int MakeSortParameter(int column, bool descending) {
     if (column < 0)
@@ -37,7 +51,7 @@ void UpperCaseAscii(char* text) {
     }
 }
 
-std::int32_t ReadWholeNumber(std::string_view text) {
+std::int64_t ReadWholeNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
         ++i;
@@ -46,32 +60,31 @@ std::int32_t ReadWholeNumber(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    std::uint32_t value = 0; // unsigned arithmetic wraps exactly like the 32-bit accumulator
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+    // Accumulated as a negative number, whose range reaches one further than the positive one.
+    constexpr std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
+    std::int64_t value = 0;
+    bool overflow = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (value < (lowest + digit) / 10)
+            overflow = true;
+        else
+            value = value * 10 - digit;
+    }
+    if (overflow)
+        return negative ? lowest : std::numeric_limits<std::int64_t>::max();
     if (negative)
-        value = 0u - value;
-    return static_cast<std::int32_t>(value);
+        return value;
+    return value == lowest ? std::numeric_limits<std::int64_t>::max() : -value;
 }
 
 namespace {
 
-unsigned char upperByte(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b >= 'a' && b <= 'z' ? static_cast<unsigned char>(b - 'a' + 'A') : b;
-}
-
 int compareText(std::string_view a, std::string_view b) {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char x = upperByte(a[i]);
-        const unsigned char y = upperByte(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    if (a.size() == b.size())
-        return 0;
-    return a.size() < b.size() ? -1 : 1;
+    const int order =
+        TextCollator().compare(QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())),
+                               QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())));
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 template <typename T> int compareValues(T a, T b) {

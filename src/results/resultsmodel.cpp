@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace kvx {
 
@@ -263,10 +264,42 @@ template <typename Key> void sortKeys(std::vector<Key>& keys, bool descending) {
                          [](const Key& a, const Key& b) { return a.key < b.key; });
 }
 
-struct TextKey {
-    std::string_view key; // upper-cased; compared as unsigned bytes, shorter first
-    std::uint32_t row;
-};
+template <typename Key>
+std::vector<std::uint32_t> sortedRows(std::vector<Key>& keys, bool descending) {
+    sortKeys(keys, descending);
+    std::vector<std::uint32_t> rows(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        rows[i] = keys[i].row;
+    return rows;
+}
+
+// The place of each distinct text in the collator's order: equal texts (for the collator, such
+// as "é" and "É") get the same place. Each text is turned into a collation key once, so a
+// million rows make a million keys, not twenty million comparisons of texts.
+std::vector<std::uint32_t> collationRanks(const std::vector<std::string_view>& texts) {
+    const QCollator& collator = TextCollator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(texts.size());
+    // Qt's collator of the C locale makes keys that keep case; the comparison folds it.
+    const bool foldCase = collator.locale().language() == QLocale::C;
+    for (std::string_view text : texts) {
+        const QString cell = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        keys.push_back(collator.sortKey(foldCase ? cell.toCaseFolded() : cell));
+    }
+    std::vector<std::uint32_t> byKey(texts.size());
+    for (std::size_t i = 0; i < byKey.size(); ++i)
+        byKey[i] = static_cast<std::uint32_t>(i);
+    std::sort(byKey.begin(), byKey.end(),
+              [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
+    std::vector<std::uint32_t> rank(texts.size());
+    std::uint32_t place = 0;
+    for (std::size_t i = 0; i < byKey.size(); ++i) {
+        if (i > 0 && keys[byKey[i - 1]].compare(keys[byKey[i]]) != 0)
+            ++place;
+        rank[byKey[i]] = place;
+    }
+    return rank;
+}
 
 } // namespace
 
@@ -278,18 +311,16 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
         return;
 
     // Keys are made once per row, then the rows are ordered by a stable sort of the keys.
-    std::vector<std::uint32_t> newOrder(n);
+    std::vector<std::uint32_t> newOrder;
     if (sortKind == SortKindNumber) {
         struct Key {
-            std::int32_t key;
+            std::int64_t key;
             std::uint32_t row;
         };
         std::vector<Key> keys(n);
         for (std::size_t i = 0; i < n; ++i)
             keys[i] = {ReadWholeNumber(storedCell(m_order[i], column)), m_order[i]};
-        sortKeys(keys, descending);
-        for (std::size_t i = 0; i < n; ++i)
-            newOrder[i] = keys[i].row;
+        newOrder = sortedRows(keys, descending);
     } else if (sortKind == SortKindDate) {
         struct Key {
             std::int64_t key;
@@ -307,36 +338,29 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
             }
             keys[i] = {previousKey, m_order[i]};
         }
-        sortKeys(keys, descending);
-        for (std::size_t i = 0; i < n; ++i)
-            newOrder[i] = keys[i].row;
+        newOrder = sortedRows(keys, descending);
     } else {
-        std::size_t total = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            total += storedCell(m_order[i], column).size();
-        std::string upper;
-        upper.reserve(total);
-        std::vector<std::size_t> begins(n + 1);
+        // Columns repeat their texts (surnames, departments), so each distinct text is ranked once.
+        struct Key {
+            std::uint32_t key;
+            std::uint32_t row;
+        };
+        std::unordered_map<std::string_view, std::uint32_t> distinctIndex;
+        distinctIndex.reserve(n);
+        std::vector<std::string_view> distinct;
+        std::vector<Key> keys(n);
         for (std::size_t i = 0; i < n; ++i) {
-            begins[i] = upper.size();
-            upper += storedCell(m_order[i], column);
+            const auto [at, added] = distinctIndex.try_emplace(
+                storedCell(m_order[i], column), static_cast<std::uint32_t>(distinct.size()));
+            if (added)
+                distinct.push_back(at->first);
+            keys[i] = {at->second, m_order[i]};
         }
-        begins[n] = upper.size();
-        UpperCaseAscii(upper);
-        std::vector<TextKey> keys(n);
-        for (std::size_t i = 0; i < n; ++i)
-            keys[i] = {std::string_view(upper).substr(begins[i], begins[i + 1] - begins[i]),
-                       m_order[i]};
-        begins = {};
-        // std::string_view compares as unsigned bytes (char_traits<char>), the shorter first.
-        if (descending)
-            std::stable_sort(keys.begin(), keys.end(),
-                             [](const TextKey& a, const TextKey& b) { return b.key < a.key; });
-        else
-            std::stable_sort(keys.begin(), keys.end(),
-                             [](const TextKey& a, const TextKey& b) { return a.key < b.key; });
-        for (std::size_t i = 0; i < n; ++i)
-            newOrder[i] = keys[i].row;
+        distinctIndex = {};
+        const std::vector<std::uint32_t> rank = collationRanks(distinct);
+        for (Key& key : keys)
+            key.key = rank[key.key];
+        newOrder = sortedRows(keys, descending);
     }
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -361,16 +385,41 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-std::string ResultsModel::clipboardText(const std::function<void(std::size_t row)>& progress,
+void AppendClipboardField(std::string& text, std::string_view field) {
+    if (field.find_first_of("\t\r\n\"") == std::string_view::npos) {
+        text += field;
+        return;
+    }
+    text += '"';
+    for (char c : field) {
+        if (c == '"')
+            text += '"';
+        text += c;
+    }
+    text += '"';
+}
+
+std::string ResultsModel::clipboardText(std::span<const int> columnOrder,
+                                        const std::function<void(std::size_t row)>& progress,
                                         std::size_t progressStep) const {
     if (progressStep == 0)
         progressStep = 1;
     const std::size_t n = m_order.size();
+    // The columns in the order shown: the object's column always, every other unless shut.
     std::vector<std::size_t> shownColumns;
-    for (std::size_t c = 1; c < m_columns.size(); ++c) {
-        if (m_columns[c].width != 0)
+    auto addColumn = [&](std::size_t c) {
+        if (c < m_columns.size() && (c == 0 || m_columns[c].width != 0) &&
+            std::find(shownColumns.begin(), shownColumns.end(), c) == shownColumns.end())
             shownColumns.push_back(c);
+    };
+    for (int c : columnOrder) {
+        if (c >= 0)
+            addColumn(static_cast<std::size_t>(c));
     }
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+        addColumn(c);
+    if (m_columns.empty())
+        shownColumns.push_back(0);
     std::size_t estimate = 0;
     for (const Chunk& chunk : m_chunks)
         estimate += chunk.used;
@@ -378,10 +427,10 @@ std::string ResultsModel::clipboardText(const std::function<void(std::size_t row
     text.reserve(estimate + n * (shownColumns.size() + 2));
     for (std::size_t row = 0; row < n; ++row) {
         const std::uint32_t stored = m_order[row];
-        text += storedCell(stored, 0);
-        for (std::size_t c : shownColumns) {
-            text += '\t';
-            text += storedCell(stored, c);
+        for (std::size_t i = 0; i < shownColumns.size(); ++i) {
+            if (i > 0)
+                text += '\t';
+            AppendClipboardField(text, storedCell(stored, shownColumns[i]));
         }
         text += "\r\n";
         if (progress && (row % progressStep == 0 || row + 1 == n))

@@ -109,6 +109,8 @@ public:
     // How long after start-up the unattended run begins: a second, so the window is painted
     // first; a run with no display has nothing to paint and may start at once.
     void setUnattendedDelay(int milliseconds);
+    // A run with no display: nobody saw the window, so closing it leaves the saved placement alone.
+    void leaveSavedPlacement() { leaveSavedPlacement_ = true; }
     void LoadParameters();
     void Timer1Timer();
 
@@ -196,6 +198,10 @@ private:
     bool autorun_ = false;
     bool autoclose_ = false;
     QString batchSettingsFileName_;
+    // A settings file of the command line could not be read, or named a tree, container or class
+    // that was not found: the unattended run does not start.
+    bool loadFailed_ = false;
+    bool leaveSavedPlacement_ = false;
 
     // Report run: the settings of the run under way (or the last one) and its output file.
     bool runOutputToWindow_ = false;

@@ -81,8 +81,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 std::vector<std::string> startingPointChain(const std::string& distinguishedName) {
     std::vector<std::string> pieces;
     std::string piece;
-    for (char c : distinguishedName) {
-        if (c == '.') {
+    for (std::size_t i = 0; i < distinguishedName.size(); ++i) {
+        const char c = distinguishedName[i];
+        if (c == '\\' && i + 1 < distinguishedName.size()) {
+            // An escaped character, "\." above all, belongs to the name it stands in.
+            piece.push_back(c);
+            piece.push_back(distinguishedName[++i]);
+        } else if (c == '.') {
             if (!piece.empty()) {
                 pieces.push_back(piece);
             }

@@ -2,6 +2,7 @@
 // Checks the exit statuses, the messages on standard error, the report files of the examples,
 // and the answers to --help and --version.
 #include "settings/batchfile.h"
+#include "settings/commandline.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -61,7 +63,8 @@ protected:
 
     // Runs the program in root/work with no display and a home folder of its own.
     Outcome run(const QStringList& args,
-                const std::function<void(QProcessEnvironment&)>& adjust = {}) {
+                const std::function<void(QProcessEnvironment&)>& adjust = {},
+                int timeoutMs = 120000) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
                                  "XDG_RUNTIME_DIR"})
@@ -76,7 +79,7 @@ protected:
         process.setWorkingDirectory(QString::fromStdString((root / "work").string()));
         process.start(QStringLiteral(KORVANEX_EXE), args);
         Outcome result;
-        if (!process.waitForFinished(120000)) {
+        if (!process.waitForFinished(timeoutMs)) {
             process.kill();
             process.waitForFinished();
             ADD_FAILURE() << "korvanex did not finish";
@@ -88,9 +91,11 @@ protected:
         return result;
     }
 
-    Outcome runSettings(const fs::path& file) {
-        return run(
-            {QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"});
+    Outcome runSettings(const fs::path& file,
+                        const std::function<void(QProcessEnvironment&)>& adjust = {},
+                        int timeoutMs = 120000) {
+        return run({QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"},
+                   adjust, timeoutMs);
     }
 
     QTemporaryDir temp;
@@ -131,8 +136,8 @@ TEST_F(HeadlessTest, EveryExampleWritesItsReportAndExitsZero) {
         if (!settings.startingPoint->empty() && settings.startingPoint->front() == "Sales") {
             EXPECT_EQ(body.find(".IT.Acme\","), std::string::npos);
         }
-        // The unattended close saved the window placement in the user's own folder.
-        EXPECT_TRUE(fs::exists(root / "home" / ".config" / "korvanex" / "KORVANEX.INI"));
+        // Nobody saw the window: no placement of it was saved.
+        EXPECT_FALSE(fs::exists(root / "home" / ".config" / "korvanex" / "KORVANEX.INI"));
     }
     EXPECT_EQ(seen, 3);
 }
@@ -148,10 +153,49 @@ TEST_F(HeadlessTest, SettingsWithoutAClassPrintTheMessageAndExitOne) {
         << r.err;
 }
 
-TEST_F(HeadlessTest, MissingSettingsFileExitsOne) {
-    const Outcome r = runSettings(root / "no-such.kvx");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Korvanex: "), std::string::npos);
+// A settings file that cannot be read, or that names a tree, container or class the directory
+// does not have, stops the unattended run before it starts, saying which; an attribute the class
+// lacks is named and the report still runs with its column empty.
+TEST_F(HeadlessTest, SavedReportThatDoesNotMatchTheDirectoryDoesNotRun) {
+    const std::string rest =
+        "classtype=User\nchkOutputFile=1\ntxtOutputFilename=out.txt\ntxtOutputSeparator=,\n"
+        "optResultsTabular=1\nAttributeCount=2\n"
+        "lvwSelectedeAttributes0=Title\nlvwSelectedeAttributes1=Shoe Size\n";
+    const struct {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {"[KORVANEX]\nTreeName=NOWHERE\nContext1=Acme\nContextCount=1\n" + rest,
+         "Korvanex: The tree \"NOWHERE\" named in the settings file was not found\n"},
+        {"[KORVANEX]\nTreeName=ACME\nContext1=Nowhere\nContext2=Acme\nContextCount=2\n" + rest,
+         "Korvanex: The container \"Nowhere.Acme\" named in the settings file was not found\n"},
+        {"[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\nclasstype=Usr\n" + rest,
+         "Korvanex: The class \"Usr\" named in the settings file was not found\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        spit(root / "report.kvx", c.file);
+        const Outcome r = runSettings(root / "report.kvx");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(root / "work" / "out.txt"));
+    }
+
+    const Outcome missing = runSettings(root / "no-such.kvx");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err,
+              "Korvanex: Cannot read the settings file " + (root / "no-such.kvx").string() + "\n");
+
+    // A bare name is looked for in the current folder first.
+    spit(root / "work" / "local.kvx",
+         "[KORVANEX]\nTreeName=ACME\nContext1=Sales\nContext2=Acme\nContextCount=2\n" + rest);
+    const Outcome local = run({"/settings=local.kvx", "/autorun", "/autoclose"});
+    EXPECT_EQ(local.status, 0) << local.err;
+    EXPECT_EQ(local.err, "Korvanex: The attribute \"Shoe Size\" named in the settings file is "
+                         "not an attribute of the class \"User\"; its column stays empty\n");
+    EXPECT_NE(
+        slurp(root / "work" / "out.txt").find("Ann Smith.Sales.Acme,\"Sales Director, EMEA\",\r\n"),
+        std::string::npos);
 }
 
 TEST_F(HeadlessTest, ReportFileThatCannotBeOpenedExitsOne) {
@@ -233,6 +277,153 @@ TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Korvanex: Cannot NWCallsInit\nCode : fffffda7\n"), std::string::npos)
         << r.err;
+}
+
+// A container whose name holds an escaped period runs where it was saved: from a file saved now,
+// and from one saved before, which split the name at the escaped period too.
+TEST_F(HeadlessTest, ContainerWithAnEscapedPeriodRunsWhereSaved) {
+    ks::BatchSettings saved;
+    saved.treeName = "ACME";
+    saved.startingPoint = ks::startingPointChain(".R\\.D.Acme");
+    saved.className = "User";
+    saved.outputFile = true;
+    saved.outputFileName = "rd.txt";
+    saved.outputSeparator = ",";
+    saved.tabular = true;
+    ks::writeBatchSettings((root / "new.kvx").string(), saved);
+    spit(root / "old.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=R\\\nContext2=D\nContext3=Acme\n"
+                           "ContextCount=3\nclasstype=User\nchkOutputFile=1\n"
+                           "txtOutputFilename=rd.txt\noptResultsTabular=1\n");
+    for (const char* name : {"new.kvx", "old.kvx"}) {
+        SCOPED_TRACE(name);
+        fs::remove(root / "work" / "rd.txt");
+        const Outcome r = runSettings(root / name);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> rows = lines(slurp(root / "work" / "rd.txt"));
+        EXPECT_EQ(rows, (std::vector<std::string>{"Ella Fisher.R\\.D.Acme", "Finn Gray.R\\.D.Acme",
+                                                  "Gemma Hughes.R\\.D.Acme"}));
+    }
+}
+
+// A separator with blanks around it is saved and read back whole, and a value that holds it is
+// enclosed in quotes, so every value stays one field.
+TEST_F(HeadlessTest, SeparatorOfBlanksAndValuesHoldingItStayApart) {
+    ks::BatchSettings saved;
+    saved.treeName = "ACME";
+    saved.startingPoint = ks::startingPointChain(".Sales.Acme");
+    saved.className = "User";
+    saved.outputFile = true;
+    saved.outputFileName = "sales.txt";
+    saved.outputSeparator = ", ";
+    saved.columnHeaders = true;
+    saved.tabular = true;
+    saved.attributes = {{"Title", "Multi", "CI_String"}, {"Surname", "Multi", "CI_String"}};
+    ks::writeBatchSettings((root / "sales.kvx").string(), saved);
+    const Outcome r = runSettings(root / "sales.kvx");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> rows = lines(slurp(root / "work" / "sales.txt"));
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], "Object, Title, Surname");
+    EXPECT_NE(std::find(rows.begin(), rows.end(),
+                        "Ann Smith.Sales.Acme, \"Sales Director, EMEA\", Smith"),
+              rows.end());
+}
+
+// Qt's offscreen and minimal platforms show nothing: a run there is a run without a display,
+// whose messages go to standard error instead of waiting for an OK nobody can give.
+TEST_F(HeadlessTest, PlatformsThatShowNothingCountAsNoDisplay) {
+    spit(root / "noclass.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\n"
+                               "chkOutputWindow=1\n");
+    for (const char* platform : {"offscreen", "minimal"}) {
+        SCOPED_TRACE(platform);
+        const auto onPlatform = [platform](QProcessEnvironment& env) {
+            env.insert("QT_QPA_PLATFORM", platform);
+        };
+        const Outcome r = runSettings(root / "noclass.kvx", onPlatform, 30000);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(run({"/autorun"}, onPlatform, 30000).status, 2);
+    }
+}
+
+// The saved placement belongs to the user's own window: a headless run neither changes it nor
+// fails a good report because the file cannot be written.
+TEST_F(HeadlessTest, HeadlessRunLeavesTheSavedPlacementAlone) {
+    const fs::path config = root / "home" / ".config" / "korvanex";
+    fs::create_directories(config);
+    const std::string placement = "[Size]\nState=0\nWidth=1000\nHeight=700\nTop=5\nLeft=7\n";
+    spit(config / "KORVANEX.INI", placement);
+    fs::permissions(config, fs::perms::owner_read | fs::perms::owner_exec);
+    const Outcome r = runSettings(fs::path(KVX_SOURCE_DIR) / "examples" / "acme-users.kvx");
+    fs::permissions(config, fs::perms::owner_all);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(slurp(config / "KORVANEX.INI"), placement);
+}
+
+// On a desktop (a private Xvfb with openbox) an unattended run shows its messages as usual and
+// exits with the same statuses as one without a display, so a job started on a logged-in
+// desktop can tell a failure too. The message is answered by pressing Enter.
+TEST_F(HeadlessTest, DesktopRunGivesTheSameExitStatus) {
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.waitForStarted(10000)) << "Xvfb is needed (scripts/install-deps.sh)";
+    QByteArray number;
+    for (int i = 0; i < 100 && !number.contains('\n'); ++i) {
+        xvfb.waitForReadyRead(100);
+        number += xvfb.readAllStandardOutput();
+    }
+    ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display number";
+    const QString display = ":" + QString::fromLatin1(number.trimmed());
+    QProcessEnvironment desktop = QProcessEnvironment::systemEnvironment();
+    desktop.insert("DISPLAY", display);
+    QProcess openbox;
+    openbox.setProcessEnvironment(desktop);
+    openbox.start("openbox", {});
+    ASSERT_TRUE(openbox.waitForStarted(10000)) << "openbox is needed (scripts/install-deps.sh)";
+
+    spit(root / "noclass.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\n"
+                               "chkOutputWindow=1\n");
+    QProcessEnvironment env = desktop;
+    for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert("HOME", QString::fromStdString((root / "home").string()));
+    env.insert("KORVANEX_CLIENT_CONF", "/nonexistent/korvanex-client.conf");
+    env.insert("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data");
+    // The X11 keyboard library reads a string in a way strict string checks take for an overflow.
+    env.insert("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0");
+    QProcess korvanex;
+    korvanex.setProcessEnvironment(env);
+    korvanex.setWorkingDirectory(QString::fromStdString((root / "work").string()));
+    korvanex.start(QStringLiteral(KORVANEX_EXE),
+                   {QString::fromStdString("/settings=" + (root / "noclass.kvx").string()),
+                    "/autorun", "/autoclose"});
+    ASSERT_TRUE(korvanex.waitForStarted(10000));
+    // Enter answers the message box once it has the focus; until then it goes nowhere useful.
+    for (int i = 0; i < 120 && !korvanex.waitForFinished(500); ++i) {
+        QProcess key;
+        key.setProcessEnvironment(desktop);
+        key.start("xdotool", {"key", "Return"});
+        key.waitForFinished(5000);
+    }
+    const bool finished = korvanex.state() == QProcess::NotRunning;
+    if (!finished) {
+        korvanex.kill();
+        korvanex.waitForFinished();
+    }
+    openbox.kill();
+    openbox.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
+    ASSERT_TRUE(finished) << "the message was never answered";
+    const std::string err = korvanex.readAllStandardError().toStdString();
+    EXPECT_EQ(korvanex.exitStatus(), QProcess::NormalExit) << err;
+    EXPECT_EQ(korvanex.exitCode(), 1) << err;
+    EXPECT_NE(err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
+              std::string::npos)
+        << err;
 }
 
 } // namespace

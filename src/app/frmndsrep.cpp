@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <exception>
 
@@ -283,17 +284,10 @@ void TfrmKorvanex::FormShow() {
 }
 
 void TfrmKorvanex::restorePlacement(const kvx::app::StoredPlacement& stored, int state) {
-    QList<QRect> areas;
-    for (const QScreen* screen : QGuiApplication::screens())
-        areas.push_back(screen->availableGeometry());
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    const QRect primaryArea = primary != nullptr ? primary->availableGeometry() : QRect();
-    const QMargins frame = currentFrame();
-    const QRect outer =
-        kvx::app::placeMainWindow(stored, size().grownBy(frame), primaryArea, areas);
-    setGeometry(kvx::app::insideOf(outer, frame)); // the smallest size still applies
-    pendingOuter_ = QRect(outer.topLeft(), frameGeometry().size());
-    placedFrame_ = frame;
+    pendingPlacement_ = stored;
+    designedInside_ = size();
+    placedFrame_ = currentFrame();
+    applyPlacement();
     switch (state) {
     case 1:
         setWindowState(Qt::WindowMinimized);
@@ -305,35 +299,47 @@ void TfrmKorvanex::restorePlacement(const kvx::app::StoredPlacement& stored, int
         setWindowState(Qt::WindowNoState);
         break;
     }
-    // A window manager frames the window within moments of its showing, or never.
-    QTimer::singleShot(3000, this, [this]() { pendingOuter_.reset(); });
+    // A window manager frames the window within moments of its showing, or never; the frame is
+    // looked at until it is known, for three seconds at most.
+    auto* watch = new QTimer(this);
+    watch->setInterval(50);
+    connect(watch, &QTimer::timeout, this, [this, watch, ticks = 0]() mutable {
+        settlePlacement();
+        if (++ticks >= 60 || !pendingPlacement_) {
+            pendingPlacement_.reset();
+            watch->deleteLater();
+        }
+    });
+    watch->start();
+}
+
+void TfrmKorvanex::applyPlacement() {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect primaryArea = primary != nullptr ? primary->availableGeometry() : QRect();
+    const QRect outer = kvx::app::placeMainWindow(
+        *pendingPlacement_, designedInside_.grownBy(placedFrame_), primaryArea, areas);
+    setGeometry(kvx::app::insideOf(outer, placedFrame_)); // the smallest size still applies
 }
 
 QMargins TfrmKorvanex::currentFrame() const {
-    const QRect outer = frameGeometry();
-    const QRect inside = geometry();
-    return {inside.left() - outer.left(), inside.top() - outer.top(),
-            outer.right() - inside.right(), outer.bottom() - inside.bottom()};
+    // Asked of the window system each time: the widget's own idea of its frame is updated only
+    // when the window moves, and a window manager may frame it without moving it.
+    const QWindow* window = windowHandle();
+    return window != nullptr ? window->frameMargins() : QMargins();
 }
 
 void TfrmKorvanex::settlePlacement() {
-    if (!pendingOuter_ || !isVisible() || windowState() != Qt::WindowNoState)
+    if (!pendingPlacement_ || !isVisible() || windowState() != Qt::WindowNoState)
         return;
     const QMargins frame = currentFrame();
     if (frame == placedFrame_)
         return;
     placedFrame_ = frame;
-    setGeometry(kvx::app::insideOf(*pendingOuter_, frame));
-}
-
-void TfrmKorvanex::moveEvent(QMoveEvent* event) {
-    QMainWindow::moveEvent(event);
-    settlePlacement();
-}
-
-void TfrmKorvanex::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    settlePlacement();
+    applyPlacement();
+    pendingPlacement_.reset(); // placed; from now on the window is the user's to move
 }
 
 void TfrmKorvanex::closeEvent(QCloseEvent* event) {

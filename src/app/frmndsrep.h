@@ -153,8 +153,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -174,6 +172,7 @@ private:
     // Once the window manager has framed the window, its inside is fitted to the saved outer
     // placement (the frame is unknown until the window is first shown).
     void settlePlacement();
+    void applyPlacement();
     QMargins currentFrame() const;
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
@@ -190,9 +189,12 @@ private:
     NWDSContextHandle directoryContext_ = 0;
     std::string openedTreeName_; // the tree the directory context was opened for
     bool firstShowDone_ = false;
-    QString loadedClass_;               // the class whose attributes the Attributes page shows
-    std::optional<QRect> pendingOuter_; // the restored outer placement, until the frame is known
-    QMargins placedFrame_;              // the frame it was laid out with
+    QString loadedClass_; // the class whose attributes the Attributes page shows
+    // The saved placement, kept until the window manager's frame is known, and what it was laid
+    // out with: the designed inside size and the frame.
+    std::optional<kvx::app::StoredPlacement> pendingPlacement_;
+    QSize designedInside_;
+    QMargins placedFrame_;
 
     // Command line and unattended run.
     bool autorun_ = false;

@@ -278,6 +278,38 @@ TEST_F(WindowTest, ContextFailuresAreEachReportedAndTheTreeIsStillRebuilt) {
     EXPECT_EQ(pages()->currentIndex(), 0);
 }
 
+TEST_F(WindowTest, FailedContextCreationGivesOneMessage) {
+    kc::faults::failCall("NWDSCreateContextHandle", 1, -150);
+    start();
+    EXPECT_EQ(recorder->texts(), (std::vector<QString>{"Cannot Create Context\nCode : ffffff6a"}));
+    ASSERT_EQ(tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(root()->text(0), "[root]");
+}
+
+// What the Attributes page shows belongs to the open tree: choosing another tree empties it.
+TEST_F(WindowTest, ChangingTreesEmptiesTheAttributesPage) {
+    serve({{"ACME", kAcmeLdif}, {"BETA", kBetaLdif}}, "ACME");
+    start();
+    auto* classes = find<QListWidget>("lstNDSClasses");
+    classes->setCurrentRow(0);
+    auto* available = find<QTreeWidget>("lvwAttributes");
+    ASSERT_GT(available->topLevelItemCount(), 0);
+    available->setCurrentItem(available->topLevelItem(0));
+    find<QPushButton>("cmdAttributeAdd")->click();
+    auto* combo = find<QComboBox>("cboAttributeMulti");
+    combo->addItem("Group Membership");
+    combo->setCurrentIndex(0);
+    find<QPushButton>("cmdTreeReload")->click();
+    auto* trees = find<QComboBox>("cboNDSTree");
+    trees->setCurrentIndex(trees->findText("BETA"));
+    emit trees->activated(trees->currentIndex());
+    EXPECT_EQ(available->topLevelItemCount(), 0);
+    EXPECT_EQ(find<QTreeWidget>("lvwSelectedAttributes")->topLevelItemCount(), 0);
+    EXPECT_EQ(combo->count(), 0);
+    EXPECT_EQ(classes->selectedItems().size(), 0);
+    EXPECT_TRUE(recorder->messages.empty());
+}
+
 TEST_F(WindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
     start();
     const QStringList texts = childTexts(root());

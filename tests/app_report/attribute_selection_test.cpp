@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -238,6 +239,25 @@ TEST_F(AttributeSelectionTest, RemovingTheExpandedAttributeTakesItOutOfTheCombo)
     button("cmdAttributeRemoveAll")->click();
     EXPECT_EQ(combo()->currentText(), "");
     EXPECT_TRUE(comboItems().isEmpty());
+}
+
+// Arrow keys and typing choose a class as a click does, and load its attributes; a click on the
+// class already chosen keeps the selection built for it.
+TEST_F(AttributeSelectionTest, KeyboardChoosesAClassAsAClickDoes) {
+    auto* classes = find<QListWidget>("lstNDSClasses");
+    chooseClass("Lone");
+    ASSERT_TRUE(captions(available()).contains("Desk Phone"));
+    QTest::keyClick(classes, Qt::Key_Down);
+    ASSERT_EQ(classes->currentItem()->text(), "Middle");
+    EXPECT_TRUE(captions(available()).contains("Login Time"));
+    EXPECT_FALSE(captions(available()).contains("Desk Phone"));
+    QTest::keyClicks(classes, "Wi");
+    ASSERT_EQ(classes->currentItem()->text(), "Wide");
+    EXPECT_TRUE(captions(available()).contains("Badge"));
+
+    chooseAttributes({"Badge", "Stamp"});
+    chooseClass("Wide");
+    EXPECT_EQ(captions(selected()), (QStringList{"Badge", "Stamp"}));
 }
 
 // The sample tree: "User" carries everything of Top, Person, Organizational Person and User.

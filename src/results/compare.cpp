@@ -7,17 +7,76 @@
 #include <QLocale>
 #include <QString>
 
+#include <unicode/ucol.h>
+
 #include <limits>
+#include <memory>
 
 namespace kvx {
 
-const QCollator& TextCollator() {
-    static const QCollator collator = [] {
-        QCollator c(QLocale::system());
-        c.setCaseSensitivity(Qt::CaseInsensitive);
+namespace {
+
+// The collator of the system locale at secondary strength (case ignored), opened once; null in
+// the C locale or where ICU has no collator to offer.
+UCollator* textCollator() {
+    static const std::unique_ptr<UCollator, void (*)(UCollator*)> collator = [] {
+        std::unique_ptr<UCollator, void (*)(UCollator*)> c(nullptr, ucol_close);
+        const QLocale locale = QLocale::system();
+        if (locale.language() == QLocale::C)
+            return c;
+        UErrorCode status = U_ZERO_ERROR;
+        c.reset(ucol_open(locale.name().toLatin1().constData(), &status));
+        if (U_FAILURE(status)) {
+            c.reset();
+            return c;
+        }
+        ucol_setStrength(c.get(), UCOL_SECONDARY);
         return c;
     }();
-    return collator;
+    return collator.get();
+}
+
+} // namespace
+
+void AppendTextSortKey(std::string& key, std::string_view utf8) {
+    bool ascii = true;
+    for (char c : utf8)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    UCollator* collator = textCollator();
+    if (collator == nullptr) {
+        if (!ascii) {
+            const QString text =
+                QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+            key += text.toCaseFolded().toStdString();
+            return;
+        }
+        for (char c : utf8) // ASCII folds to its small letters
+            key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        return;
+    }
+    // Most cells are ASCII: widened in a buffer kept between calls, with no text object made.
+    thread_local std::u16string wide;
+    if (ascii) {
+        wide.assign(utf8.begin(), utf8.end());
+    } else {
+        const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        wide.assign(reinterpret_cast<const char16_t*>(text.utf16()),
+                    static_cast<std::size_t>(text.size()));
+    }
+    const auto* chars = reinterpret_cast<const UChar*>(wide.data());
+    const auto length = static_cast<int32_t>(wide.size());
+    const std::size_t start = key.size();
+    key.resize(start + 32 + 3 * wide.size());
+    int32_t needed =
+        ucol_getSortKey(collator, chars, length, reinterpret_cast<uint8_t*>(key.data() + start),
+                        static_cast<int32_t>(key.size() - start));
+    if (needed > static_cast<int32_t>(key.size() - start)) {
+        key.resize(start + static_cast<std::size_t>(needed));
+        needed = ucol_getSortKey(collator, chars, length,
+                                 reinterpret_cast<uint8_t*>(key.data() + start), needed);
+    }
+    // The key ends with a zero byte, which adds nothing to the order.
+    key.resize(start + static_cast<std::size_t>(needed > 0 ? needed - 1 : 0));
 }
 
 int MakeSortParameter(int column, bool descending) {
@@ -81,9 +140,11 @@ std::int64_t ReadWholeNumber(std::string_view text) {
 namespace {
 
 int compareText(std::string_view a, std::string_view b) {
-    const int order =
-        TextCollator().compare(QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())),
-                               QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())));
+    std::string keyA;
+    std::string keyB;
+    AppendTextSortKey(keyA, a);
+    AppendTextSortKey(keyB, b);
+    const int order = keyA.compare(keyB); // char_traits<char> compares as unsigned bytes
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 

@@ -6,8 +6,6 @@
 // columns can be sorted while the usual parameters keep their values.
 #pragma once
 
-#include <QCollator>
-
 #include <cstdint>
 #include <span>
 #include <string>
@@ -22,9 +20,12 @@ int MakeSortParameter(int column, bool descending);
 int SortParameterColumn(int sortParameter);
 bool SortParameterDescending(int sortParameter);
 
-// The comparison of text cells: the system locale's, without regard to case. The class and
-// attribute lists of the window order their names with the same locale.
-const QCollator& TextCollator();
+// Appends the sort key of a text cell to `key`: keys compare as unsigned bytes (memcmp, the
+// shorter first) in the order of the system locale's language without regard to case, as the
+// class and attribute lists of the window order their names (ICU collation at secondary
+// strength: "é" and "É" are equal, "é" sorts between "e" and "f"). In the C locale the key is
+// the case-folded text, ordered by character.
+void AppendTextSortKey(std::string& key, std::string_view utf8);
 
 // Changes a-z to A-Z in place; every other byte is left as it is.
 void UpperCaseAscii(std::string& text);

@@ -2,13 +2,13 @@
 
 #include "directory/syntax.h"
 #include "report/datetime.h"
+#include "report/outputline.h"
 #include "results/compare.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace kvx {
 
@@ -273,34 +273,6 @@ std::vector<std::uint32_t> sortedRows(std::vector<Key>& keys, bool descending) {
     return rows;
 }
 
-// The place of each distinct text in the collator's order: equal texts (for the collator, such
-// as "é" and "É") get the same place. Each text is turned into a collation key once, so a
-// million rows make a million keys, not twenty million comparisons of texts.
-std::vector<std::uint32_t> collationRanks(const std::vector<std::string_view>& texts) {
-    const QCollator& collator = TextCollator();
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(texts.size());
-    // Qt's collator of the C locale makes keys that keep case; the comparison folds it.
-    const bool foldCase = collator.locale().language() == QLocale::C;
-    for (std::string_view text : texts) {
-        const QString cell = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-        keys.push_back(collator.sortKey(foldCase ? cell.toCaseFolded() : cell));
-    }
-    std::vector<std::uint32_t> byKey(texts.size());
-    for (std::size_t i = 0; i < byKey.size(); ++i)
-        byKey[i] = static_cast<std::uint32_t>(i);
-    std::sort(byKey.begin(), byKey.end(),
-              [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
-    std::vector<std::uint32_t> rank(texts.size());
-    std::uint32_t place = 0;
-    for (std::size_t i = 0; i < byKey.size(); ++i) {
-        if (i > 0 && keys[byKey[i - 1]].compare(keys[byKey[i]]) != 0)
-            ++place;
-        rank[byKey[i]] = place;
-    }
-    return rank;
-}
-
 } // namespace
 
 void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
@@ -340,27 +312,46 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
         }
         newOrder = sortedRows(keys, descending);
     } else {
-        // Columns repeat their texts (surnames, departments), so each distinct text is ranked once.
+        // Every cell's collation key goes into one buffer; rows are ordered by their keys' first
+        // sixteen bytes as two numbers and, where those are equal, by the whole keys.
+        std::string keyBytes;
+        std::vector<std::size_t> keyEnd(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            AppendTextSortKey(keyBytes, storedCell(m_order[i], column));
+            keyEnd[i] = keyBytes.size();
+        }
         struct Key {
-            std::uint32_t key;
+            std::uint64_t prefix[2];
+            std::string_view bytes;
             std::uint32_t row;
+            bool operator<(const Key& other) const {
+                if (prefix[0] != other.prefix[0])
+                    return prefix[0] < other.prefix[0];
+                if (prefix[1] != other.prefix[1])
+                    return prefix[1] < other.prefix[1];
+                return bytes < other.bytes;
+            }
         };
-        std::unordered_map<std::string_view, std::uint32_t> distinctIndex;
-        distinctIndex.reserve(n);
-        std::vector<std::string_view> distinct;
         std::vector<Key> keys(n);
         for (std::size_t i = 0; i < n; ++i) {
-            const auto [at, added] = distinctIndex.try_emplace(
-                storedCell(m_order[i], column), static_cast<std::uint32_t>(distinct.size()));
-            if (added)
-                distinct.push_back(at->first);
-            keys[i] = {at->second, m_order[i]};
+            const std::size_t begin = i == 0 ? 0 : keyEnd[i - 1];
+            const std::string_view bytes =
+                std::string_view(keyBytes).substr(begin, keyEnd[i] - begin);
+            Key key{{0, 0}, bytes, m_order[i]};
+            for (std::size_t b = 0; b < 16; ++b)
+                key.prefix[b / 8] = key.prefix[b / 8] << 8 |
+                                    (b < bytes.size() ? static_cast<unsigned char>(bytes[b]) : 0u);
+            keys[i] = key;
         }
-        distinctIndex = {};
-        const std::vector<std::uint32_t> rank = collationRanks(distinct);
-        for (Key& key : keys)
-            key.key = rank[key.key];
-        newOrder = sortedRows(keys, descending);
+        keyEnd = {};
+        if (descending)
+            std::stable_sort(keys.begin(), keys.end(),
+                             [](const Key& a, const Key& b) { return b < a; });
+        else
+            std::stable_sort(keys.begin(), keys.end());
+        newOrder.resize(n);
+        for (std::size_t i = 0; i < n; ++i)
+            newOrder[i] = keys[i].row;
     }
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -383,20 +374,6 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
     }
     m_order = std::move(newOrder);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
-
-void AppendClipboardField(std::string& text, std::string_view field) {
-    if (field.find_first_of("\t\r\n\"") == std::string_view::npos) {
-        text += field;
-        return;
-    }
-    text += '"';
-    for (char c : field) {
-        if (c == '"')
-            text += '"';
-        text += c;
-    }
-    text += '"';
 }
 
 std::string ResultsModel::clipboardText(std::span<const int> columnOrder,
@@ -430,7 +407,7 @@ std::string ResultsModel::clipboardText(std::span<const int> columnOrder,
         for (std::size_t i = 0; i < shownColumns.size(); ++i) {
             if (i > 0)
                 text += '\t';
-            AppendClipboardField(text, storedCell(stored, shownColumns[i]));
+            AppendDelimitedField(text, storedCell(stored, shownColumns[i]), "\t", false);
         }
         text += "\r\n";
         if (progress && (row % progressStep == 0 || row + 1 == n))

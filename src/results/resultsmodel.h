@@ -26,12 +26,6 @@ struct ResultColumn {
     int width = DefaultWidth; // pixels; 0 hides the column (and leaves it out of copies)
 };
 
-// Appends one cell of the clipboard text. Spreadsheets read pasted text as tab-separated values
-// with the double quote as text delimiter (RFC 4180 with tabs), so a cell holding a tab, a line
-// break or a double quote is enclosed in double quotes with its own double quotes doubled, and
-// pastes into one cell; any other cell is appended as it is.
-void AppendClipboardField(std::string& text, std::string_view field);
-
 class ResultsModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -84,9 +78,11 @@ public:
     // The clipboard text: every row in the current order, its cells in `columnOrder` (the
     // columns as the list shows them, left to right; columns it leaves out follow in their own
     // order), leaving out every column but the object's whose width is 0. Cells are separated by
-    // a tab, rows ended by carriage return and line feed, each cell written by
-    // AppendClipboardField. `progress` is told the index of a row every `progressStep` rows and
-    // of the last row.
+    // a tab, rows ended by carriage return and line feed. Spreadsheets read pasted text as
+    // tab-separated values with the double quote as text delimiter, so a cell holding a tab, a
+    // line break or a double quote is enclosed in double quotes with its own ones doubled
+    // (AppendDelimitedField) and pastes into one cell; any other cell is copied as it is.
+    // `progress` is told the index of a row every `progressStep` rows and of the last row.
     std::string clipboardText(std::span<const int> columnOrder = {},
                               const std::function<void(std::size_t row)>& progress = {},
                               std::size_t progressStep = 1024) const;

@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTreeWidgetItem>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -188,6 +189,7 @@ private:
 
     NWDSContextHandle directoryContext_ = 0;
     std::string openedTreeName_; // the tree the directory context was opened for
+    std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
     bool firstShowDone_ = false;
     QString loadedClass_; // the class whose attributes the Attributes page shows
     // The saved placement, kept until the window manager's frame is known, and what it was laid

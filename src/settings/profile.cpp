@@ -177,12 +177,14 @@ std::string writeTarget(const std::string& path) {
 }
 
 // Writes `text` to a new file beside the file `path` names and renames it over that file. A file
-// that is there but that the user may not write is left alone: replacing it would undo its
-// read-only mark.
+// that is there but that the user may not write, or that no one may write, is left alone:
+// replacing it would undo its read-only mark.
 bool replaceFile(const std::string& linkOrFile, const std::string& text) {
     const std::string path = writeTarget(linkOrFile);
-    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
-        return false;
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 &&
+        (::access(path.c_str(), W_OK) != 0 || (existing.st_mode & 0222) == 0)) {
+        return false; // read-only for this user, or marked read-only for everyone (root too)
     }
     std::string temp = path + ".kvx-new-XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());

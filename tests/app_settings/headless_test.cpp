@@ -46,6 +46,20 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// A Tabular report of the users below `start` (".Sales.Acme") of the sample tree, to a file.
+ks::BatchSettings userReport(const std::string& start, const std::string& output,
+                             const std::string& separator) {
+    ks::BatchSettings saved;
+    saved.treeName = "ACME";
+    saved.startingPoint = ks::startingPointChain(start);
+    saved.className = "User";
+    saved.outputFile = true;
+    saved.outputFileName = output;
+    saved.outputSeparator = separator;
+    saved.tabular = true;
+    return saved;
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -61,10 +75,8 @@ protected:
         fs::create_directories(root / "work");
     }
 
-    // Runs the program in root/work with no display and a home folder of its own.
-    Outcome run(const QStringList& args,
-                const std::function<void(QProcessEnvironment&)>& adjust = {},
-                int timeoutMs = 120000) {
+    // No display, a home folder of its own, the sample tree.
+    QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
                                  "XDG_RUNTIME_DIR"})
@@ -72,6 +84,14 @@ protected:
         env.insert("HOME", QString::fromStdString((root / "home").string()));
         env.insert("KORVANEX_CLIENT_CONF", "/nonexistent/korvanex-client.conf");
         env.insert("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data");
+        return env;
+    }
+
+    // Runs the program in root/work with environment().
+    Outcome run(const QStringList& args,
+                const std::function<void(QProcessEnvironment&)>& adjust = {},
+                int timeoutMs = 120000) {
+        QProcessEnvironment env = environment();
         if (adjust)
             adjust(env);
         QProcess process;
@@ -282,15 +302,7 @@ TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
 // A container whose name holds an escaped period runs where it was saved: from a file saved now,
 // and from one saved before, which split the name at the escaped period too.
 TEST_F(HeadlessTest, ContainerWithAnEscapedPeriodRunsWhereSaved) {
-    ks::BatchSettings saved;
-    saved.treeName = "ACME";
-    saved.startingPoint = ks::startingPointChain(".R\\.D.Acme");
-    saved.className = "User";
-    saved.outputFile = true;
-    saved.outputFileName = "rd.txt";
-    saved.outputSeparator = ",";
-    saved.tabular = true;
-    ks::writeBatchSettings((root / "new.kvx").string(), saved);
+    ks::writeBatchSettings((root / "new.kvx").string(), userReport(".R\\.D.Acme", "rd.txt", ","));
     spit(root / "old.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=R\\\nContext2=D\nContext3=Acme\n"
                            "ContextCount=3\nclasstype=User\nchkOutputFile=1\n"
                            "txtOutputFilename=rd.txt\noptResultsTabular=1\n");
@@ -308,15 +320,8 @@ TEST_F(HeadlessTest, ContainerWithAnEscapedPeriodRunsWhereSaved) {
 // A separator with blanks around it is saved and read back whole, and a value that holds it is
 // enclosed in quotes, so every value stays one field.
 TEST_F(HeadlessTest, SeparatorOfBlanksAndValuesHoldingItStayApart) {
-    ks::BatchSettings saved;
-    saved.treeName = "ACME";
-    saved.startingPoint = ks::startingPointChain(".Sales.Acme");
-    saved.className = "User";
-    saved.outputFile = true;
-    saved.outputFileName = "sales.txt";
-    saved.outputSeparator = ", ";
+    ks::BatchSettings saved = userReport(".Sales.Acme", "sales.txt", ", ");
     saved.columnHeaders = true;
-    saved.tabular = true;
     saved.attributes = {{"Title", "Multi", "CI_String"}, {"Surname", "Multi", "CI_String"}};
     ks::writeBatchSettings((root / "sales.kvx").string(), saved);
     const Outcome r = runSettings(root / "sales.kvx");
@@ -386,44 +391,53 @@ TEST_F(HeadlessTest, DesktopRunGivesTheSameExitStatus) {
 
     spit(root / "noclass.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\n"
                                "chkOutputWindow=1\n");
-    QProcessEnvironment env = desktop;
-    for (const char* name : {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    env.insert("HOME", QString::fromStdString((root / "home").string()));
-    env.insert("KORVANEX_CLIENT_CONF", "/nonexistent/korvanex-client.conf");
-    env.insert("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data");
+    QProcessEnvironment env = environment();
+    env.insert("DISPLAY", display);
     // The X11 keyboard library reads a string in a way strict string checks take for an overflow.
     env.insert("ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0");
-    QProcess korvanex;
-    korvanex.setProcessEnvironment(env);
-    korvanex.setWorkingDirectory(QString::fromStdString((root / "work").string()));
-    korvanex.start(QStringLiteral(KORVANEX_EXE),
-                   {QString::fromStdString("/settings=" + (root / "noclass.kvx").string()),
-                    "/autorun", "/autoclose"});
-    ASSERT_TRUE(korvanex.waitForStarted(10000));
-    // Enter answers the message box once it has the focus; until then it goes nowhere useful.
-    for (int i = 0; i < 120 && !korvanex.waitForFinished(500); ++i) {
-        QProcess key;
-        key.setProcessEnvironment(desktop);
-        key.start("xdotool", {"key", "Return"});
-        key.waitForFinished(5000);
-    }
-    const bool finished = korvanex.state() == QProcess::NotRunning;
-    if (!finished) {
-        korvanex.kill();
-        korvanex.waitForFinished();
-    }
+    // Runs `file` on the desktop; Enter answers each message box once it has the focus.
+    const auto runOnDesktop = [&](const fs::path& file) {
+        QProcess korvanex;
+        korvanex.setProcessEnvironment(env);
+        korvanex.setWorkingDirectory(QString::fromStdString((root / "work").string()));
+        korvanex.start(
+            QStringLiteral(KORVANEX_EXE),
+            {QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"});
+        for (int i = 0; i < 120 && !korvanex.waitForFinished(500); ++i) {
+            QProcess key;
+            key.setProcessEnvironment(desktop);
+            key.start("xdotool", {"key", "Return"});
+            key.waitForFinished(5000);
+        }
+        Outcome result;
+        if (korvanex.state() != QProcess::NotRunning) {
+            korvanex.kill();
+            korvanex.waitForFinished();
+            ADD_FAILURE() << "the message was never answered";
+            return result;
+        }
+        result.status = korvanex.exitStatus() == QProcess::NormalExit ? korvanex.exitCode() : -1;
+        result.err = korvanex.readAllStandardError().toStdString();
+        return result;
+    };
+    const Outcome failed = runOnDesktop(root / "noclass.kvx");
+    // A good report whose window placement cannot be saved on the way out still succeeded.
+    // (A file where the configuration folder should be: no account can write there.)
+    fs::remove_all(root / "home" / ".config" / "korvanex"); // the first run saved its placement
+    spit(root / "home" / ".config" / "korvanex", "");
+    const Outcome good = runOnDesktop(fs::path(KVX_SOURCE_DIR) / "examples" / "acme-users.kvx");
     openbox.kill();
     openbox.waitForFinished();
     xvfb.kill();
     xvfb.waitForFinished();
-    ASSERT_TRUE(finished) << "the message was never answered";
-    const std::string err = korvanex.readAllStandardError().toStdString();
-    EXPECT_EQ(korvanex.exitStatus(), QProcess::NormalExit) << err;
-    EXPECT_EQ(korvanex.exitCode(), 1) << err;
-    EXPECT_NE(err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
+
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_NE(failed.err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
               std::string::npos)
-        << err;
+        << failed.err;
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_NE(good.err.find("Korvanex: Unable to write to "), std::string::npos) << good.err;
+    EXPECT_TRUE(fs::exists(root / "work" / "acme-users.txt"));
 }
 
 } // namespace

@@ -849,19 +849,4 @@ TEST_F(SettingsWindowTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
     EXPECT_EQ(window->statusText(0), "Output file incomplete");
 }
 
-// A run that stops at a check leaves the report of the last run as it was.
-TEST_F(SettingsWindowTest, RunStoppedByACheckLeavesTheLastReportAlone) {
-    start();
-    walkTo({"Acme", "Sales"});
-    chooseClass("User");
-    const fs::path report = root / "report.txt";
-    spit(report, "last night's report\r\n");
-    find<QCheckBox>("chkOutputFile")->setChecked(true);
-    find<QLineEdit>("txtOutputFilename")->setText(QString::fromStdString(report.string()));
-    find<QRadioButton>("optResultsTabularCross")->setChecked(true);
-    window->RunProcess();
-    EXPECT_EQ(texts(), QStringList{"An Attribute must be selected for a Tabular Cross report"});
-    EXPECT_EQ(slurp(report), "last night's report\r\n");
-}
-
 } // namespace

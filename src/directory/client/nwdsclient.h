@@ -54,7 +54,7 @@ constexpr std::size_t MAX_SCHEMA_NAME_CHARS = 32;
 enum : NWDSCCODE {
     NWE_SUCCESS = 0,
     // client-side codes (positive, as a workstation client reports them)
-    NWE_NO_MORE_ENTRIES = 0x88FF,      // a scan has nothing more to give
+    NWE_NO_MORE_ENTRIES = 0x88FF,        // a scan has nothing more to give
     NWE_CLIENT_NOT_INITIALISED = 0x8801, // NWCallsInit has not succeeded
     NWE_BAD_CONNECTION = 0x8802,
     NWE_BAD_SCAN_HANDLE = 0x8803,
@@ -104,7 +104,8 @@ enum : nuint32 {
     DCV_ASYNC_MODE = 0x08,
     DCV_CANONICALIZE_NAMES = 0x10,
 };
-constexpr nuint32 DCV_DEFAULT_FLAGS = DCV_DEREF_ALIASES | DCV_XLATE_STRINGS | DCV_CANONICALIZE_NAMES;
+constexpr nuint32 DCV_DEFAULT_FLAGS =
+    DCV_DEREF_ALIASES | DCV_XLATE_STRINGS | DCV_CANONICALIZE_NAMES;
 
 // ---- Buffer operations (NWDSInitBuf) -----------------------------------------------------
 enum : nuint32 {
@@ -339,6 +340,11 @@ NWDSCCODE NWDSFreeContext(NWDSContextHandle context);
 // key DCK_FLAGS / DCK_CONFIDENCE: value is nuint32*; DCK_NAME_CONTEXT / DCK_TREE_NAME: std::string*
 NWDSCCODE NWDSGetContext(NWDSContextHandle context, int key, void* value);
 NWDSCCODE NWDSSetContext(NWDSContextHandle context, int key, const void* value);
+// Why the tree of `context` cannot be opened (a damaged schema or LDIF file with its name and
+// line, a missing folder, a refused bind, a certificate that does not verify, a server that
+// cannot be reached, a fault in the client configuration that leaves the tree out), or ""
+// when nothing is known against it.
+NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
 
 // ---- Buffers -----------------------------------------------------------------------------
 NWDSCCODE NWDSAllocBuf(std::size_t size, pBuf_T* buf);

@@ -252,13 +252,15 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     if (!defaultTree) {
         cmdTreeReloadClick();
     }
+    // The reload leaves the open tree chosen, so the file's tree is found only by a match.
+    bool treeMatched = false;
     for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
         if (sameName(ui->cboNDSTree->itemText(i), file.treeName)) {
             ui->cboNDSTree->setCurrentIndex(i);
+            treeMatched = true;
         }
     }
-    const bool treeFound =
-        defaultTree || file.treeName.empty() || ui->cboNDSTree->currentIndex() >= 0;
+    const bool treeFound = defaultTree || file.treeName.empty() || treeMatched;
     if (!treeFound) {
         notFound("tree", file.treeName);
     }

@@ -2,7 +2,7 @@
 #   make        Release build in build/release
 #   make demo   install what is missing, Release build, run the Tabular example with no display
 #   make test   install what is missing, Debug build with ASan+UBSan, run every test
-#   make screenshots   render the windows to PNG files in build/test/screenshots
+#   make screenshots   render the windows to PNG files in build/test/screenshots (README pictures to docs/)
 #   make package   Release build in build/package and its Debian package korvanex_*.deb there
 #   make fuzz   clang build with libFuzzer in build/fuzz; runs every fuzz target FUZZ_SECONDS each
 JOBS ?= $(shell nproc)

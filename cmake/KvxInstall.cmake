@@ -5,6 +5,7 @@
 #   share/korvanex/examples/*.kvx                     example batch settings files
 #   share/applications/korvanex.desktop               menu entry; opens .kvx files
 #   share/mime/packages/korvanex.xml                  the MIME type of .kvx files
+#   share/metainfo/org.example.korvanex.metainfo.xml  AppStream description for software centres
 #   share/icons/hicolor/scalable/apps/korvanex.svg    the program's icon
 #   share/man/man1/korvanex.1.gz                      the manual page
 #   share/doc/korvanex/copyright, changelog.Debian.gz what Debian asks of every package
@@ -36,6 +37,9 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/
 
 install(FILES ${KVX_PACKAGING_DIR}/korvanex.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${KVX_PACKAGING_DIR}/korvanex.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME org.example.korvanex.metainfo.xml)
 install(FILES ${KVX_PACKAGING_DIR}/korvanex-mime.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
         RENAME korvanex.xml)
@@ -72,8 +76,8 @@ install(FILES ${KVX_PACKAGING_DIR}/lintian-overrides
 # The Debian package: `make package` (Release build, then cpack -G DEB).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvanex)
-set(CPACK_PACKAGE_VENDOR "Korvanex developers")
-set(CPACK_PACKAGE_CONTACT "Korvanex developers <korvanex@example.org>")
+set(CPACK_PACKAGE_VENDOR "Korvanex maintainers")
+set(CPACK_PACKAGE_CONTACT "Korvanex maintainers <maintainers@korvanex.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reporting and extraction tool for directory trees")
 # Lines of at most 80 characters, as Debian's tools show them on a terminal.

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev libicu-dev
   libgtest-dev googletest
   libldap-dev libsasl2-dev slapd ldap-utils
   hyperfine time

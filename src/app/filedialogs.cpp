@@ -16,16 +16,27 @@ FileDialogHandler& currentHandler() {
     return handler;
 }
 
+// The file last chosen in each dialog, for as long as the program runs.
+QString& lastChosen(FileDialogKind kind) {
+    static QString save;
+    static QString open;
+    return kind == FileDialogKind::Save ? save : open;
+}
+
 QString showFileDialog(QWidget* owner, FileDialogKind kind) {
-    QFileDialog dialog(
-        owner, QStringLiteral("Korvanex"),
-        initialDialogFolder(QCoreApplication::applicationDirPath(), QDir::homePath()));
+    const QString last = dialogStartFile(kind);
+    QFileDialog dialog(owner, QStringLiteral("Korvanex"),
+                       last.isEmpty() ? initialDialogFolder(QCoreApplication::applicationDirPath(),
+                                                            QDir::homePath())
+                                      : QFileInfo(last).absolutePath());
     dialog.setAcceptMode(kind == FileDialogKind::Save ? QFileDialog::AcceptSave
                                                       : QFileDialog::AcceptOpen);
     dialog.setFileMode(kind == FileDialogKind::Save ? QFileDialog::AnyFile
                                                     : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QStringLiteral("kvx"));
     dialog.setNameFilter(QStringLiteral("*.kvx"));
+    if (!last.isEmpty())
+        dialog.selectFile(QFileInfo(last).fileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
@@ -33,13 +44,20 @@ QString showFileDialog(QWidget* owner, FileDialogKind kind) {
 
 QString ask(QWidget* owner, FileDialogKind kind) {
     const FileDialogHandler& handler = currentHandler();
-    return handler ? handler(owner, kind) : showFileDialog(owner, kind);
+    const QString chosen = handler ? handler(owner, kind) : showFileDialog(owner, kind);
+    if (!chosen.isEmpty())
+        lastChosen(kind) = QFileInfo(chosen).absoluteFilePath();
+    return chosen;
 }
 
 } // namespace
 
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler) {
     return std::exchange(currentHandler(), std::move(handler));
+}
+
+QString dialogStartFile(FileDialogKind kind) {
+    return lastChosen(kind);
 }
 
 QString getSaveSettingsFileName(QWidget* owner) {

@@ -17,6 +17,10 @@ using FileDialogHandler = std::function<QString(QWidget* owner, FileDialogKind k
 // Installs `handler` and returns the one it replaces; an empty handler restores QFileDialog.
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler);
 
+// The file the dialog of `kind` starts from: the one last chosen in it (an absolute path), or
+// empty before the first choice, when it starts in initialDialogFolder.
+QString dialogStartFile(FileDialogKind kind);
+
 QString getSaveSettingsFileName(QWidget* owner);
 QString getOpenSettingsFileName(QWidget* owner);
 

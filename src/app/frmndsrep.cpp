@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "app/waitcursor.h"
+#include "directory/client/names.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
@@ -10,11 +11,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <exception>
 
@@ -79,6 +83,11 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->tvwNDS->setIconSize(QSize(16, 16));
     ui->tvwNDS->setSortingEnabled(false);
 
+    // Both lists keep the alphabetical order of the user's language: the class list is sorted
+    // when it is filled, the attribute list by its first column; neither re-sorts on a click.
+    ui->lstNDSClasses->setSortingEnabled(false);
+    ui->lvwAttributes->setSortingEnabled(false);
+    ui->lvwAttributes->header()->setSectionsClickable(false);
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
     for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
         list->setColumnWidth(0, 120);
@@ -102,8 +111,17 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
             [model = results_](int column, int, int newSize) {
                 model->setColumnWidth(column, newSize);
             });
+    // The sorted column shows its direction; new columns of a run start unsorted.
+    ui->lvwSearch->header()->setSortIndicatorShown(true);
+    ui->lvwSearch->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(
+        results_, &QAbstractItemModel::modelReset, ui->lvwSearch->header(),
+        [header = ui->lvwSearch->header()]() { header->setSortIndicator(-1, Qt::AscendingOrder); });
 
-    // Enter presses the "Next ->>" or "Start" button of the page that shows.
+    // Enter and Space on a focused button press that button; Enter anywhere else presses the
+    // "Next ->>" or "Start" button of the page that shows.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(true);
     ui->Button2->setDefault(true);
     ui->cmdNextPage2->setDefault(true);
     ui->cmdStart->setDefault(true);
@@ -156,7 +174,10 @@ void TfrmKorvanex::connectControls() {
     connect(ui->tvwNDS, &QTreeWidget::itemExpanded, this, &TfrmKorvanex::tvwNDSExpanding);
     connect(ui->tvwNDS, &QTreeWidget::currentItemChanged, this, &TfrmKorvanex::tvwNDSChange);
 
-    connect(ui->lstNDSClasses, &QListWidget::itemClicked, this, &TfrmKorvanex::lstNDSClassesClick);
+    // A class chosen by mouse, arrow keys or typing loads its attributes; choosing the class
+    // already chosen changes nothing.
+    connect(ui->lstNDSClasses, &QListWidget::itemSelectionChanged, this,
+            &TfrmKorvanex::lstNDSClassesClick);
     connect(ui->cmdAttributeAdd, &QPushButton::clicked, this, &TfrmKorvanex::cmdAttributeAddClick);
     connect(ui->cmdAttributeAddAll, &QPushButton::clicked, this,
             &TfrmKorvanex::cmdAttributeAddAllClick);
@@ -276,6 +297,65 @@ void TfrmKorvanex::FormShow() {
         Timer1->start();
 }
 
+void TfrmKorvanex::restorePlacement(const kvx::app::StoredPlacement& stored, int state) {
+    pendingPlacement_ = stored;
+    designedInside_ = size();
+    placedFrame_ = currentFrame();
+    applyPlacement();
+    switch (state) {
+    case 1:
+        setWindowState(Qt::WindowMinimized);
+        break;
+    case 2:
+        setWindowState(Qt::WindowMaximized);
+        break;
+    default: // 0, and any value the window has no state for
+        setWindowState(Qt::WindowNoState);
+        break;
+    }
+    // A window manager frames the window within moments of its showing, or never; the frame is
+    // looked at until it is known, for three seconds at most.
+    auto* watch = new QTimer(this);
+    watch->setInterval(50);
+    connect(watch, &QTimer::timeout, this, [this, watch, ticks = 0]() mutable {
+        settlePlacement();
+        if (++ticks >= 60 || !pendingPlacement_) {
+            pendingPlacement_.reset();
+            watch->deleteLater();
+        }
+    });
+    watch->start();
+}
+
+void TfrmKorvanex::applyPlacement() {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.push_back(screen->availableGeometry());
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect primaryArea = primary != nullptr ? primary->availableGeometry() : QRect();
+    const QRect outer = kvx::app::placeMainWindow(
+        *pendingPlacement_, designedInside_.grownBy(placedFrame_), primaryArea, areas);
+    setGeometry(kvx::app::insideOf(outer, placedFrame_)); // the smallest size still applies
+}
+
+QMargins TfrmKorvanex::currentFrame() const {
+    // Asked of the window system each time: the widget's own idea of its frame is updated only
+    // when the window moves, and a window manager may frame it without moving it.
+    const QWindow* window = windowHandle();
+    return window != nullptr ? window->frameMargins() : QMargins();
+}
+
+void TfrmKorvanex::settlePlacement() {
+    if (!pendingPlacement_ || !isVisible() || windowState() != Qt::WindowNoState)
+        return;
+    const QMargins frame = currentFrame();
+    if (frame == placedFrame_)
+        return;
+    placedFrame_ = frame;
+    applyPlacement();
+    pendingPlacement_.reset(); // placed; from now on the window is the user's to move
+}
+
 void TfrmKorvanex::closeEvent(QCloseEvent* event) {
     FormClose();
     event->accept();
@@ -380,8 +460,16 @@ void TfrmKorvanex::cmdTreeReloadClick() {
             ui->cboNDSTree->clear();
             for (const auto& name : *trees)
                 ui->cboNDSTree->addItem(QString::fromStdString(name));
-            // No tree is chosen until the user picks one.
+            // The tree that is open stays the chosen one (a save names it); another is opened
+            // only when the user picks it.
             ui->cboNDSTree->setCurrentIndex(-1);
+            for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
+                if (kvx::client::names::equalNoCase(ui->cboNDSTree->itemText(i).toStdString(),
+                                                    openedTreeName_)) {
+                    ui->cboNDSTree->setCurrentIndex(i);
+                    break;
+                }
+            }
         }
     }
     repaintWindow();
@@ -402,6 +490,8 @@ void TfrmKorvanex::InitNDS() {
     if (previous > 0 && previous != directoryContext_)
         NWDSFreeContext(previous);
 
+    // The Attributes page showed the previous tree's class; it starts empty for this one.
+    clearAttributePage();
     clearContainerTree();
     ui->tvwNDS->setSortingEnabled(false);
     auto* root = new KvxTreeNode(ui->tvwNDS);
@@ -443,6 +533,8 @@ void TfrmKorvanex::LoadBranch(QTreeWidgetItem* node) {
     const std::string nameContext = kvx::directory::nameContextOf(
         node->parent() == nullptr, node->text(0).toStdString(), ancestors);
 
+    if (directoryContext_ == 0)
+        return; // the context could not be created, and that has been reported
     const std::vector<kvx::directory::ChildEntry> children = kvx::directory::listContainers(
         directoryContext_, nameContext,
         [this](const std::string& text, NWDSCCODE code) { reportFailure(text, code); });

@@ -2,6 +2,7 @@
 // and container tree, and the window side of every other subsystem.
 #pragma once
 
+#include "app/placement.h"
 #include "directory/client/nwdsclient.h"
 #include "directory/treebrowse.h"
 #include "report/outputline.h"
@@ -166,6 +167,14 @@ private:
     void rebuildExpandedAttributeItems();
     void setStatus(const QString& text);
     void fitResultColumn(int column);
+    void clearAttributePage();
+    // Lays the window out at a saved placement (or centred) and in the saved state.
+    void restorePlacement(const kvx::app::StoredPlacement& stored, int state);
+    // Once the window manager has framed the window, its inside is fitted to the saved outer
+    // placement (the frame is unknown until the window is first shown).
+    void settlePlacement();
+    void applyPlacement();
+    QMargins currentFrame() const;
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
@@ -182,6 +191,12 @@ private:
     std::string openedTreeName_; // the tree the directory context was opened for
     std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
     bool firstShowDone_ = false;
+    QString loadedClass_; // the class whose attributes the Attributes page shows
+    // The saved placement, kept until the window manager's frame is known, and what it was laid
+    // out with: the designed inside size and the frame.
+    std::optional<kvx::app::StoredPlacement> pendingPlacement_;
+    QSize designedInside_;
+    QMargins placedFrame_;
 
     // Command line and unattended run.
     bool autorun_ = false;

@@ -366,6 +366,8 @@ void TfrmKorvanex::lvwSearchColumnClick(int column) {
     const int sortKind = results_->sortKind(column);
     const int parameter = columnSortState_.click(column);
     results_->sortByParameter(parameter, sortKind);
+    ui->lvwSearch->header()->setSortIndicator(
+        column, kvx::SortParameterDescending(parameter) ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void TfrmKorvanex::CopyResultstoClipboard1Click() {
@@ -374,10 +376,17 @@ void TfrmKorvanex::CopyResultstoClipboard1Click() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     char text[64];
-    const std::string copied = results_->clipboardText([this, &text](std::size_t rowIndex) {
-        std::snprintf(text, sizeof text, "Copying Row %ld", static_cast<long>(rowIndex));
-        setStatus(QString::fromLatin1(text));
-    });
+    // The columns as the user sees them, dragged into another order or not.
+    const QHeaderView* header = ui->lvwSearch->header();
+    std::vector<int> shownOrder;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        shownOrder.push_back(header->logicalIndex(visual));
+    }
+    const std::string copied =
+        results_->clipboardText(shownOrder, [this, &text](std::size_t rowIndex) {
+            std::snprintf(text, sizeof text, "Copying Row %ld", static_cast<long>(rowIndex));
+            setStatus(QString::fromLatin1(text));
+        });
     clipboard->setText(QString::fromUtf8(copied.data(), static_cast<qsizetype>(copied.size())));
     repaintWindow();
 }

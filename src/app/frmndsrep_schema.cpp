@@ -42,8 +42,18 @@ int TfrmKorvanex::attributeSortKind(const QTreeWidgetItem* row) {
     return row == nullptr ? 0 : row->data(0, kSortKindRole).toInt();
 }
 
+void TfrmKorvanex::clearAttributePage() {
+    ui->lvwAttributes->clear();
+    ui->lvwSelectedAttributes->clear();
+    ui->cboAttributeMulti->clear();
+    loadedClass_.clear();
+}
+
 void TfrmKorvanex::LoadClasses() {
     ui->lstNDSClasses->clear();
+    if (directoryContext_ == 0) {
+        return; // the context could not be created, and that has been reported
+    }
     std::vector<std::string> names = kvx::directory::readClassNames(
         directoryContext_,
         [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); });
@@ -62,7 +72,11 @@ void TfrmKorvanex::LoadClasses() {
 void TfrmKorvanex::lstNDSClassesClick() {
     QListWidgetItem* chosen = ui->lstNDSClasses->currentItem();
     if (chosen == nullptr || !chosen->isSelected()) {
+        loadedClass_.clear(); // no class chosen: choosing one again loads it afresh
         return;
+    }
+    if (chosen->text() == loadedClass_) {
+        return; // the class already chosen keeps the selection built for it
     }
     ui->lvwAttributes->clear();
     LoadAttributes(chosen->text());
@@ -70,9 +84,8 @@ void TfrmKorvanex::lstNDSClassesClick() {
 
 void TfrmKorvanex::LoadAttributes(const QString& className) {
     // Choosing a class starts the selection afresh.
-    ui->lvwAttributes->clear();
-    ui->lvwSelectedAttributes->clear();
-    ui->cboAttributeMulti->clear();
+    clearAttributePage();
+    loadedClass_ = className;
 
     std::vector<kvx::directory::AttributeRow> rows;
     kvx::directory::gatherClassAttributes(
@@ -133,11 +146,26 @@ void TfrmKorvanex::cmdAttributeRemoveClick() {
         kvx::app::ShowMessage(this, QStringLiteral("Select Attribute to Remove"));
         return;
     }
+    const QString removed = chosen->text(0);
     delete chosen;
+    // The expanded attribute is one of the selected ones: removed from them, it is no longer
+    // offered nor chosen.
+    QComboBox* expanded = ui->cboAttributeMulti;
+    const bool wasChosen =
+        expanded->currentIndex() >= 0 && sameCaption(expanded->currentText(), removed);
+    for (int i = expanded->count() - 1; i >= 0; --i) {
+        if (sameCaption(expanded->itemText(i), removed)) {
+            expanded->removeItem(i); // another item chosen keeps being chosen
+        }
+    }
+    if (wasChosen) {
+        expanded->setCurrentIndex(-1);
+    }
 }
 
 void TfrmKorvanex::cmdAttributeRemoveAllClick() {
     ui->lvwSelectedAttributes->clear();
+    ui->cboAttributeMulti->clear();
 }
 
 void TfrmKorvanex::rebuildExpandedAttributeItems() {

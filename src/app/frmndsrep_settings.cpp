@@ -104,47 +104,13 @@ void setOption(QRadioButton* option, bool chosen) {
 // ---- Saved defaults and window placement ---------------------------------------------------
 
 void TfrmKorvanex::LoadDefaults() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
-    // The stored size is the outer one, frame included, as a close writes it; the window is
-    // sized by its inside, so the frame comes off first (else it would grow on every run). A size
-    // from a damaged file is kept within twice the screen, so the window can still be drawn.
-    const QSize frame = frameGeometry().size() - size();
-    auto inside = [](std::int64_t stored, int frameExtra, int screenExtent) {
-        const std::int64_t most = std::max<std::int64_t>(2 * std::int64_t{screenExtent}, 4096);
-        return static_cast<int>(std::clamp<std::int64_t>(stored - frameExtra, 0, most));
-    };
-    const int width = ReadIniInteger(kDefaultsFile, kSizeSection, "Width", -1);
-    if (width != -1) {
-        resize(inside(width, frame.width(), screenSize.width()), height()); // the minimum applies
-    }
-    const int height_ = ReadIniInteger(kDefaultsFile, kSizeSection, "Height", -1);
-    if (height_ != -1) {
-        resize(this->width(), inside(height_, frame.height(), screenSize.height()));
-    }
-    const QSize outer = frameGeometry().size();
-    int top = ReadIniInteger(kDefaultsFile, kSizeSection, "Top", -1);
-    if (top == -1) {
-        top = (screenSize.height() - outer.height()) / 2; // truncated toward zero
-    }
-    int left = ReadIniInteger(kDefaultsFile, kSizeSection, "Left", -1);
-    if (left == -1) {
-        left = (screenSize.width() - outer.width()) / 2;
-    }
-    // A position from a damaged file stays within reach of the window system's coordinates.
-    constexpr int kFarthest = 1 << 20;
-    move(std::clamp(left, -kFarthest, kFarthest), std::clamp(top, -kFarthest, kFarthest));
-    switch (ReadIniInteger(kDefaultsFile, kSizeSection, "State", 0)) {
-    case 1:
-        setWindowState(Qt::WindowMinimized);
-        break;
-    case 2:
-        setWindowState(Qt::WindowMaximized);
-        break;
-    default: // 0, and any value the window has no state for
-        setWindowState(Qt::WindowNoState);
-        break;
-    }
+    // The saved outer placement, laid out on the screens present (TfrmKorvanex::restorePlacement).
+    kvx::app::StoredPlacement stored;
+    stored.width = ReadIniInteger(kDefaultsFile, kSizeSection, "Width", -1);
+    stored.height = ReadIniInteger(kDefaultsFile, kSizeSection, "Height", -1);
+    stored.top = ReadIniInteger(kDefaultsFile, kSizeSection, "Top", -1);
+    stored.left = ReadIniInteger(kDefaultsFile, kSizeSection, "Left", -1);
+    restorePlacement(stored, ReadIniInteger(kDefaultsFile, kSizeSection, "State", 0));
 
     ui->chkOutputWindow->setChecked(ReadIniInteger(kDefaultsFile, kSection, "OutputWindow", 1) !=
                                     0);
@@ -286,13 +252,15 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     if (!defaultTree) {
         cmdTreeReloadClick();
     }
+    // The reload leaves the open tree chosen, so the file's tree is found only by a match.
+    bool treeMatched = false;
     for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
         if (sameName(ui->cboNDSTree->itemText(i), file.treeName)) {
             ui->cboNDSTree->setCurrentIndex(i);
+            treeMatched = true;
         }
     }
-    const bool treeFound =
-        defaultTree || file.treeName.empty() || ui->cboNDSTree->currentIndex() >= 0;
+    const bool treeFound = defaultTree || file.treeName.empty() || treeMatched;
     if (!treeFound) {
         notFound("tree", file.treeName);
     }

@@ -68,8 +68,9 @@ void ShowFrameworkError(QWidget* owner, const QString& text) {
 }
 
 KvxApplication::KvxApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: the window system would add it to every window's title, and each window
+    // has a title of its own ("Explaination of Tabular Terms", not "... — Korvanex").
     setApplicationName(kCaption);
-    setApplicationDisplayName(kCaption);
 }
 
 bool KvxApplication::notify(QObject* receiver, QEvent* event) {

@@ -136,8 +136,9 @@ NWDSContextHandle openDirectoryContext(const std::string& treeChoice,
     NWDSContextHandle context = 0;
     NWDSCCODE rc = NWDSCreateContextHandle(&context);
     if (rc != 0) {
+        // Without a context every further step would fail as well: one failure, one message.
         reportFailure(report, "Cannot Create Context", rc);
-        context = 0;
+        return 0;
     }
     if (!sameNameIgnoringCase(treeChoice, kDefaultTree)) {
         rc = NWDSSetContext(context, DCK_TREE_NAME, &treeChoice);

@@ -30,6 +30,11 @@ void appendField(std::string& out, std::string_view text, std::string_view separ
 
 } // namespace
 
+void AppendDelimitedField(std::string& out, std::string_view text, std::string_view separator,
+                          bool quote) {
+    appendField(out, text, separator, quote);
+}
+
 void AppendHeaderLine(std::string& out, ReportMode mode, std::string_view separator,
                       std::span<const std::string> attributeNames) {
     appendField(out, "Object", separator, false);

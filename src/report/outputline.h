@@ -18,6 +18,12 @@ namespace kvx {
 
 enum class ReportMode { Tabular, TabularCross, NonTabular };
 
+// Appends one field of a delimited line (RFC 4180): enclosed in double quotes, inner ones
+// doubled, when `quote` is set or when the text holds the separator, a double quote or a line
+// break; else exactly as it is. The clipboard copy uses it with a tab as separator.
+void AppendDelimitedField(std::string& out, std::string_view text, std::string_view separator,
+                          bool quote);
+
 // Appends the header line of `mode`: "Object<sep>Attribute<sep>Value" for Non Tabular, else
 // "Object" and "<sep><name>" for each selected attribute. Quoted only where a field needs it.
 void AppendHeaderLine(std::string& out, ReportMode mode, std::string_view separator,

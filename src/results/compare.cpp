@@ -4,10 +4,80 @@
 
 #include "directory/syntax.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <QLocale>
+#include <QString>
+
+#include <unicode/ucol.h>
+
+#include <limits>
+#include <memory>
 
 namespace kvx {
+
+namespace {
+
+// The collator of the system locale at secondary strength (case ignored), opened once; null in
+// the C locale or where ICU has no collator to offer.
+UCollator* textCollator() {
+    static const std::unique_ptr<UCollator, void (*)(UCollator*)> collator = [] {
+        std::unique_ptr<UCollator, void (*)(UCollator*)> c(nullptr, ucol_close);
+        const QLocale locale = QLocale::system();
+        if (locale.language() == QLocale::C)
+            return c;
+        UErrorCode status = U_ZERO_ERROR;
+        c.reset(ucol_open(locale.name().toLatin1().constData(), &status));
+        if (U_FAILURE(status)) {
+            c.reset();
+            return c;
+        }
+        ucol_setStrength(c.get(), UCOL_SECONDARY);
+        return c;
+    }();
+    return collator.get();
+}
+
+} // namespace
+
+void AppendTextSortKey(std::string& key, std::string_view utf8) {
+    bool ascii = true;
+    for (char c : utf8)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    UCollator* collator = textCollator();
+    if (collator == nullptr) {
+        if (!ascii) {
+            const QString text =
+                QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+            key += text.toCaseFolded().toStdString();
+            return;
+        }
+        for (char c : utf8) // ASCII folds to its small letters
+            key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        return;
+    }
+    // Most cells are ASCII: widened in a buffer kept between calls, with no text object made.
+    thread_local std::u16string wide;
+    if (ascii) {
+        wide.assign(utf8.begin(), utf8.end());
+    } else {
+        const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        wide.assign(reinterpret_cast<const char16_t*>(text.utf16()),
+                    static_cast<std::size_t>(text.size()));
+    }
+    const auto* chars = reinterpret_cast<const UChar*>(wide.data());
+    const auto length = static_cast<int32_t>(wide.size());
+    const std::size_t start = key.size();
+    key.resize(start + 32 + 3 * wide.size());
+    int32_t needed =
+        ucol_getSortKey(collator, chars, length, reinterpret_cast<uint8_t*>(key.data() + start),
+                        static_cast<int32_t>(key.size() - start));
+    if (needed > static_cast<int32_t>(key.size() - start)) {
+        key.resize(start + static_cast<std::size_t>(needed));
+        needed = ucol_getSortKey(collator, chars, length,
+                                 reinterpret_cast<uint8_t*>(key.data() + start), needed);
+    }
+    // The key ends with a zero byte, which adds nothing to the order.
+    key.resize(start + static_cast<std::size_t>(needed > 0 ? needed - 1 : 0));
+}
 
 int MakeSortParameter(int column, bool descending) {
     if (column < 0)
@@ -49,44 +119,33 @@ std::int64_t ReadWholeNumber(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    constexpr std::uint64_t cap = std::uint64_t{1} << 63; // saturates here
-    std::uint64_t whole = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        whole =
-            whole > cap / 10
-                ? cap
-                : std::min<std::uint64_t>(whole * 10u + static_cast<unsigned>(text[i] - '0'), cap);
-    // Within 32 bits the accumulator wraps as it always has ("4294967295" is -1, the value
-    // shown for -1); beyond them the number is read whole.
-    if (negative ? whole <= 2147483648u : whole <= 4294967295u) {
-        auto value = static_cast<std::uint32_t>(whole);
-        if (negative)
-            value = 0u - value;
-        return static_cast<std::int32_t>(value);
+    // Accumulated as a negative number, whose range reaches one further than the positive one.
+    constexpr std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
+    std::int64_t value = 0;
+    bool overflow = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (value < (lowest + digit) / 10)
+            overflow = true;
+        else
+            value = value * 10 - digit;
     }
+    if (overflow)
+        return negative ? lowest : std::numeric_limits<std::int64_t>::max();
     if (negative)
-        return whole >= cap ? INT64_MIN : -static_cast<std::int64_t>(whole);
-    return whole >= cap ? INT64_MAX : static_cast<std::int64_t>(whole);
+        return value;
+    return value == lowest ? std::numeric_limits<std::int64_t>::max() : -value;
 }
 
 namespace {
 
-unsigned char upperByte(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b >= 'a' && b <= 'z' ? static_cast<unsigned char>(b - 'a' + 'A') : b;
-}
-
 int compareText(std::string_view a, std::string_view b) {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char x = upperByte(a[i]);
-        const unsigned char y = upperByte(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    if (a.size() == b.size())
-        return 0;
-    return a.size() < b.size() ? -1 : 1;
+    std::string keyA;
+    std::string keyB;
+    AppendTextSortKey(keyA, a);
+    AppendTextSortKey(keyB, b);
+    const int order = keyA.compare(keyB); // char_traits<char> compares as unsigned bytes
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 template <typename T> int compareValues(T a, T b) {

@@ -20,20 +20,27 @@ int MakeSortParameter(int column, bool descending);
 int SortParameterColumn(int sortParameter);
 bool SortParameterDescending(int sortParameter);
 
+// Appends the sort key of a text cell to `key`: keys compare as unsigned bytes (memcmp, the
+// shorter first) in the order of the system locale's language without regard to case, as the
+// class and attribute lists of the window order their names (ICU collation at secondary
+// strength: "é" and "É" are equal, "é" sorts between "e" and "f"). In the C locale the key is
+// the case-folded text, ordered by character.
+void AppendTextSortKey(std::string& key, std::string_view utf8);
+
 // Changes a-z to A-Z in place; every other byte is left as it is.
 void UpperCaseAscii(std::string& text);
 void UpperCaseAscii(char* text); // zero-terminated; null is ignored
 
 // Reads a whole number as the results sort does: leading white space, an optional sign, then
-// decimal digits; no digits read as 0. Numbers within 32 bits wrap as a 32-bit accumulator does
-// ("4294967295", the text of -1, reads as -1); numbers beyond 32 bits (Active Directory's
-// 64-bit counters) read whole, up to the limits of 64 bits.
+// decimal digits up to the first other character; no digits read as 0. The value is the number
+// the cell shows ("4294967295" is four thousand million, not -1); one beyond 64 bits reads as
+// the largest (or smallest) 64-bit number.
 std::int64_t ReadWholeNumber(std::string_view text);
 
-// Ascending comparison of two cells of a column of `sortKind`: -1, 0 or +1. Text compares the
-// upper-cased bytes as unsigned values, the shorter first when one is the start of the other;
-// numbers as ReadWholeNumber; dates as the local date and time they show, a cell that is empty,
-// "0" or not a date coming before every date.
+// Ascending comparison of two cells of a column of `sortKind`: -1, 0 or +1. Text compares as
+// the user's language orders words, without regard to case ("é" and "É" are equal, "é" comes
+// between "e" and "f"); numbers as ReadWholeNumber; dates as the local date and time they show,
+// a cell that is empty, "0" or not a date coming before every date.
 int CompareCells(std::string_view cell1, std::string_view cell2, int sortKind);
 
 // Compares two rows by the column and direction of `sortParameter` under `currentSortKind`:

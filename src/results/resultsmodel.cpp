@@ -2,6 +2,7 @@
 
 #include "directory/syntax.h"
 #include "report/datetime.h"
+#include "report/outputline.h"
 #include "results/compare.h"
 
 #include <algorithm>
@@ -263,10 +264,14 @@ template <typename Key> void sortKeys(std::vector<Key>& keys, bool descending) {
                          [](const Key& a, const Key& b) { return a.key < b.key; });
 }
 
-struct TextKey {
-    std::string_view key; // upper-cased; compared as unsigned bytes, shorter first
-    std::uint32_t row;
-};
+template <typename Key>
+std::vector<std::uint32_t> sortedRows(std::vector<Key>& keys, bool descending) {
+    sortKeys(keys, descending);
+    std::vector<std::uint32_t> rows(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        rows[i] = keys[i].row;
+    return rows;
+}
 
 } // namespace
 
@@ -278,7 +283,7 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
         return;
 
     // Keys are made once per row, then the rows are ordered by a stable sort of the keys.
-    std::vector<std::uint32_t> newOrder(n);
+    std::vector<std::uint32_t> newOrder;
     if (sortKind == SortKindNumber) {
         struct Key {
             std::int64_t key;
@@ -287,9 +292,7 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
         std::vector<Key> keys(n);
         for (std::size_t i = 0; i < n; ++i)
             keys[i] = {ReadWholeNumber(storedCell(m_order[i], column)), m_order[i]};
-        sortKeys(keys, descending);
-        for (std::size_t i = 0; i < n; ++i)
-            newOrder[i] = keys[i].row;
+        newOrder = sortedRows(keys, descending);
     } else if (sortKind == SortKindDate) {
         struct Key {
             std::int64_t key;
@@ -307,34 +310,46 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
             }
             keys[i] = {previousKey, m_order[i]};
         }
-        sortKeys(keys, descending);
-        for (std::size_t i = 0; i < n; ++i)
-            newOrder[i] = keys[i].row;
+        newOrder = sortedRows(keys, descending);
     } else {
-        std::size_t total = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            total += storedCell(m_order[i], column).size();
-        std::string upper;
-        upper.reserve(total);
-        std::vector<std::size_t> begins(n + 1);
+        // Every cell's collation key goes into one buffer; rows are ordered by their keys' first
+        // sixteen bytes as two numbers and, where those are equal, by the whole keys.
+        std::string keyBytes;
+        std::vector<std::size_t> keyEnd(n);
         for (std::size_t i = 0; i < n; ++i) {
-            begins[i] = upper.size();
-            upper += storedCell(m_order[i], column);
+            AppendTextSortKey(keyBytes, storedCell(m_order[i], column));
+            keyEnd[i] = keyBytes.size();
         }
-        begins[n] = upper.size();
-        UpperCaseAscii(upper);
-        std::vector<TextKey> keys(n);
-        for (std::size_t i = 0; i < n; ++i)
-            keys[i] = {std::string_view(upper).substr(begins[i], begins[i + 1] - begins[i]),
-                       m_order[i]};
-        begins = {};
-        // std::string_view compares as unsigned bytes (char_traits<char>), the shorter first.
+        struct Key {
+            std::uint64_t prefix[2];
+            std::string_view bytes;
+            std::uint32_t row;
+            bool operator<(const Key& other) const {
+                if (prefix[0] != other.prefix[0])
+                    return prefix[0] < other.prefix[0];
+                if (prefix[1] != other.prefix[1])
+                    return prefix[1] < other.prefix[1];
+                return bytes < other.bytes;
+            }
+        };
+        std::vector<Key> keys(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t begin = i == 0 ? 0 : keyEnd[i - 1];
+            const std::string_view bytes =
+                std::string_view(keyBytes).substr(begin, keyEnd[i] - begin);
+            Key key{{0, 0}, bytes, m_order[i]};
+            for (std::size_t b = 0; b < 16; ++b)
+                key.prefix[b / 8] = key.prefix[b / 8] << 8 |
+                                    (b < bytes.size() ? static_cast<unsigned char>(bytes[b]) : 0u);
+            keys[i] = key;
+        }
+        keyEnd = {};
         if (descending)
             std::stable_sort(keys.begin(), keys.end(),
-                             [](const TextKey& a, const TextKey& b) { return b.key < a.key; });
+                             [](const Key& a, const Key& b) { return b < a; });
         else
-            std::stable_sort(keys.begin(), keys.end(),
-                             [](const TextKey& a, const TextKey& b) { return a.key < b.key; });
+            std::stable_sort(keys.begin(), keys.end());
+        newOrder.resize(n);
         for (std::size_t i = 0; i < n; ++i)
             newOrder[i] = keys[i].row;
     }
@@ -361,16 +376,27 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-std::string ResultsModel::clipboardText(const std::function<void(std::size_t row)>& progress,
+std::string ResultsModel::clipboardText(std::span<const int> columnOrder,
+                                        const std::function<void(std::size_t row)>& progress,
                                         std::size_t progressStep) const {
     if (progressStep == 0)
         progressStep = 1;
     const std::size_t n = m_order.size();
+    // The columns in the order shown: the object's column always, every other unless shut.
     std::vector<std::size_t> shownColumns;
-    for (std::size_t c = 1; c < m_columns.size(); ++c) {
-        if (m_columns[c].width != 0)
+    auto addColumn = [&](std::size_t c) {
+        if (c < m_columns.size() && (c == 0 || m_columns[c].width != 0) &&
+            std::find(shownColumns.begin(), shownColumns.end(), c) == shownColumns.end())
             shownColumns.push_back(c);
+    };
+    for (int c : columnOrder) {
+        if (c >= 0)
+            addColumn(static_cast<std::size_t>(c));
     }
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+        addColumn(c);
+    if (m_columns.empty())
+        shownColumns.push_back(0);
     std::size_t estimate = 0;
     for (const Chunk& chunk : m_chunks)
         estimate += chunk.used;
@@ -378,10 +404,10 @@ std::string ResultsModel::clipboardText(const std::function<void(std::size_t row
     text.reserve(estimate + n * (shownColumns.size() + 2));
     for (std::size_t row = 0; row < n; ++row) {
         const std::uint32_t stored = m_order[row];
-        text += storedCell(stored, 0);
-        for (std::size_t c : shownColumns) {
-            text += '\t';
-            text += storedCell(stored, c);
+        for (std::size_t i = 0; i < shownColumns.size(); ++i) {
+            if (i > 0)
+                text += '\t';
+            AppendDelimitedField(text, storedCell(stored, shownColumns[i]), "\t", false);
         }
         text += "\r\n";
         if (progress && (row % progressStep == 0 || row + 1 == n))

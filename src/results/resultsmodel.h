@@ -75,10 +75,16 @@ public:
     // their current order.
     void sortByParameter(int sortParameter, int sortKind);
 
-    // The clipboard text: every row in the current order, cell 0 then a tab and the cell of
-    // every further column whose width is not 0, each row ended by carriage return and line
-    // feed. `progress` is told the index of a row every `progressStep` rows and of the last row.
-    std::string clipboardText(const std::function<void(std::size_t row)>& progress = {},
+    // The clipboard text: every row in the current order, its cells in `columnOrder` (the
+    // columns as the list shows them, left to right; columns it leaves out follow in their own
+    // order), leaving out every column but the object's whose width is 0. Cells are separated by
+    // a tab, rows ended by carriage return and line feed. Spreadsheets read pasted text as
+    // tab-separated values with the double quote as text delimiter, so a cell holding a tab, a
+    // line break or a double quote is enclosed in double quotes with its own ones doubled
+    // (AppendDelimitedField) and pastes into one cell; any other cell is copied as it is.
+    // `progress` is told the index of a row every `progressStep` rows and of the last row.
+    std::string clipboardText(std::span<const int> columnOrder = {},
+                              const std::function<void(std::size_t row)>& progress = {},
                               std::size_t progressStep = 1024) const;
 
 private:

@@ -1,11 +1,13 @@
 // Renders every page of the main window and of the help windows to PNG files, on the offscreen
-// platform, with the sample trees: korvanex_screenshots <output folder>.
+// platform, with the sample trees: korvanex_screenshots <output folder>. The Attributes and
+// Results pages show the example report of users, run for real.
 #include "app/frmndsrep.h"
 #include "app/messages.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -52,12 +54,25 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The example report of users, loaded as a user loads it and run into the results list, so
+    // the Attributes page shows a selection and the Results page a real report.
+    window.LoadDetailsFromFile(QStringLiteral(KVX_SOURCE_DIR "/examples/acme-users.kvx"));
+    window.findChild<QCheckBox*>(QStringLiteral("chkOutputFile"))->setChecked(false);
+    window.findChild<QCheckBox*>(QStringLiteral("chkOutputWindow"))->setChecked(true);
+    window.RunProcess();
+    if (auto* selected = window.findChild<QTreeWidget*>(QStringLiteral("lvwSelectedAttributes")))
+        selected->setCurrentItem(selected->topLevelItem(0));
+
     bool ok = true;
     auto* pages = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
     for (int i = 0; i < pages->count(); ++i) {
         pages->setCurrentIndex(i);
         ok &= save(&window, QStringLiteral("%1/main-page%2.png").arg(folder).arg(i + 1));
     }
+    pages->setCurrentIndex(1);
+    ok &= save(&window, folder + QStringLiteral("/attributes-page.png"));
+    pages->setCurrentIndex(3);
+    ok &= save(&window, folder + QStringLiteral("/results-page.png"));
     pages->setCurrentIndex(0);
     ok &= save(&window, folder + QStringLiteral("/main-window.png"));
 

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -104,13 +106,28 @@ TEST(ApplicationErrors, ExceptionInAHandlerIsShownAndTheProgramGoesOn) {
 }
 
 TEST(FileDialogs, SeamAnswersAndInitialFolderFallsBackToHome) {
-    auto previous = kvx::app::setFileDialogHandler([](QWidget*, kvx::app::FileDialogKind kind) {
-        return kind == kvx::app::FileDialogKind::Save ? QStringLiteral("/tmp/save.kvx")
-                                                      : QStringLiteral("/tmp/open.kvx");
-    });
+    // Each dialog starts from the file last chosen in it; cancelling keeps that file.
+    std::vector<QString> starts;
+    bool cancel = false;
+    auto previous =
+        kvx::app::setFileDialogHandler([&starts, &cancel](QWidget*, kvx::app::FileDialogKind kind) {
+            starts.push_back(kvx::app::dialogStartFile(kind));
+            if (cancel)
+                return QString();
+            return kind == kvx::app::FileDialogKind::Save ? QStringLiteral("/tmp/save.kvx")
+                                                          : QStringLiteral("/tmp/open.kvx");
+        });
     EXPECT_EQ(kvx::app::getSaveSettingsFileName(nullptr), "/tmp/save.kvx");
     EXPECT_EQ(kvx::app::getOpenSettingsFileName(nullptr), "/tmp/open.kvx");
+    cancel = true;
+    EXPECT_EQ(kvx::app::getSaveSettingsFileName(nullptr), "");
+    EXPECT_EQ(kvx::app::getSaveSettingsFileName(nullptr), "");
+    EXPECT_EQ(kvx::app::getOpenSettingsFileName(nullptr), "");
     kvx::app::setFileDialogHandler(previous);
+    ASSERT_EQ(starts.size(), 5u);
+    EXPECT_EQ(starts[2], "/tmp/save.kvx");
+    EXPECT_EQ(starts[3], "/tmp/save.kvx");
+    EXPECT_EQ(starts[4], "/tmp/open.kvx");
 
     QTemporaryDir writable;
     ASSERT_TRUE(writable.isValid());

@@ -2,6 +2,7 @@
 // browsing and the help windows, over trees served from texts through the real client calls.
 #include "apptest.h"
 
+#include "app/filedialogs.h"
 #include "app/frmndsrep.h"
 #include "directory/client/config.h"
 #include "directory/client/embedded/embedded.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -310,6 +312,38 @@ TEST_F(WindowTest, ContextFailuresAreEachReportedAndTheTreeIsStillRebuilt) {
     EXPECT_EQ(pages()->currentIndex(), 0);
 }
 
+TEST_F(WindowTest, FailedContextCreationGivesOneMessage) {
+    kc::faults::failCall("NWDSCreateContextHandle", 1, -150);
+    start();
+    EXPECT_EQ(recorder->texts(), (std::vector<QString>{"Cannot Create Context\nCode : ffffff6a"}));
+    ASSERT_EQ(tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(root()->text(0), "[root]");
+}
+
+// What the Attributes page shows belongs to the open tree: choosing another tree empties it.
+TEST_F(WindowTest, ChangingTreesEmptiesTheAttributesPage) {
+    serve({{"ACME", kAcmeLdif}, {"BETA", kBetaLdif}}, "ACME");
+    start();
+    auto* classes = find<QListWidget>("lstNDSClasses");
+    classes->setCurrentRow(0);
+    auto* available = find<QTreeWidget>("lvwAttributes");
+    ASSERT_GT(available->topLevelItemCount(), 0);
+    available->setCurrentItem(available->topLevelItem(0));
+    find<QPushButton>("cmdAttributeAdd")->click();
+    auto* combo = find<QComboBox>("cboAttributeMulti");
+    combo->addItem("Group Membership");
+    combo->setCurrentIndex(0);
+    find<QPushButton>("cmdTreeReload")->click();
+    auto* trees = find<QComboBox>("cboNDSTree");
+    trees->setCurrentIndex(trees->findText("BETA"));
+    emit trees->activated(trees->currentIndex());
+    EXPECT_EQ(available->topLevelItemCount(), 0);
+    EXPECT_EQ(find<QTreeWidget>("lvwSelectedAttributes")->topLevelItemCount(), 0);
+    EXPECT_EQ(combo->count(), 0);
+    EXPECT_EQ(classes->selectedItems().size(), 0);
+    EXPECT_TRUE(recorder->messages.empty());
+}
+
 TEST_F(WindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
     start();
     const QStringList texts = childTexts(root());
@@ -397,8 +431,8 @@ TEST_F(WindowTest, TreeListHasDefaultFirstAndEachTreeOnce) {
     for (int i = 0; i < combo->count(); ++i)
         items << combo->itemText(i);
     EXPECT_EQ(items, (QStringList{"Default", "ACME", "BETA", "Gamma"}));
-    EXPECT_EQ(combo->currentIndex(), -1);
-    EXPECT_EQ(root(), rootBefore); // the container tree waits for the user's choice
+    EXPECT_EQ(combo->currentIndex(), 0); // the tree still open stays chosen
+    EXPECT_EQ(root(), rootBefore);       // the container tree waits for the user's choice
     EXPECT_TRUE(recorder->messages.empty());
 }
 
@@ -444,11 +478,32 @@ TEST_F(WindowTest, PageFlowByButtonsAndEnter) {
     EXPECT_EQ(tabs->currentIndex(), 1);
     find<QPushButton>("cmdNextPage2")->click();
     EXPECT_EQ(tabs->currentIndex(), 2);
-    // Enter on a page without a default button changes nothing.
+    // Enter and Space on a focused button press that button, not the page's default one.
+    std::vector<kvx::app::FileDialogKind> asked;
+    const auto previous =
+        kvx::app::setFileDialogHandler([&asked](QWidget*, kvx::app::FileDialogKind kind) {
+            asked.push_back(kind);
+            return QString(); // cancelled
+        });
     tabs->setCurrentIndex(4);
     QTest::keyClick(find<QPushButton>("cmdSave"), Qt::Key_Return);
+    QTest::keyClick(find<QPushButton>("cmdLoad"), Qt::Key_Space);
+    kvx::app::setFileDialogHandler(previous);
+    EXPECT_EQ(asked, (std::vector<kvx::app::FileDialogKind>{kvx::app::FileDialogKind::Save,
+                                                            kvx::app::FileDialogKind::Open}));
     EXPECT_EQ(tabs->currentIndex(), 4);
+    // "Set As Default" with Enter saves the defaults; it does not start a report (which, with
+    // no class chosen, would stop at its first check with a message).
+    tabs->setCurrentIndex(2);
+    auto* setAsDefault = find<QPushButton>("Button1");
+    setAsDefault->setFocus();
+    QTest::keyClick(setAsDefault, Qt::Key_Enter);
+    QTest::keyClick(find<QCheckBox>("chkOutputFile"), Qt::Key_Space); // toggles, no run
+    EXPECT_EQ(tabs->currentIndex(), 2);
     EXPECT_TRUE(recorder->messages.empty());
+    // Enter on a check box of the page still presses "Start".
+    QTest::keyClick(find<QCheckBox>("chkOutputFile"), Qt::Key_Return);
+    EXPECT_EQ(recorder->messages.size(), 1u);
 }
 
 TEST_F(WindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
@@ -584,16 +639,29 @@ TEST_F(WindowTest, MenusStatusBarAndControlsAreAsDesigned) {
               "/settings=c:\\korvanex\\scanusers.kvx)");
 }
 
-TEST_F(WindowTest, AvailableAttributesSortByCaptionWhateverTheOrderAdded) {
+// The available attributes stay in alphabetical order: a click on a header does not re-sort
+// them (">>" copies them in the order shown).
+TEST_F(WindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
     start();
     auto* attributes = find<QTreeWidget>("lvwAttributes");
     for (const char* name : {"Surname", "CN", "Given Name", "aliased", "Zone"})
-        new KvxLocaleSortItem(attributes, QStringList{name, "Single", "CI_String"});
-    QStringList shown;
+        new KvxLocaleSortItem(attributes, QStringList{name, name[0] == 'Z' ? "Multi" : "Single",
+                                                      name[0] == 'C' ? "Dist_Name" : "CI_String"});
+    attributes->sortByColumn(0, Qt::AscendingOrder);
+    QStringList before;
     for (int i = 0; i < attributes->topLevelItemCount(); ++i)
-        shown << attributes->topLevelItem(i)->text(0);
-    EXPECT_EQ(shown, localeSorted(shown));
-    EXPECT_EQ(shown.size(), 5);
+        before << attributes->topLevelItem(i)->text(0);
+    ASSERT_EQ(before, localeSorted(before));
+    pages()->setCurrentIndex(1);
+    for (int section : {1, 2, 0, 0}) {
+        QHeaderView* header = attributes->header();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) + 5, 5));
+    }
+    QStringList after;
+    for (int i = 0; i < attributes->topLevelItemCount(); ++i)
+        after << attributes->topLevelItem(i)->text(0);
+    EXPECT_EQ(after, before);
 }
 
 TEST_F(WindowTest, ResizingKeepsControlsToTheirEdges) {

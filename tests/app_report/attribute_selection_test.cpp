@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -215,23 +216,48 @@ TEST_F(AttributeSelectionTest, DropDownListsOnlyMultiRowsInSelectionOrder) {
     EXPECT_EQ(combo()->currentText(), "");
 }
 
-TEST_F(AttributeSelectionTest, RemovingTheExpandedAttributeLeavesItUntilTheListOpensAgain) {
+// The expanded attribute is always one of the selected attributes: removing another keeps the
+// choice, removing it clears the choice (a Tabular Cross run then asks for one instead of
+// running with an attribute it does not request).
+TEST_F(AttributeSelectionTest, RemovingTheExpandedAttributeTakesItOutOfTheCombo) {
     chooseClass("Wide");
-    chooseAttributes({"Badge", "Stamp"});
+    chooseAttributes({"Badge", "Stamp", "Hits"});
     find<QRadioButton>("optResultsTabularCross")->click();
     pickExpandedAttribute("Stamp");
     ASSERT_EQ(combo()->currentText(), "Stamp");
 
+    chooseRow(selected(), "Badge");
+    button("cmdAttributeRemove")->click();
+    EXPECT_EQ(combo()->currentText(), "Stamp");
     chooseRow(selected(), "Stamp");
     button("cmdAttributeRemove")->click();
-    EXPECT_EQ(captions(selected()), QStringList{"Badge"});
-    EXPECT_EQ(combo()->currentText(), "Stamp");
-    EXPECT_EQ(comboItems(), (QStringList{"Badge", "Stamp"}));
-
-    // The dropDown signal alone (as the list opening sends it) rebuilds and clears the choice.
-    emit combo()->dropDown();
-    EXPECT_EQ(comboItems(), QStringList{"Badge"});
+    EXPECT_EQ(captions(selected()), QStringList{"Hits"});
     EXPECT_EQ(combo()->currentText(), "");
+    EXPECT_FALSE(comboItems().contains("Stamp"));
+
+    pickExpandedAttribute("Hits");
+    button("cmdAttributeRemoveAll")->click();
+    EXPECT_EQ(combo()->currentText(), "");
+    EXPECT_TRUE(comboItems().isEmpty());
+}
+
+// Arrow keys and typing choose a class as a click does, and load its attributes; a click on the
+// class already chosen keeps the selection built for it.
+TEST_F(AttributeSelectionTest, KeyboardChoosesAClassAsAClickDoes) {
+    auto* classes = find<QListWidget>("lstNDSClasses");
+    chooseClass("Lone");
+    ASSERT_TRUE(captions(available()).contains("Desk Phone"));
+    QTest::keyClick(classes, Qt::Key_Down);
+    ASSERT_EQ(classes->currentItem()->text(), "Middle");
+    EXPECT_TRUE(captions(available()).contains("Login Time"));
+    EXPECT_FALSE(captions(available()).contains("Desk Phone"));
+    QTest::keyClicks(classes, "Wi");
+    ASSERT_EQ(classes->currentItem()->text(), "Wide");
+    EXPECT_TRUE(captions(available()).contains("Badge"));
+
+    chooseAttributes({"Badge", "Stamp"});
+    chooseClass("Wide");
+    EXPECT_EQ(captions(selected()), (QStringList{"Badge", "Stamp"}));
 }
 
 // The sample tree: "User" carries everything of Top, Person, Organizational Person and User.

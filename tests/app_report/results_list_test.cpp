@@ -104,6 +104,34 @@ TEST_F(ResultsListTest, ColumnClicksSortByKindAndEachColumnKeepsItsDirectionAcro
     EXPECT_EQ(resultColumn(1).first(), "Ann");
 }
 
+// The sorted column shows its direction, and the copy gives the columns in the order the user
+// has dragged them into.
+TEST_F(ResultsListTest, SortIndicatorAndCopyInTheOrderShown) {
+    walkTo({"Acme", "Sales", "Dev"});
+    chooseClass("User");
+    chooseAttributes({"Given Name", "Surname", "Password Minimum Length"});
+    setOutput({.toFile = false}, QString());
+    pressStart();
+    QHeaderView* header = find<QTreeView>("lvwSearch")->header();
+    EXPECT_EQ(header->sortIndicatorSection(), -1); // a new run is not sorted
+    clickColumn(2);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), 2);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    clickColumn(2);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    header->moveSection(header->visualIndex(3), 0); // the number column first
+    header->moveSection(header->visualIndex(2), 1);
+    const QStringList lines = copy().split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), resultColumn(0).size());
+    const std::vector<std::string> first = resultRows().front();
+    EXPECT_EQ(lines.first().toStdString(),
+              first[3] + "\t" + first[2] + "\t" + first[0] + "\t" + first[1]);
+    pressStart();
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+}
+
 TEST_F(ResultsListTest, HiddenEmptyColumnIsLeftOutOfTheCopyButNotOutOfTheFile) {
     walkTo({"Acme", "Sales", "Dev"});
     chooseClass("User");

@@ -78,6 +78,23 @@ for f in copyright changelog.Debian.gz; do
 done
 gzip -t "$share/doc/korvanex/changelog.Debian.gz" 2>/dev/null || fail "changelog.Debian.gz is not gzip data"
 
+# --- Desktop integration: AppStream metainfo and the licence -------------------------------------
+metainfo=$share/metainfo/org.example.korvanex.metainfo.xml
+if ! command -v appstreamcli >/dev/null; then
+    fail "appstreamcli (appstream) is missing"
+elif [ ! -s "$metainfo" ]; then
+    fail "no AppStream metainfo in share/metainfo"
+else
+    out=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1) ||
+        fail "appstreamcli rejects the metainfo: $out"
+    grep -q '<launchable type="desktop-id">korvanex.desktop</launchable>' "$metainfo" ||
+        fail "the metainfo does not launch the installed desktop entry"
+fi
+grep -qx 'License: Apache-2.0' "$share/doc/korvanex/copyright" ||
+    fail "the copyright file does not give the licence as SPDX Apache-2.0"
+grep -q 'Version 2.0, January 2004' "$source_dir/LICENSE" 2>/dev/null ||
+    fail "LICENSE at the root does not hold the Apache License 2.0"
+
 # --- The MIME type of .kvx files --------------------------------------------------------------
 if command -v update-mime-database >/dev/null; then
     mkdir -p "$work/mime/packages"

@@ -223,16 +223,30 @@ TEST(ResultsModel, ClipboardTextLeavesOutHiddenColumns) {
     EXPECT_EQ(empty.clipboardText(), "");
 }
 
+// Columns come in the order shown (here dragged to D, Object, B, A; C left out of the order
+// follows); a cell with a tab, a line break or a double quote is quoted so that a spreadsheet
+// pastes it into one cell.
+TEST(ResultsModel, ClipboardTextFollowsTheShownOrderAndQuotesCellsThatWouldSplit) {
+    ResultsModel model;
+    model.setColumns(columns({{"Object", 0}, {"A", 0}, {"B", 0}, {"C", 0}, {"D", 0}}));
+    model.appendRow(Row{"o", "two\tcells", "two\r\nlines", "5\" disk", "plain"});
+    const std::vector<int> shown{4, 0, 2, 1};
+    EXPECT_EQ(model.clipboardText(shown),
+              "plain\to\t\"two\r\nlines\"\t\"two\tcells\"\t\"5\"\" disk\"\r\n");
+}
+
 TEST(ResultsModel, ClipboardProgressReportsStepsAndTheLastRow) {
     ResultsModel model;
     model.setColumns(columns({{"Object", 0}}));
     for (int i = 0; i < 5; ++i)
         model.appendRow(Row{std::to_string(i)});
     std::vector<std::size_t> seen;
-    model.clipboardText([&](std::size_t row) { seen.push_back(row); }, 2);
+    model.clipboardText(
+        {}, [&](std::size_t row) { seen.push_back(row); }, 2);
     EXPECT_EQ(seen, (std::vector<std::size_t>{0, 2, 4}));
     seen.clear();
-    model.clipboardText([&](std::size_t row) { seen.push_back(row); }, 3);
+    model.clipboardText(
+        {}, [&](std::size_t row) { seen.push_back(row); }, 3);
     EXPECT_EQ(seen, (std::vector<std::size_t>{0, 3, 4}));
 }
 

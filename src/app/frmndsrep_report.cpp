@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/waitcursor.h"
+#include "directory/searchcriteria.h"
 #include "report/search.h"
 #include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
@@ -186,6 +187,12 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("Select the Object Class  (User, Group, etc) to search"));
         return;
     }
+    const std::string filterFault = kvx::directory::CheckSearchFilter(
+        directoryContext_, ui->txtSearchFilter->text().toStdString());
+    if (!filterFault.empty()) {
+        kvx::app::ShowMessage(this, QString::fromStdString(filterFault));
+        return;
+    }
 
     runOutputToWindow_ = ui->chkOutputWindow->isChecked();
     runOutputToFile_ = ui->chkOutputFile->isChecked();
@@ -274,6 +281,7 @@ void TfrmKorvanex::DoSearch() {
     input.mode = reportModeOf(*ui);
     input.expandedAttribute = ui->cboAttributeMulti->currentText().toStdString();
     input.hideEmptyColumns = ui->chkHideEmptyColumns->isChecked();
+    input.searchFilter = ui->txtSearchFilter->text().toStdString();
     for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
         input.attributes.push_back({row->text(0).toStdString(), attributeSortKind(row)});

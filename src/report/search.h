@@ -29,6 +29,10 @@ struct SearchInput {
     ReportMode mode = ReportMode::Tabular;
     std::string expandedAttribute; // Tabular Cross: the attribute spread one value per row
     bool hideEmptyColumns = true;
+    // Further condition in search filter text form (directory/client/searchfilter.h), combined
+    // with the class: only objects matching both are reported. Empty: none. The caller has
+    // checked that it reads.
+    std::string searchFilter;
 };
 
 struct SearchColumn {

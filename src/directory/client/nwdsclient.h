@@ -54,7 +54,7 @@ constexpr std::size_t MAX_SCHEMA_NAME_CHARS = 32;
 enum : NWDSCCODE {
     NWE_SUCCESS = 0,
     // client-side codes (positive, as a workstation client reports them)
-    NWE_NO_MORE_ENTRIES = 0x88FF,      // a scan has nothing more to give
+    NWE_NO_MORE_ENTRIES = 0x88FF,        // a scan has nothing more to give
     NWE_CLIENT_NOT_INITIALISED = 0x8801, // NWCallsInit has not succeeded
     NWE_BAD_CONNECTION = 0x8802,
     NWE_BAD_SCAN_HANDLE = 0x8803,
@@ -104,7 +104,8 @@ enum : nuint32 {
     DCV_ASYNC_MODE = 0x08,
     DCV_CANONICALIZE_NAMES = 0x10,
 };
-constexpr nuint32 DCV_DEFAULT_FLAGS = DCV_DEREF_ALIASES | DCV_XLATE_STRINGS | DCV_CANONICALIZE_NAMES;
+constexpr nuint32 DCV_DEFAULT_FLAGS =
+    DCV_DEREF_ALIASES | DCV_XLATE_STRINGS | DCV_CANONICALIZE_NAMES;
 
 // ---- Buffer operations (NWDSInitBuf) -----------------------------------------------------
 enum : nuint32 {
@@ -169,6 +170,7 @@ enum : nuint16 {
     FTOK_APPROX = 10,
     FTOK_ANAME = 14,
     FTOK_PRESENT = 15,
+    FTOK_SUBSTRINGS = 32, // ANAME SUBSTRINGS AVAL(initial) AVAL(any)... AVAL(final)
 };
 
 // ---- Syntax numbers ----------------------------------------------------------------------

@@ -104,6 +104,10 @@ private:
         }
         while (pos_ < s_.size() && isDescriptorChar(s_[pos_]))
             ++pos_;
+        if (pos_ < s_.size() &&
+            std::string_view(" \t=<>~:()").find(s_[pos_]) == std::string_view::npos)
+            throw Fault{pos_, "an attribute name holds letters, digits, \"-\", \".\" and \";\"; "
+                              "write other names in double quotes"};
         if (pos_ == start)
             throw Fault{start, "an attribute name is expected"};
         name.assign(s_.substr(start, pos_ - start));
@@ -112,10 +116,6 @@ private:
         if (pos_ < s_.size() && pos_ > afterName && isDescriptorChar(s_[pos_]))
             throw Fault{start, "an attribute name with blanks is written in double quotes, as in "
                                "(\"Login Disabled\"=TRUE)"};
-        if (pos_ < s_.size() && !isDescriptorChar(s_[pos_]) &&
-            std::string_view("=<>~:").find(s_[pos_]) == std::string_view::npos)
-            throw Fault{pos_, "an attribute name holds letters, digits, \"-\", \".\" and \";\"; "
-                              "write other names in double quotes"};
     }
 
     // An item; `inParens` tells whether a ")" ends it (else the end of the text does).

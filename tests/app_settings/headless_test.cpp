@@ -134,7 +134,7 @@ TEST_F(HeadlessTest, EveryExampleWritesItsReportAndExitsZero) {
         // The unattended close saved the window placement in the user's own folder.
         EXPECT_TRUE(fs::exists(root / "home" / ".config" / "korvanex" / "KORVANEX.INI"));
     }
-    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(seen, 4);
 }
 
 TEST_F(HeadlessTest, SettingsWithoutAClassPrintTheMessageAndExitOne) {

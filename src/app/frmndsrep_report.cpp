@@ -44,9 +44,16 @@ public:
                      const std::function<void(const std::string&)>& status,
                      const std::function<void(const std::string&, NWDSCCODE)>& failure,
                      const std::function<void(const kvx::report::ResultRow&)>& row,
-                     const std::function<void(int, bool)>& size)
+                     const std::function<void(int, bool)>& size,
+                     const std::function<bool(std::int32_t, const std::function<void()>&)>& proceed)
         : window_(window), view_(view), model_(model), status_(status), failure_(failure),
-          row_(row), size_(size) {}
+          row_(row), size_(size), proceed_(proceed), publish_([this]() {
+              // The rows so far show in the list; the next ones are gathered again.
+              if (inBulk_) {
+                  model_.endBulk();
+                  model_.beginBulk();
+              }
+          }) {}
     ~WindowSearchSink() override { endBulk(); }
     WindowSearchSink(const WindowSearchSink&) = delete;
     WindowSearchSink& operator=(const WindowSearchSink&) = delete;
@@ -79,6 +86,7 @@ public:
     }
     void fitColumn(int column) override { size_(column, false); }
     void hideColumn(int column) override { size_(column, true); }
+    bool proceed() override { return proceed_(++objects_, publish_); }
 
 private:
     void endBulk() {
@@ -95,6 +103,9 @@ private:
     const std::function<void(const std::string&, NWDSCCODE)>& failure_;
     const std::function<void(const kvx::report::ResultRow&)>& row_;
     const std::function<void(int, bool)>& size_;
+    const std::function<bool(std::int32_t, const std::function<void()>&)>& proceed_;
+    const std::function<void()> publish_;
+    std::int32_t objects_ = 0;
     bool inBulk_ = false;
 };
 
@@ -253,17 +264,22 @@ void TfrmKorvanex::RunProcess() {
         repaintWindow();
         setStatus(QStringLiteral("Start Search"));
 
+        beginRun();
         DoSearch();
 
         if (runOutputToFile_) {
             fileComplete = outputFile_.close();
         }
+        endRun();
     }
     if (!fileComplete) {
         // A report cut short by a full disk is never passed off as finished.
         setStatus(QStringLiteral("Output file incomplete"));
         kvx::app::ShowMessage(
             this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
+        return;
+    }
+    if (finishStoppedRun(runObjects_)) {
         return;
     }
     setStatus(QStringLiteral("Finished"));
@@ -303,8 +319,15 @@ void TfrmKorvanex::DoSearch() {
         }
     };
 
-    WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size);
-    kvx::report::DoSearch(input, sink);
+    const std::function<bool(std::int32_t, const std::function<void()>&)> proceed =
+        [this](std::int32_t objects, const std::function<void()>& publishRows) {
+            return runProceed(objects, publishRows);
+        };
+
+    WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size, proceed);
+    const kvx::report::SearchOutcome outcome = kvx::report::DoSearch(input, sink);
+    runCancelled_ = outcome.cancelled;
+    runObjects_ = outcome.objects;
 }
 
 void TfrmKorvanex::fitResultColumn(int column) {
@@ -351,7 +374,7 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
 }
 
 void TfrmKorvanex::lvwSearchColumnClick(int column) {
-    if (column < 0) {
+    if (column < 0 || runActive_) { // rows still arrive at the end of the list while a run goes
         return;
     }
     const int sortKind = results_->sortKind(column);

@@ -360,6 +360,15 @@ SearchOutcome Search::run() {
                 }
             }
             ++entriesRead;
+            if (!sink_.proceed()) {
+                // Stopped by the user: the rows handed out stay; the object still pending may
+                // continue in the next batch, so it is dropped rather than output cut short.
+                if (iteration != -1) {
+                    NWDSCloseIteration(ctx, iteration, DSV_SEARCH);
+                }
+                out_.cancelled = true;
+                return out_;
+            }
         }
     } while (iteration != -1);
 

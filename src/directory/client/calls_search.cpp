@@ -465,6 +465,38 @@ NWDSCCODE NWDSSearch(NWDSContextHandle context, const std::string& baseObjectNam
     return rc;
 }
 
+NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, nint32 iterationHandle, nuint32 operation) {
+    if (auto rc = faults::check("NWDSCloseIteration"))
+        return rc;
+    if (!findContext(context))
+        return ERR_BAD_CONTEXT;
+    IterationKind kind;
+    switch (operation) {
+    case DSV_SEARCH:
+        kind = IterationKind::Search;
+        break;
+    case DSV_LIST:
+        kind = IterationKind::List;
+        break;
+    case DSV_READ_CLASS_DEF:
+        kind = IterationKind::ClassDefs;
+        break;
+    case DSV_READ_ATTR_DEF:
+        kind = IterationKind::AttrDefs;
+        break;
+    default:
+        return ERR_BAD_VERB;
+    }
+    Iteration* it = nullptr;
+    bool fresh = false;
+    if (iterationHandle == -1)
+        return ERR_INVALID_ITERATION;
+    if (auto rc = iterationFor(&iterationHandle, context, kind, it, fresh))
+        return rc;
+    releaseIteration(iterationHandle);
+    return 0;
+}
+
 namespace {
 
 // Runs one call of a schema read; `gather` makes the records on the first call.

@@ -1,5 +1,5 @@
 // A report run that stays in the user's hands. The search runs on the window's thread as
-// always; between entries it hands control back here, and about twenty times a second the
+// always; between entries it hands control back here, and about ten times a second the
 // window shows the rows found so far and the progress, and handles its events: it repaints,
 // moves, scrolls, and takes the Cancel button, Esc, or a close. Controls that would change the
 // run are disabled while it goes. SIGINT and SIGTERM stop a run the same way as Cancel, so an
@@ -30,7 +30,7 @@ struct sigaction savedInt {};
 struct sigaction savedTerm {};
 
 // How often a run shows its progress and handles window events.
-constexpr qint64 kPumpMilliseconds = 50;
+constexpr qint64 kPumpMilliseconds = 100;
 
 QString progressText(std::int32_t objects, qint64 milliseconds) {
     const qint64 seconds = milliseconds / 1000;

@@ -198,7 +198,21 @@ const QIcon& TfrmKorvanex::containerImage(int index) const {
 }
 
 void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
-    kvx::app::ShowErrorCode(this, QString::fromStdString(text), code);
+    // Why the tree cannot be opened follows the first failed call that it causes, once.
+    std::string reason;
+    if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
+        !reason.empty()) {
+        std::string tree;
+        NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
+        std::string& shown =
+            treeReasonsShown_[QString::fromStdString(tree).toLower().toStdString()];
+        if (shown == reason)
+            reason.clear();
+        else
+            shown = reason;
+    }
+    kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
+                            QString::fromStdString(reason));
 }
 
 void TfrmKorvanex::repaintWindow() {

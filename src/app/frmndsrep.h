@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -110,6 +111,8 @@ public:
     // How long after start-up the unattended run begins: a second, so the window is painted
     // first; a run with no display has nothing to paint and may start at once.
     void setUnattendedDelay(int milliseconds);
+    // A run with no display: nobody saw the window, so closing it leaves the saved placement alone.
+    void leaveSavedPlacement() { leaveSavedPlacement_ = true; }
     void LoadParameters();
     void Timer1Timer();
 
@@ -188,12 +191,17 @@ private:
 
     NWDSContextHandle directoryContext_ = 0;
     std::string openedTreeName_; // the tree the directory context was opened for
+    std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
     bool firstShowDone_ = false;
 
     // Command line and unattended run.
     bool autorun_ = false;
     bool autoclose_ = false;
     QString batchSettingsFileName_;
+    // A settings file of the command line could not be read, or named a tree, container or class
+    // that was not found: the unattended run does not start.
+    bool loadFailed_ = false;
+    bool leaveSavedPlacement_ = false;
 
     // Report run: the settings of the run under way (or the last one) and its output file.
     bool runOutputToWindow_ = false;

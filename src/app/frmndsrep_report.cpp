@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
@@ -227,6 +228,14 @@ void TfrmKorvanex::RunProcess() {
     runSeparator_ = ui->txtOutputSeparator->text().toStdString();
     runQuote_ = ui->chkOutputEncloseQuotes->isChecked();
 
+    // Every check comes before the output file is opened: a run that stops at one leaves the
+    // report of the last run untouched.
+    if (ui->optResultsTabularCross->isChecked() && ui->cboAttributeMulti->currentText().isEmpty()) {
+        kvx::app::ShowMessage(
+            this, QStringLiteral("An Attribute must be selected for a Tabular Cross report"));
+        return;
+    }
+
     std::vector<std::string> attributeNames;
     for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
         attributeNames.push_back(ui->lvwSelectedAttributes->topLevelItem(i)->text(0).toStdString());
@@ -238,37 +247,38 @@ void TfrmKorvanex::RunProcess() {
                 this, QStringLiteral("Cannot Open Output File. Check the filename and path."));
             return;
         }
-        if (runColumnHeaders_) {
+    }
+
+    // From here on the file is open: whatever ends the run (an exception included), it is
+    // closed, and a report that did not end as a whole one is called incomplete.
+    bool fileComplete = true;
+    bool stopped = false;
+    const auto endRunByError = [&](const QString& what) {
+        stopped = true;
+        if (runOutputToFile_) {
+            outputFile_.close();
+            fileComplete = false;
+        }
+        kvx::app::ShowFrameworkError(this, what);
+    };
+    try {
+        if (runOutputToFile_ && runColumnHeaders_) {
             // Every mode but Non Tabular writes the Tabular header.
             const kvx::ReportMode headerMode = ui->optResultsNonTabular->isChecked()
                                                    ? kvx::ReportMode::NonTabular
                                                    : kvx::ReportMode::Tabular;
             outputFile_.writeHeader(headerMode, runSeparator_, attributeNames);
         }
-    }
-
-    if (attributeNames.empty()) {
-        kvx::app::ShowMessage(
-            this,
-            QStringLiteral("No Attributes have been selected. Only object names will be listed"),
-            kvx::app::MessageKind::Notice);
-    }
-
-    if (ui->optResultsTabularCross->isChecked() && ui->cboAttributeMulti->currentText().isEmpty()) {
-        kvx::app::ShowMessage(
-            this, QStringLiteral("An Attribute must be selected for a Tabular Cross report"));
-        if (runOutputToFile_ && !outputFile_.close()) {
+        if (attributeNames.empty()) {
             kvx::app::ShowMessage(
                 this,
-                QStringLiteral("Cannot write the output file. The report in it is incomplete."));
+                QStringLiteral(
+                    "No Attributes have been selected. Only object names will be listed"),
+                kvx::app::MessageKind::Notice);
         }
-        return;
-    }
 
-    ui->PageControl1->setCurrentWidget(ui->TabSheet4);
-    repaintWindow();
-    bool fileComplete = true;
-    {
+        ui->PageControl1->setCurrentWidget(ui->TabSheet4);
+        repaintWindow();
         kvx::app::WaitCursor wait;
         repaintWindow();
         setStatus(QStringLiteral("Start Search"));
@@ -279,10 +289,19 @@ void TfrmKorvanex::RunProcess() {
         if (runOutputToFile_) {
             fileComplete = outputFile_.close();
         }
-        endRun();
+    } catch (const std::exception& error) {
+        endRunByError(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        endRunByError(QStringLiteral("Unknown error"));
+    }
+    if (runActive_) {
+        endRun(); // the controls come back however the run ended
+    }
+    if (stopped && fileComplete) {
+        return; // no file to call incomplete; the error said why the run ended
     }
     if (!fileComplete) {
-        // A report cut short by a full disk is never passed off as finished.
+        // A report cut short by a full disk or an error is never passed off as finished.
         setStatus(QStringLiteral("Output file incomplete"));
         kvx::app::ShowMessage(
             this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));

@@ -4,6 +4,8 @@
 
 #include "app/filedialogs.h"
 #include "app/messages.h"
+#include "directory/syntax.h"
+#include "directory/treebrowse.h"
 #include "results/resultsmodel.h"
 #include "settings/batchfile.h"
 #include "settings/commandline.h"
@@ -18,6 +20,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
+#include <optional>
 
 using kvx::settings::ReadIniInteger;
 using kvx::settings::ReadIniString;
@@ -39,6 +43,48 @@ QString qtext(const std::string& s) {
 
 bool sameName(const QString& a, const std::string& b) {
     return kvx::settings::equalIgnoringAsciiCase(a.toStdString(), b);
+}
+
+// True when the node `node` names the container `wanted` (".R\.D.Acme"), or, unless `exactly`,
+// one of the containers above it. Names compare ignoring the case of a to z; a period that a
+// backslash escapes is no boundary between two names.
+bool nameWithin(const std::string& wanted, const kvx::directory::NodeRecord* node, bool exactly) {
+    if (node == nullptr) {
+        return false;
+    }
+    const std::string& name = node->distinguishedName; // "" for "[root]"
+    if (name.size() > wanted.size() || (exactly && name.size() != wanted.size())) {
+        return false;
+    }
+    const std::size_t at = wanted.size() - name.size();
+    if (!kvx::settings::equalIgnoringAsciiCase(wanted.substr(at), name)) {
+        return false;
+    }
+    std::size_t backslashes = 0;
+    for (std::size_t i = at; i > 0 && wanted[i - 1] == '\\'; --i) {
+        ++backslashes;
+    }
+    return backslashes % 2 == 0;
+}
+
+bool listHolds(const QTreeWidget& list, const std::string& name) {
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        if (sameName(list.topLevelItem(i)->text(0), name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// How a column of the syntax a batch file names sorts; text for a name the table does not have.
+int sortKindOfSyntax(const std::string& syntaxName) {
+    for (nuint32 syntax = 0; syntax < kvx::SyntaxTableRows; ++syntax) {
+        const kvx::SyntaxRow* row = kvx::SyntaxTableRow(syntax);
+        if (row != nullptr && kvx::settings::equalIgnoringAsciiCase(row->name, syntaxName)) {
+            return row->sortKind;
+        }
+    }
+    return kvx::SortKindText;
 }
 
 // Chooses or clears an option button from code. Choosing one that is not chosen runs its click
@@ -135,6 +181,9 @@ void TfrmKorvanex::Button1Click() {
 }
 
 void TfrmKorvanex::FormClose() {
+    if (leaveSavedPlacement_) {
+        return; // a window nobody saw: the user's placement stays as it is
+    }
     // A placement that cannot be written is shown, and the window still closes.
     try {
         int state = 0;
@@ -207,8 +256,25 @@ void TfrmKorvanex::cmdLoadClick() {
 }
 
 void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
+    // A file that cannot be read says so; loading every default instead would run some other
+    // report without a word.
+    const std::optional<std::string> path = kvx::settings::locateBatchSettingsFile(text(fileName));
+    if (!path) {
+        loadFailed_ = true;
+        kvx::app::ShowMessage(this,
+                              QStringLiteral("Cannot read the settings file %1").arg(fileName));
+        return;
+    }
     // Reading has no side effects, so the whole file is read first and then applied.
-    const kvx::settings::BatchSettings file = kvx::settings::readBatchSettings(text(fileName));
+    const kvx::settings::BatchSettings file = kvx::settings::readBatchSettings(*path);
+    // A name of the file that is not found is named in a message; a run from whatever the window
+    // held instead would be a different report.
+    auto notFound = [this](const char* what, const std::string& name) {
+        loadFailed_ = true;
+        kvx::app::ShowMessage(
+            this, QStringLiteral("The %1 \"%2\" named in the settings file was not found")
+                      .arg(QLatin1String(what), qtext(name)));
+    };
 
     // The lists start empty; the results list keeps its columns.
     ui->lvwSelectedAttributes->clear();
@@ -217,13 +283,19 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     ui->cboNDSTree->setCurrentIndex(-1);
 
     // The tree.
-    if (!kvx::settings::equalIgnoringAsciiCase(file.treeName, "Default")) {
+    const bool defaultTree = kvx::settings::equalIgnoringAsciiCase(file.treeName, "Default");
+    if (!defaultTree) {
         cmdTreeReloadClick();
     }
     for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
         if (sameName(ui->cboNDSTree->itemText(i), file.treeName)) {
             ui->cboNDSTree->setCurrentIndex(i);
         }
+    }
+    const bool treeFound =
+        defaultTree || file.treeName.empty() || ui->cboNDSTree->currentIndex() >= 0;
+    if (!treeFound) {
+        notFound("tree", file.treeName);
     }
     // A file saved for another tree than the one open is loaded into that tree: it is opened
     // first, as the user's own choice of the tree would open it.
@@ -233,28 +305,51 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         LoadClasses();
     }
 
-    // The container walk, from "[root]" down the stored chain (top-level container first). A
-    // name not found leaves the walk where it is, and the next name is looked for below it.
-    if (QTreeWidgetItem* current = ui->tvwNDS->topLevelItem(0)) {
-        const std::vector<std::string>& chain = *file.startingPoint;
-        for (auto name = chain.rbegin(); name != chain.rend(); ++name) {
-            for (int c = 0; c < current->childCount(); ++c) {
+    // The container: walked to from "[root]" by its whole name, so that a name holding an
+    // escaped period ("R\.D") and a top container of several components (a naming context
+    // "example.com") are found as they were saved.
+    const std::vector<std::string>& chain = *file.startingPoint;
+    if (treeFound && !chain.empty()) {
+        std::string wanted; // ".Sales.Acme"; "" for "[root]"
+        for (const std::string& piece : chain) {
+            if (!piece.empty()) {
+                wanted += '.' + piece;
+            }
+        }
+        QTreeWidgetItem* current = ui->tvwNDS->topLevelItem(0);
+        if (current != nullptr) {
+            ui->tvwNDS->setCurrentItem(current);
+        }
+        while (current != nullptr && !nameWithin(wanted, nodeRecord(current), true)) {
+            QTreeWidgetItem* next = nullptr;
+            for (int c = 0; c < current->childCount() && next == nullptr; ++c) {
                 QTreeWidgetItem* child = current->child(c);
-                if (nodeRecord(child) != nullptr && sameName(child->text(0), *name)) {
-                    child->setExpanded(true); // lists its children and selects it
-                    ui->tvwNDS->setCurrentItem(child);
-                    current = child;
-                    break;
+                if (nameWithin(wanted, nodeRecord(child), false)) {
+                    next = child;
                 }
             }
+            if (next != nullptr) {
+                next->setExpanded(true); // lists its children and selects it
+                ui->tvwNDS->setCurrentItem(next);
+            }
+            current = next;
+        }
+        if (current == nullptr) {
+            notFound("container",
+                     wanted.empty() ? std::string(kvx::directory::kRootText) : wanted.substr(1));
         }
     }
 
     // The class and its attributes.
+    bool classFound = false;
     for (int i = 0; i < ui->lstNDSClasses->count(); ++i) {
         if (sameName(ui->lstNDSClasses->item(i)->text(), file.className)) {
             ui->lstNDSClasses->setCurrentRow(i);
+            classFound = true;
         }
+    }
+    if (!classFound && !file.className.empty()) {
+        notFound("class", file.className);
     }
     const QListWidgetItem* chosenClass = ui->lstNDSClasses->currentItem();
     if (chosenClass != nullptr && chosenClass->isSelected()) {
@@ -273,7 +368,8 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     ui->chkOutputEncloseQuotes->setChecked(file.encloseQuotes);
     ui->chkOutputColumnHeaders->setChecked(file.columnHeaders);
 
-    // The selected attributes, as the file has them; restored rows sort as text.
+    // The selected attributes, as the file has them, each sorting as its syntax does. One the
+    // class does not have is named; the run still goes on, with its column empty.
     ui->lvwSelectedAttributes->clear();
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(file.attributes.size()));
@@ -282,8 +378,16 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         row->setText(0, qtext(saved.name));
         row->setText(1, qtext(saved.singleMulti));
         row->setText(2, qtext(saved.syntax));
-        row->setData(0, Qt::UserRole, 0);
+        row->setData(0, Qt::UserRole, sortKindOfSyntax(saved.syntax));
         items.push_back(row);
+        if (classFound && !saved.name.empty() && !listHolds(*ui->lvwAttributes, saved.name)) {
+            kvx::app::ShowMessage(
+                this,
+                QStringLiteral("The attribute \"%1\" named in the settings file is not an "
+                               "attribute of the class \"%2\"; its column stays empty")
+                    .arg(qtext(saved.name), chosenClass->text()),
+                kvx::app::MessageKind::Notice);
+        }
     }
     ui->lvwSelectedAttributes->addTopLevelItems(items);
 
@@ -302,6 +406,7 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
 void TfrmKorvanex::LoadParameters() {
     autorun_ = false;
     autoclose_ = false;
+    loadFailed_ = false;
     QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() <= 1) {
         return;
@@ -333,7 +438,17 @@ void TfrmKorvanex::Timer1Timer() {
         }
         StatusBar1Panel2->setText(notice);
         repaintWindow();
-        RunProcess();
+        // A report that does not match its settings file is not run at all (the load named
+        // what was missing). Whatever ends the run, the unattended close follows.
+        if (!loadFailed_) {
+            try {
+                RunProcess();
+            } catch (const std::exception& error) {
+                kvx::app::ShowFrameworkError(this, QString::fromLocal8Bit(error.what()));
+            } catch (...) {
+                kvx::app::ShowFrameworkError(this, QStringLiteral("Unknown error"));
+            }
+        }
     }
     StatusBar1Panel2->setText(QString());
     if (autoclose_) {

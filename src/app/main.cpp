@@ -2,10 +2,14 @@
 //
 // --help and --version are answered on standard output without starting the windows.
 //
-// Without a display the program only runs unattended (/autorun and /autoclose, usually with
-// /settings=FILE) on Qt's offscreen platform; every message then goes to standard error and
-// counts as answered with OK. Exit status: 0 when all went well, 1 when a message stopped the run
-// or reported a failure, 2 without a display and without both flags.
+// Without a display (none set, or Qt's offscreen or minimal platform asked for) the program only
+// runs unattended (/autorun and /autoclose, usually with /settings=FILE) on Qt's offscreen
+// platform; every message then goes to standard error and counts as answered with OK, and the
+// saved window placement is left alone. With a display, an unattended run (/autorun) shows its
+// messages and writes them to standard error too. Exit status of an unattended run: 0 when the
+// report ran, 1 when a message stopped the run or reported a failure up to the window's close
+// (a settings file that cannot be read or does not match the directory included); 2 without a
+// display and without both flags.
 #include "app/frmndsrep.h"
 #include "app/messages.h"
 #include "help/frmabout.h"
@@ -13,6 +17,8 @@
 #include "help/frminstructions.h"
 #include "settings/commandline.h"
 
+#include <QEvent>
+#include <QObject>
 #include <QTimer>
 
 #include <cstdio>
@@ -26,19 +32,53 @@
 namespace {
 
 bool hasDisplay() {
-    // The platform Qt would use: an explicit choice, or an X11 or Wayland display.
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+    // The platform Qt would use: an explicit choice, or an X11 or Wayland display. The offscreen
+    // and minimal platforms show nothing, so nobody could answer a message there.
+    const QString platform =
+        qEnvironmentVariable("QT_QPA_PLATFORM").section(QLatin1Char(':'), 0, 0);
+    if (!platform.isEmpty())
+        return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 bool failureShown = false;
 
-void headlessMessage(QWidget* owner, const kvx::app::Message& message) {
-    kvx::app::writeMessageToStderr(owner, message);
+void noteFailure(const kvx::app::Message& message) {
     if (message.kind != kvx::app::MessageKind::Notice)
         failureShown = true;
 }
+
+void headlessMessage(QWidget* owner, const kvx::app::Message& message) {
+    kvx::app::writeMessageToStderr(owner, message);
+    noteFailure(message);
+}
+
+// An unattended run on a desktop: the message is shown as usual and also written to standard
+// error, for the log of whatever started the run.
+void unattendedMessage(QWidget* owner, const kvx::app::Message& message) {
+    kvx::app::writeMessageToStderr(owner, message);
+    noteFailure(message);
+    kvx::app::showMessageBox(owner, message);
+}
+
+// Takes the outcome of the run when the window starts to close: a failure to save the window
+// placement on the way out does not turn a good report into a failed one.
+class RunOutcome : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close && !taken_) {
+            taken_ = true;
+            failed_ = failureShown;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+    bool failed() const { return taken_ ? failed_ : failureShown; }
+
+private:
+    bool taken_ = false;
+    bool failed_ = false;
+};
 
 // Qt wants a private runtime folder and warns without one; a machine with no session (cron, a
 // service) often has none. The folder lives as long as the run.
@@ -97,7 +137,11 @@ int main(int argc, char** argv) {
         runtimeFolder = std::make_unique<PrivateRuntimeFolder>();
         qputenv("QT_QPA_PLATFORM", "offscreen");
         kvx::app::setMessageHandler(headlessMessage);
+    } else if (line.autorun) {
+        kvx::app::setMessageHandler(unattendedMessage);
     }
+    const bool unattended = headless || line.autorun;
+    RunOutcome outcome;
 
     int status = 0;
     {
@@ -120,8 +164,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "Korvanex: %s\n", error.what());
             return 1;
         }
-        if (headless)
+        if (headless) {
             frmKorvanex->setUnattendedDelay(0);
+            frmKorvanex->leaveSavedPlacement();
+        }
+        frmKorvanex->installEventFilter(&outcome);
         frmKorvanex->show();
         if (headless) {
             // When start-up stopped before the unattended run was scheduled (the client could not
@@ -138,7 +185,7 @@ int main(int argc, char** argv) {
             });
         }
         application->exec();
-        status = headless && failureShown ? 1 : 0;
+        status = unattended && outcome.failed() ? 1 : 0;
     }
     return status;
 }

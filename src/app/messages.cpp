@@ -52,8 +52,11 @@ QString formatErrorCode(const QString& text, NWDSCCODE code) {
     return text + QStringLiteral("\nCode : ") + QString::number(bits, 16);
 }
 
-void ShowErrorCode(QWidget* owner, const QString& text, NWDSCCODE code) {
-    dispatch(owner, Message{kCaption, formatErrorCode(text, code), MessageKind::Failure});
+void ShowErrorCode(QWidget* owner, const QString& text, NWDSCCODE code, const QString& reason) {
+    QString body = formatErrorCode(text, code);
+    if (!reason.isEmpty())
+        body += QStringLiteral("\n") + reason;
+    dispatch(owner, Message{kCaption, body, MessageKind::Failure});
 }
 
 void ShowMessage(QWidget* owner, const QString& text, MessageKind kind) {

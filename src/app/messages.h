@@ -41,8 +41,10 @@ void writeMessageToStderr(QWidget* owner, const Message& message);
 // "<text>\nCode : <code as unsigned 32-bit lower-case hex>" (-601 gives fffffda7).
 QString formatErrorCode(const QString& text, NWDSCCODE code);
 
-// The message box for a failed client call.
-void ShowErrorCode(QWidget* owner, const QString& text, NWDSCCODE code);
+// The message box for a failed client call; `reason`, when given, follows the code line (why
+// the tree cannot be opened).
+void ShowErrorCode(QWidget* owner, const QString& text, NWDSCCODE code,
+                   const QString& reason = QString());
 
 // The plain "Korvanex" message box.
 void ShowMessage(QWidget* owner, const QString& text, MessageKind kind = MessageKind::Failure);

@@ -7,18 +7,41 @@
 
 namespace kvx {
 
+namespace {
+
+// One field as RFC 4180 wants it: enclosed in quotes, inner quotes doubled, when quoting is on or
+// when the text holds the separator, a quote or a line break (a reader would split it otherwise);
+// else exactly as it is.
+void appendField(std::string& out, std::string_view text, std::string_view separator, bool quote) {
+    const bool needs = text.find_first_of("\"\r\n") != std::string_view::npos ||
+                       (!separator.empty() && text.find(separator) != std::string_view::npos);
+    if (!quote && !needs) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+} // namespace
+
 void AppendHeaderLine(std::string& out, ReportMode mode, std::string_view separator,
                       std::span<const std::string> attributeNames) {
-    out += "Object";
+    appendField(out, "Object", separator, false);
     if (mode == ReportMode::NonTabular) {
         out += separator;
-        out += "Attribute";
+        appendField(out, "Attribute", separator, false);
         out += separator;
-        out += "Value";
+        appendField(out, "Value", separator, false);
     } else {
         for (const std::string& name : attributeNames) {
             out += separator;
-            out += name;
+            appendField(out, name, separator, false);
         }
     }
     out += "\r\n";
@@ -38,11 +61,7 @@ void AppendResultLine(std::string& out, std::span<const std::string> row,
     for (std::size_t i = 0; i < row.size(); ++i) {
         if (i > 0)
             out += separator;
-        if (quote)
-            out += '"';
-        out += row[i];
-        if (quote)
-            out += '"';
+        appendField(out, row[i], separator, quote);
     }
     out += "\r\n";
 }

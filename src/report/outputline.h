@@ -1,9 +1,11 @@
 // The report output file: its header line, its result lines and the file that receives them.
 //
-// Lines are bytes: texts are written exactly as they are (UTF-8), fields are joined by the whole
-// separator (which may be empty or several characters), quoting puts one double-quote character
-// on each side of every field without escaping anything inside, and every line ends with a
-// carriage return and a line feed.
+// Lines are bytes (UTF-8), fields are joined by the whole separator (which may be empty or several
+// characters) and every line ends with a carriage return and a line feed. Fields follow RFC 4180,
+// so any CSV reader gets one field per value and one record per line: a field holding the
+// separator, a double quote, a carriage return or a line feed is enclosed in double quotes with
+// its inner quotes doubled, quoting on or off; with quoting on every field is enclosed so. A field
+// that needs none of this is written exactly as it is.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +19,7 @@ namespace kvx {
 enum class ReportMode { Tabular, TabularCross, NonTabular };
 
 // Appends the header line of `mode`: "Object<sep>Attribute<sep>Value" for Non Tabular, else
-// "Object" and "<sep><name>" for each selected attribute. Never quoted.
+// "Object" and "<sep><name>" for each selected attribute. Quoted only where a field needs it.
 void AppendHeaderLine(std::string& out, ReportMode mode, std::string_view separator,
                       std::span<const std::string> attributeNames);
 std::string HeaderLine(ReportMode mode, std::string_view separator,

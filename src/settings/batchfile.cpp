@@ -4,7 +4,9 @@
 #include "settings/profile.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
+#include <system_error>
 
 namespace kvx::settings {
 
@@ -55,6 +57,25 @@ std::string attributeSingleKey(std::int32_t row) {
 }
 std::string attributeSyntaxKey(std::int32_t row) {
     return "lvwSelectedeAttributesSyntax" + std::to_string(row);
+}
+
+std::optional<std::string> locateBatchSettingsFile(const std::string& name) {
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    if (name.find('/') == std::string::npos && isReadableFile(name)) {
+        // Made absolute, so that the location rule takes it as it is.
+        std::error_code ec;
+        const std::filesystem::path here = std::filesystem::current_path(ec);
+        if (!ec) {
+            return (here / name).string();
+        }
+    }
+    std::string path = locateProfile(name);
+    if (!isReadableFile(path)) {
+        return std::nullopt;
+    }
+    return path;
 }
 
 BatchSettings readBatchSettings(const std::string& path) {

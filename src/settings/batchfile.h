@@ -64,6 +64,11 @@ struct BatchSettings {
     bool operator==(const BatchSettings&) const = default;
 };
 
+// Where the batch settings file `name` (as the command line or a dialog gives it) lies: a bare
+// name (no folder part) in the current folder when a readable file of that name is there, else
+// the file the profile location rule chooses. No value when that is not a readable file.
+std::optional<std::string> locateBatchSettingsFile(const std::string& name);
+
 // Reads every key of `path` (located by the profile location rule) with the profile routines,
 // each absent key taking its default: empty texts, cleared flags, expanded index 0, no rows.
 // "AttributeCount" rows are restored even where the file lacks their keys (as empty rows), up to

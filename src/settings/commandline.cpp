@@ -41,9 +41,11 @@ std::string usageText() {
            "\n"
            "Without a display, only unattended runs are possible:\n"
            "  korvanex /settings=FILE.kvx /autorun /autoclose\n"
-           "Every message then goes to standard error. Exit status: 0 when the report ran, 1 when\n"
-           "a message stopped the run or reported a failure, 2 when there is no display and the\n"
-           "two flags are missing.\n";
+           "Every message then goes to standard error. Exit status of an unattended run, with\n"
+           "or without a display: 0 when the report ran, 1 when a message stopped the run or\n"
+           "reported a failure (a settings file that cannot be read or names a tree, container\n"
+           "or class that is not found included), 2 when there is no display and the two flags\n"
+           "are missing.\n";
 }
 
 bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -81,8 +83,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 std::vector<std::string> startingPointChain(const std::string& distinguishedName) {
     std::vector<std::string> pieces;
     std::string piece;
-    for (char c : distinguishedName) {
-        if (c == '.') {
+    for (std::size_t i = 0; i < distinguishedName.size(); ++i) {
+        const char c = distinguishedName[i];
+        if (c == '\\' && i + 1 < distinguishedName.size()) {
+            // An escaped character, "\." above all, belongs to the name it stands in.
+            piece.push_back(c);
+            piece.push_back(distinguishedName[++i]);
+        } else if (c == '.') {
             if (!piece.empty()) {
                 pieces.push_back(piece);
             }

@@ -33,8 +33,8 @@ std::string usageText();
 bool equalIgnoringAsciiCase(const std::string& a, const std::string& b);
 
 // The pieces of a starting container's distinguished name as a batch settings file stores
-// them: split at every "." with empty pieces skipped, the container's own name first. The
-// empty name (the root) gives one empty piece.
+// them: split at every "." that no backslash escapes ("R\.D" stays one piece), empty pieces
+// skipped, the container's own name first. The empty name (the root) gives one empty piece.
 std::vector<std::string> startingPointChain(const std::string& distinguishedName);
 
 } // namespace kvx::settings

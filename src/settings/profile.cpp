@@ -48,9 +48,17 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// The UTF-8 byte-order mark some editors put at the start of a file. It is no part of the first
+// line: a file that has one is read without it and written back with it.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool hasByteOrderMark(std::string_view text) {
+    return text.substr(0, kByteOrderMark.size()) == kByteOrderMark;
+}
+
 std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
-    std::size_t start = 0;
+    std::size_t start = hasByteOrderMark(text) ? kByteOrderMark.size() : 0;
     while (start < text.size()) {
         std::size_t nl = text.find('\n', start);
         std::size_t end = nl == std::string_view::npos ? text.size() : nl;
@@ -116,19 +124,6 @@ bool readWholeFile(const std::string& path, std::string& out) {
     return ok;
 }
 
-bool isReadableFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    std::FILE* f = std::fopen(path.c_str(), "r");
-    if (f == nullptr) {
-        return false;
-    }
-    std::fclose(f);
-    return true;
-}
-
 std::string exeFolder() {
     std::vector<char> buf(4096);
     for (;;) {
@@ -155,8 +150,42 @@ void makeFolders(const std::string& folder) {
     }
 }
 
-// Writes `text` to a new file beside `path` and renames it over `path`.
-bool replaceFile(const std::string& path, const std::string& text) {
+// The file a write of `path` changes: a symbolic link is followed to the file it names (also
+// when that file does not exist yet), so the link stays a link.
+std::string writeTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) { // as many links as the system itself follows
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            break;
+        }
+        std::vector<char> buf(static_cast<std::size_t>(st.st_size) + 256);
+        const ssize_t n = ::readlink(target.c_str(), buf.data(), buf.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= buf.size()) {
+            break;
+        }
+        std::string next(buf.data(), static_cast<std::size_t>(n));
+        if (next.front() != '/') {
+            const std::size_t slash = target.rfind('/');
+            if (slash != std::string::npos) {
+                next = target.substr(0, slash + 1) + next;
+            }
+        }
+        target = next;
+    }
+    return target;
+}
+
+// Writes `text` to a new file beside the file `path` names and renames it over that file. A file
+// that is there but that the user may not write, or that no one may write, is left alone:
+// replacing it would undo its read-only mark.
+bool replaceFile(const std::string& linkOrFile, const std::string& text) {
+    const std::string path = writeTarget(linkOrFile);
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 &&
+        (::access(path.c_str(), W_OK) != 0 || (existing.st_mode & 0222) == 0)) {
+        return false; // read-only for this user, or marked read-only for everyone (root too)
+    }
     std::string temp = path + ".kvx-new-XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
@@ -199,6 +228,19 @@ bool replaceFile(const std::string& path, const std::string& text) {
 }
 
 } // namespace
+
+bool isReadableFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
 
 void setProgramFolderForTesting(const std::string& folder) {
     g_programFolderOverride = folder;
@@ -293,6 +335,7 @@ std::string setProfileValue(const std::string& text, const std::string& section,
                             const std::string& key, const std::string& value) {
     const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     std::vector<std::string_view> lines = splitLines(text);
+    const bool byteOrderMark = hasByteOrderMark(text);
     const std::string newLine = key + "=" + value;
 
     // Find the section, its key, and the last non-blank line of the section.
@@ -325,7 +368,7 @@ std::string setProfileValue(const std::string& text, const std::string& section,
         }
     }
 
-    std::string out;
+    std::string out(byteOrderMark ? kByteOrderMark : std::string_view());
     out.reserve(text.size() + newLine.size() + section.size() + 8);
     auto emit = [&](std::string_view line) {
         out.append(line);
@@ -400,13 +443,25 @@ std::string locateForWriting(const std::string& fileName) {
     return path;
 }
 
-// A value holding a line end would break the file's lines; it is written as one line.
-std::string oneLine(const std::string& value) {
+// A value as it is written, so that a read gives it back: a line end would break the file's
+// lines, so the value is written as one line; blanks around it would be dropped and a pair of
+// enclosing quotes taken off, so such a value (a tab or " | " as a separator) is enclosed in one
+// more pair of double quotes, which the read takes off again.
+std::string storedValue(const std::string& value) {
     std::string line = value;
     for (char& c : line) {
         if (c == '\n' || c == '\r') {
             c = ' ';
         }
+    }
+    if (line.empty()) {
+        return line;
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const bool enclosed = line.size() >= 2 && (line.front() == '"' || line.front() == '\'') &&
+                          line.back() == line.front();
+    if (blank(line.front()) || blank(line.back()) || enclosed) {
+        return '"' + line + '"';
     }
     return line;
 }
@@ -467,12 +522,16 @@ std::int32_t ProfileSection::integer(const std::string& key, std::int32_t defaul
 }
 
 void ProfileSectionWriter::set(const std::string& key, const std::string& value) {
-    lines_.emplace_back(key, oneLine(value));
+    lines_.emplace_back(key, storedValue(value));
 }
 
 void ProfileSectionWriter::commit(const std::string& fileName) const {
     const std::string path = locateForWriting(fileName);
-    std::string text = "[" + section_ + "]\n";
+    // The new file keeps the byte-order mark of the one it replaces.
+    std::string old;
+    std::string text(readWholeFile(path, old) && hasByteOrderMark(old) ? kByteOrderMark
+                                                                       : std::string_view());
+    text += "[" + section_ + "]\n";
     for (const auto& [key, value] : lines_) {
         text += key;
         text += '=';
@@ -492,7 +551,7 @@ void WriteIniString(const std::string& fileName, const std::string& section, con
     if (::stat(path.c_str(), &st) == 0 && !readWholeFile(path, text)) {
         throw ProfileWriteError(path); // there but unreadable: never replace what we cannot keep
     }
-    if (!replaceFile(path, setProfileValue(text, section, key, oneLine(value)))) {
+    if (!replaceFile(path, setProfileValue(text, section, key, storedValue(value)))) {
         throw ProfileWriteError(path);
     }
 }

@@ -5,12 +5,17 @@
 //  - A value is the rest of its line after the first "="; on reading, blanks around it are
 //    dropped and so is one pair of quotes ('...' or "...") enclosing the whole value. A key that
 //    is present with an empty value reads as empty text, not as the default.
+//  - A value that reading would change (blanks around it, or a pair of quotes enclosing it) is
+//    written enclosed in one more pair of double quotes, so it reads back whole.
 //  - Writing a key that exists replaces its value in place; a new key goes at the end of its
 //    section, a new section at the end of the file, and a missing file is created.
 //  - Files are read with either line end; a file is written back with the line end it has, a new
-//    file with line feed alone. Text is UTF-8 bytes. Nothing is cut short.
+//    file with line feed alone. Text is UTF-8 bytes; a UTF-8 byte-order mark at the start is
+//    skipped on reading and kept on writing. Nothing is cut short.
 //  - Every write makes a complete new copy beside the file and renames it over the old one, so
-//    a failure part-way (a full disk, a crash) leaves the old file whole.
+//    a failure part-way (a full disk, a crash) leaves the old file whole. A file the user may not
+//    write is not written (ProfileWriteError); a symbolic link is written through to the file it
+//    names and stays a link.
 //
 // Where a file lies (the location rule, applied afresh by every call): the name placed in the
 // program's own folder when a readable file of that name is there; otherwise the name as given,
@@ -87,6 +92,9 @@ private:
 
 // Reads a whole number as the profile routines do; the default for anything else.
 std::int32_t parseProfileInteger(const std::string& text, std::int32_t defaultValue);
+
+// True for a regular file that can be opened for reading.
+bool isReadableFile(const std::string& path);
 
 // The path the location rule chooses for `fileName`.
 std::string locateProfile(const std::string& fileName);

@@ -2,13 +2,18 @@
 #include "apptest.h"
 
 #include "app/filedialogs.h"
+#include "settings/profile.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <stdexcept>
+#include <string>
 
 namespace kvx::test {
 
@@ -120,6 +125,19 @@ TEST(FileDialogs, SeamAnswersAndInitialFolderFallsBackToHome) {
     }
     QFile::setPermissions(readOnly,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// Saved defaults and placement written by any test land in a folder of the test program's own,
+// never in the configuration of the account running the tests.
+TEST(TestEnvironment, ConfigurationFolderIsPrivate) {
+    const passwd* account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    const std::string accountFolder = std::string(account->pw_dir) + "/.config/korvanex";
+    const std::string used = kvx::settings::userConfigFolder();
+    EXPECT_NE(used, accountFolder);
+    EXPECT_NE(kvx::settings::locateProfile("KORVANEX.INI"), accountFolder + "/KORVANEX.INI");
+    EXPECT_NE(QDir::homePath().toStdString(), std::string(account->pw_dir));
+    EXPECT_NE(used.find("kvx-test-home."), std::string::npos) << used;
 }
 
 } // namespace

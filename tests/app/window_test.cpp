@@ -263,6 +263,40 @@ TEST_F(WindowTest, UnreachableDefaultTreeStillRootsTheTreeAndStartUpGoesOn) {
     EXPECT_EQ(pages()->currentIndex(), 0);
 }
 
+TEST_F(WindowTest, ATreeThatCannotBeOpenedSaysWhyOnceBelowTheFirstFailedCall) {
+    const QString reason = "ldif:3: unknown attribute type \"shoeSize\"";
+    serve({{"ACME", kAcmeLdif}, {"BAD", "dn: o=Bad\nobjectClass: organization\nshoeSize: 9\n"}},
+          "BAD");
+    start();
+    auto withReason = [&] {
+        int n = 0;
+        for (const QString& text : recorder->texts())
+            n += text.contains(reason);
+        return n;
+    };
+    ASSERT_FALSE(recorder->messages.empty());
+    EXPECT_EQ(withReason(), 1);
+    EXPECT_TRUE(recorder->texts().front().endsWith("\nCode : fffffd84\n" + reason))
+        << recorder->texts().front().toStdString();
+
+    // Choosing the tree again fails again, without saying the same again; a tree the client
+    // does not know says so.
+    find<QPushButton>("cmdTreeReload")->click();
+    auto* combo = find<QComboBox>("cboNDSTree");
+    recorder->messages.clear();
+    const int bad = combo->findText("BAD");
+    combo->setCurrentIndex(bad);
+    emit combo->activated(bad);
+    EXPECT_FALSE(recorder->messages.empty());
+    EXPECT_EQ(withReason(), 0);
+    serve({{"ACME", kAcmeLdif}}, "ACME");
+    recorder->messages.clear();
+    emit combo->activated(bad);
+    ASSERT_FALSE(recorder->messages.empty());
+    EXPECT_TRUE(recorder->texts().front().endsWith("fffffd50\nthe tree \"BAD\" is not configured"))
+        << recorder->texts().front().toStdString();
+}
+
 TEST_F(WindowTest, ContextFailuresAreEachReportedAndTheTreeIsStillRebuilt) {
     kc::faults::failCall("NWDSGetContext", 1, -601);
     kc::faults::failCallFrom("NWDSSetContext", 1, -303);

@@ -36,15 +36,9 @@ kvx::app::KvxApplication& application() {
     static int argc = 1;
     static char name[] = "app_report_tests";
     static char* argv[] = {name, nullptr};
-    static kvx::app::KvxApplication* app = [] {
-        // Saved defaults of the window must come from (and go to) an empty folder of our own,
-        // never from the account running the tests.
-        static QTemporaryDir home;
-        qputenv("HOME", home.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
-        // Kept until the process ends: Qt's own objects must not outlive a static application.
-        return new kvx::app::KvxApplication(argc, argv);
-    }();
+    // Kept until the process ends: Qt's own objects must not outlive a static application. Saved
+    // defaults come from the program's private configuration folder (tests/common).
+    static auto* app = new kvx::app::KvxApplication(argc, argv);
     return *app;
 }
 

@@ -40,6 +40,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 
 namespace kc = kvx::client;
 namespace ks = kvx::settings;
@@ -387,7 +388,7 @@ TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
     find<QLineEdit>("txtOutputSeparator")->setText(" ");
     find<QPushButton>("Button1")->click();
     restart();
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ""); // blanks are not kept
+    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), " "); // blanks are kept
     EXPECT_TRUE(shown.empty());
 }
 
@@ -485,6 +486,7 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
         EXPECT_EQ(column(selected(), 0), rows[0]);
         EXPECT_EQ(column(selected(), 1), rows[1]);
         EXPECT_EQ(column(selected(), 2), rows[2]);
+        // Restored rows sort as their syntax does: Login Disabled (Boolean) as text, ...
         for (int i = 0; i < selected()->topLevelItemCount(); ++i)
             EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(i)), 0);
         for (int o = 0; o < 3; ++o)
@@ -497,8 +499,8 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
         EXPECT_EQ(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked(), m == 0);
         EXPECT_EQ(find<QCheckBox>("chkOutputColumnHeaders")->isChecked(), m != 2);
         EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), QString("mode %1.txt").arg(m));
-        // A tab is a blank around the value: it does not survive the profile's reading rules.
-        EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), m == 1 ? "" : ";");
+        // A tab separator is written so that it reads back whole.
+        EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), m == 1 ? "\t" : ";");
     }
     EXPECT_TRUE(texts().isEmpty()) << texts().join(" | ").toStdString();
 }
@@ -520,7 +522,7 @@ TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
     EXPECT_EQ(texts(), QStringList{"Select the starting point in the NDS Tree"});
 }
 
-TEST_F(SettingsWindowTest, RootFileLeavesTheContainerSelectionAsItWas) {
+TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
     start();
     tree()->setCurrentItem(tree()->topLevelItem(0));
     const fs::path file = root / "root.kvx";
@@ -528,32 +530,24 @@ TEST_F(SettingsWindowTest, RootFileLeavesTheContainerSelectionAsItWas) {
     EXPECT_NE(slurp(file).find("\nContext1=\nContextCount=1\n"), std::string::npos);
     walkTo({"Acme", "Finance"});
     load(file);
-    EXPECT_EQ(pathOf(tree()->currentItem()), "Finance.Acme");
+    EXPECT_EQ(tree()->currentItem(), tree()->topLevelItem(0));
+    EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(SettingsWindowTest, MissingFileLoadsEveryDefault) {
+TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     start();
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     chooseAttributes({"Surname"});
     find<QRadioButton>("optResultsTabular")->setChecked(true);
-    load(root / "missing.kvx");
-    EXPECT_EQ(trees()->currentIndex(), -1);
-    EXPECT_EQ(trees()->itemText(0), "Default");
+    const fs::path missing = root / "missing.kvx";
+    load(missing);
+    EXPECT_EQ(texts(),
+              QStringList{QString("Cannot read the settings file %1").arg(missing.c_str())});
     EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
-    EXPECT_EQ(classes()->currentItem()->text(), "User"); // the class chosen before stays
-    EXPECT_EQ(selected()->topLevelItemCount(), 0);
-    EXPECT_GT(find<QTreeWidget>("lvwAttributes")->topLevelItemCount(), 0);
-    for (const char* box : {"chkOutputWindow", "chkOutputFile", "chkHideEmptyColumns",
-                            "chkOutputEncloseQuotes", "chkOutputColumnHeaders"})
-        EXPECT_FALSE(find<QCheckBox>(box)->isChecked()) << box;
-    for (const char* option :
-         {"optResultsTabular", "optResultsTabularCross", "optResultsNonTabular"})
-        EXPECT_FALSE(find<QRadioButton>(option)->isChecked()) << option;
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "");
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), "");
-    EXPECT_EQ(multi()->currentIndex(), -1);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(classes()->currentItem()->text(), "User");
+    EXPECT_EQ(column(selected(), 0), QStringList{"Surname"});
+    EXPECT_TRUE(find<QRadioButton>("optResultsTabular")->isChecked());
 }
 
 TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
@@ -565,7 +559,11 @@ TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
                "lvwSelectedeAttributesSyntax0=CI_String\n");
     start(); // as at start-up: no class chosen
     load(file);
-    // "Gone" is not below Acme: the walk stays there and looks for "Dev" below Acme.
+    // "Gone" is not below Acme: the walk stops there, and both missing names are named.
+    EXPECT_EQ(
+        texts(),
+        (QStringList{"The container \"Dev.Gone.acme\" named in the settings file was not found",
+                     "The class \"Vanished Class\" named in the settings file was not found"}));
     EXPECT_EQ(pathOf(tree()->currentItem()), "Acme");
     EXPECT_EQ(classes()->selectedItems().size(), 0);
     EXPECT_EQ(find<QTreeWidget>("lvwAttributes")->topLevelItemCount(), 0);
@@ -573,7 +571,6 @@ TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
     EXPECT_TRUE(find<QCheckBox>("chkOutputFile")->isChecked());
     EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "kept.txt");
     EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
-    EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(SettingsWindowTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
@@ -624,12 +621,12 @@ TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
     spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=3\n" + rows);
     load(file);
     EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time"}));
-    // A restored date row sorts as text, where one added by hand sorts as a date.
-    EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(2)), 0);
+    // A restored date row sorts as a date, as one added by hand does.
     auto* available = find<QTreeWidget>("lvwAttributes");
-    EXPECT_NE(
-        TfrmKorvanex::attributeSortKind(available->findItems("Login Time", Qt::MatchExactly)[0]),
-        0);
+    const int dateKind =
+        TfrmKorvanex::attributeSortKind(available->findItems("Login Time", Qt::MatchExactly)[0]);
+    EXPECT_NE(dateKind, 0);
+    EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(2)), dateKind);
 
     spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=1\n" + rows);
     load(file);
@@ -813,16 +810,43 @@ TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) 
     const fs::path first = root / "first.kvx";
     const fs::path second = root / "second.kvx";
     spit(first, "[KORVANEX]\nclasstype=User\ntxtOutputSeparator=;\nchkOutputWindow=1\n");
-    spit(second, "[KORVANEX]\nclasstype=No Such Class\ntxtOutputSeparator=|\n"
-                 "chkOutputWindow=1\n");
+    spit(second, "[KORVANEX]\ntxtOutputSeparator=|\nchkOutputWindow=1\n");
     setArguments({"--autorun", "/settings=" + first.string(), "--settings=" + second.string()});
     start();
-    EXPECT_EQ(classes()->currentItem()->text(), "User"); // the second file's class is unknown
+    EXPECT_EQ(classes()->currentItem()->text(), "User"); // the second file names no class
     EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), "|");
     ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
     // [root] is the starting point, User the class, no attributes: the run's notice.
     EXPECT_EQ(shown[0].panel2, QString("Auto Running %1").arg(second.c_str()));
     EXPECT_TRUE(window->isVisible());
+}
+
+// ---- The run's output file ---------------------------------------------------------------
+
+// Whatever ends a run (here an error raised while the run's notice shows), the output file is
+// closed with what was written, and called incomplete.
+TEST_F(SettingsWindowTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
+    start();
+    walkTo({"Acme", "Sales"});
+    chooseClass("User");
+    const fs::path report = root / "report.txt";
+    find<QCheckBox>("chkOutputWindow")->setChecked(false);
+    find<QCheckBox>("chkOutputFile")->setChecked(true);
+    find<QCheckBox>("chkOutputColumnHeaders")->setChecked(true);
+    find<QLineEdit>("txtOutputFilename")->setText(QString::fromStdString(report.string()));
+    find<QRadioButton>("optResultsTabular")->setChecked(true);
+    kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
+        shown.push_back({message, QString()});
+        if (message.kind == kvx::app::MessageKind::Notice)
+            throw std::runtime_error("out of memory");
+    });
+    EXPECT_NO_THROW(window->RunProcess());
+    EXPECT_EQ(texts(),
+              (QStringList{"No Attributes have been selected. Only object names will be listed",
+                           "out of memory",
+                           "Cannot write the output file. The report in it is incomplete."}));
+    EXPECT_EQ(slurp(report), "Object\r\n"); // written out, not left in a buffer
+    EXPECT_EQ(window->statusText(0), "Output file incomplete");
 }
 
 } // namespace

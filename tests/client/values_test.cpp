@@ -1,4 +1,5 @@
 // Value layouts by syntax, their lenient reading of bad text, and Generalized Time.
+#include "directory/client/normalize.h"
 #include "directory/client/values.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -196,6 +198,38 @@ TEST(ValueLayout, StructuredValuesWithNames) {
     EXPECT_EQ(stamp.as<NWDS_TimeStamp_T>().replicaNum, 2);
     EXPECT_EQ(stamp.as<NWDS_TimeStamp_T>().eventID, 3);
     EXPECT_EQ(Laid(SYN_TIMESTAMP, "1#70000#1").as<NWDS_TimeStamp_T>().replicaNum, 0);
+}
+
+TEST(ValueLayout, EscapedSeparatorsInsideAPartAreTheirCharacters) {
+    // As stored (LDIF or LDAP), normalised as a backend hands it out, then laid out.
+    NameMapper names;
+    auto laid = [&](nuint32 syntax, std::string_view stored) {
+        return std::make_unique<Laid>(syntax, normalizeValue(syntax, stored, names));
+    };
+    auto path = laid(SYN_PATH, "cn=VOL\\#1,o=Acme#4#\\data\\#2");
+    EXPECT_STREQ(path->as<Path_T>().volumeName, "VOL#1.Acme");
+    EXPECT_EQ(path->as<Path_T>().nameSpaceType, 4u);
+    EXPECT_STREQ(path->as<Path_T>().path, "\\data#2");
+    auto replica = laid(SYN_REPLICA_POINTER, "cn=SRV\\#2,o=Acme#1#2#1#1#0A000001");
+    EXPECT_STREQ(replica->as<Replica_Pointer_T>().serverName, "SRV#2.Acme");
+    EXPECT_EQ(replica->as<Replica_Pointer_T>().count, 1u);
+    auto mail = laid(SYN_EMAIL_ADDRESS, "1#odd\\#box@acme.example");
+    EXPECT_STREQ(mail->as<EMail_Address_T>().address, "odd#box@acme.example");
+    auto acl = laid(SYN_OBJECT_ACL, "3#entry#cn=A\\#B,o=Acme#[Entry Rights]");
+    EXPECT_STREQ(acl->as<Object_ACL_T>().subjectName, "A#B.Acme");
+    EXPECT_STREQ(acl->as<Object_ACL_T>().protectedAttrName, "[Entry Rights]");
+    auto typed = laid(SYN_TYPED_NAME, "cn=Job\\#9,o=Acme#3#60");
+    EXPECT_STREQ(typed->as<Typed_Name_T>().objectName, "Job#9.Acme");
+    EXPECT_EQ(typed->as<Typed_Name_T>().level, 3u);
+    auto hold = laid(SYN_HOLD, "5#cn=H\\#1,o=Acme");
+    EXPECT_STREQ(hold->as<Hold_T>().objectName, "H#1.Acme");
+    auto postal = laid(SYN_PO_ADDRESS, "Box \\$5$Main St");
+    EXPECT_STREQ(postal->as<Postal_Address_T>()[0], "Box $5");
+    EXPECT_STREQ(postal->as<Postal_Address_T>()[1], "Main St");
+    auto list = laid(SYN_CI_LIST, "a\\$b$c");
+    EXPECT_STREQ(list->as<CI_List_T>().s, "a$b");
+    ASSERT_NE(list->as<CI_List_T>().next, nullptr);
+    EXPECT_STREQ(list->as<CI_List_T>().next->s, "c");
 }
 
 TEST(ValueLayout, ReplicaPointerCountsTheHintsItLaysOut) {

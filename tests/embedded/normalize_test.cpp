@@ -23,8 +23,8 @@ TEST(Normalize, NamesInsideValuesBecomeTypelessNames) {
               "FS1.Acme#0#1#1#1#0A000001");
     EXPECT_EQ(norm(SYN_BACK_LINK, "7#cn=FS1,o=Acme"), "7#FS1.Acme");
     EXPECT_EQ(norm(SYN_HOLD, "25#cn=Ann,o=Acme"), "25#Ann.Acme");
-    // A "#" inside the object's DN does not shift the level and interval fields.
-    EXPECT_EQ(norm(SYN_TYPED_NAME, "cn=Q\\#1,o=Acme#3#60"), "Q#1.Acme#3#60");
+    // A "#" inside the object's DN stays escaped: it does not shift the level and interval.
+    EXPECT_EQ(norm(SYN_TYPED_NAME, "cn=Q\\#1,o=Acme#3#60"), "Q\\#1.Acme#3#60");
 }
 
 TEST(Normalize, AccessControlEntriesKeepSpecialNames) {

@@ -158,8 +158,9 @@ TEST(SchemaText, DamagedFilesNameTheLineOfTheFault) {
         {"objectclass ( 9.9.2 NAME 'y' SUP nosuch )\n", "tree.schema:1: unknown SUP object class"},
         {"attributetype ( 9.9.1 NAME 'cn' SUP name )\n", "tree.schema:1: duplicate attribute"},
         {"attributetype ( 2.5.4.3 NAME 'other' SUP name )\n", "tree.schema:1: duplicate attribute"},
-        {"attributetype ( 9.9.1 NAME 'x' SUP name X-NDS_NAME 'Given Name' )\n",
-         "tree.schema:1: duplicate attribute"},
+        {"attributetype ( 9.9.1 NAME 'x' SUP name X-NDS_NAME 'Same' )\n"
+         "attributetype ( 9.9.2 NAME 'y' SUP name X-NDS_NAME 'same' )\n",
+         "tree.schema:2: duplicate attribute"},
         {"objectclass ( 9.9.2 NAME 'person' )\n", "tree.schema:1: duplicate object class"},
         {"attributetype ( 9.9.1 NAME 'a' SUP b )\nattributetype ( 9.9.2 NAME 'b' SUP a )\n",
          "tree.schema:1: SUP chain"},

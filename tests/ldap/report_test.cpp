@@ -194,7 +194,7 @@ std::vector<Report> ownReports() {
     out.push_back(groups);
     Report below;
     below.name = "period-in-container-name";
-    below.context = {"R.D", "Acme"};
+    below.context = {"R\\.D", "Acme"};
     below.cls = "Top";
     below.mode = 2;
     below.attributes = {{"Aliased Object Name", "Dist_Name"}, {"CN", "CI_String"}};
@@ -296,6 +296,178 @@ TEST_F(LdapReportTest, ServerFailuresStopTheRunWithTheCallAndItsCode) {
     EXPECT_NE(gone.messages.find("fffffd84"), std::string::npos) << gone.messages; // -636
 }
 
+// A tree made the way an OpenLDAP administrator makes one: Debian's schema files and exports
+// of two naming contexts of two and three components, entries out of order, base64 and folded
+// values. Every mode gives the same file from the folder and from slapd loaded with it; naming
+// the attributes by LDAP name, alias or OID gives the rows that directory-style names give.
+const char* kExampleOrg = R"(# extended LDIF
+dn: uid=jdoe,ou=people,dc=example,dc=org
+objectClass: inetOrgPerson
+objectClass: posixAccount
+cn: John Doe
+sn: Doe
+givenName: John
+uid: jdoe
+uidNumber: 1000
+gidNumber: 100
+homeDirectory: /home/jdoe
+mail: jdoe@example.org
+mail: john.doe@example.org
+description:: TGUgY2Fmw6kgZGUgbGEgZ2FyZSwgd2l0aCBhIGxpbmUgZm9sZGVkIGFjcm9zcyB0d28g
+ bGluZXM=
+
+dn: dc=example,dc=org
+objectClass: dcObject
+objectClass: organization
+dc: example
+o: Example
+
+dn: ou=people,dc=example,dc=org
+objectClass: organizationalUnit
+ou: people
+
+dn: uid=asmith,ou=people,dc=example,dc=org
+objectClass: inetOrgPerson
+cn: Ann Smith
+sn: Smith
+givenName: Ann
+uid: asmith
+title: A title long enough that an export folds it onto a second line of t
+ he file
+)";
+const char* kCorp = R"(dn: dc=corp,dc=example,dc=com
+objectClass: domain
+dc: corp
+
+dn: cn=Bea Corp,dc=corp,dc=example,dc=com
+objectClass: inetOrgPerson
+cn: Bea Corp
+sn: Corp
+mail: bea@corp.example.com
+)";
+
+class StandardTreeReportTest : public LdapReportTest {
+protected:
+    void SetUp() override {
+        LdapReportTest::SetUp();
+        tree_ = folder_ + "/tree";
+        fs::create_directories(tree_);
+        for (const char* n : {"core", "cosine", "inetorgperson", "nis"})
+            fs::copy_file(std::string("/etc/ldap/schema/") + n + ".schema",
+                          tree_ + "/" + n + ".schema");
+        writeFile(tree_ + "/a.ldif", kExampleOrg);
+        writeFile(tree_ + "/b.ldif", kCorp);
+    }
+    std::string folderConf(const std::string& folder) {
+        std::string path = folder_ + "/folder.conf";
+        writeFile(path, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nFolder=" + folder + "\n");
+        return path;
+    }
+    // The report's output file, written by a headless run over `conf`.
+    std::string reportOver(const Report& r, const std::string& conf, const std::string& name) {
+        std::string kvx = kvxText(r, folder_ + "/" + name + ".txt");
+        kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
+        writeFile(folder_ + "/" + name + ".kvx", kvx);
+        RunResult run = runKorvanex(folder_, folder_ + "/" + name + ".kvx", conf);
+        EXPECT_EQ(run.status, 0) << name << "\n" << run.messages;
+        return readFile(folder_ + "/" + name + ".txt");
+    }
+    std::string tree_;
+};
+
+TEST_F(StandardTreeReportTest, FolderAndServerAgreeAndEveryNameOfAnAttributeFindsIt) {
+    kvx::testing::SlapdOptions o;
+    o.treeFolder = tree_;
+    std::string error;
+    ASSERT_TRUE(server_.start(o, error)) << error;
+    const std::string ldapConf = folder_ + "/ldap.conf";
+    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    const std::string embeddedConf = folderConf(tree_);
+
+    Report byNds;
+    byNds.context = {""};
+    byNds.cls = "inetOrgPerson";
+    byNds.attributes = {{"Surname", "CI_String"},
+                        {"Given Name", "CI_String"},
+                        {"Internet EMail Address", "CE_String"},
+                        {"Description", "CI_String"},
+                        {"Title", "CI_String"}};
+    Report byLdap = byNds;
+    byLdap.attributes = {{"sn", "CI_String"},
+                         {"gn", "CI_String"},
+                         {"0.9.2342.19200300.100.1.3", "CE_String"},
+                         {"description", "CI_String"},
+                         {"TITLE", "CI_String"}};
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        for (Report* r : {&byNds, &byLdap}) {
+            r->mode = mode;
+            r->expanded = mode == 1 ? 2 : -1;
+        }
+        const std::string m = std::to_string(mode);
+        const std::string nds = reportOver(byNds, embeddedConf, "nds-embedded" + m);
+        const std::string ldapNames = reportOver(byLdap, embeddedConf, "ldap-embedded" + m);
+        EXPECT_NE(nds.find("Le café de la gare"), std::string::npos) << nds;
+        EXPECT_NE(nds.find("\"Bea Corp.corp.example.com\","), std::string::npos) << nds;
+        if (mode == 0) {
+            EXPECT_NE(nds.find("\"Smith\",\"Ann\""), std::string::npos) << nds;
+            EXPECT_NE(nds.find("onto a second line of the file"), std::string::npos) << nds;
+            // The same rows under the captions the file gives.
+            EXPECT_EQ(ldapNames.substr(0, ldapNames.find('\n')),
+                      "Object,sn,gn,0.9.2342.19200300.100.1.3,description,TITLE\r");
+        }
+        if (mode != 2)
+            EXPECT_EQ(ldapNames.substr(ldapNames.find('\n')), nds.substr(nds.find('\n')));
+        else // one line per value, each naming its attribute as the file does
+            EXPECT_EQ(std::count(ldapNames.begin(), ldapNames.end(), '\n'),
+                      std::count(nds.begin(), nds.end(), '\n'));
+        EXPECT_EQ(reportOver(byNds, ldapConf, "nds-ldap" + m), nds);
+        EXPECT_EQ(reportOver(byLdap, ldapConf, "ldap-ldap" + m), ldapNames);
+    }
+}
+
+TEST_F(StandardTreeReportTest, ATreeThatCannotBeOpenedSaysWhyOnceOnStandardError) {
+    Report r;
+    r.context = {""};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"sn", "CI_String"}};
+    std::string kvx = kvxText(r, folder_ + "/why.txt");
+    kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
+    writeFile(folder_ + "/why.kvx", kvx);
+    auto why = [&](const std::string& conf) {
+        RunResult run = runKorvanex(folder_, folder_ + "/why.kvx", conf);
+        EXPECT_EQ(run.status, 1) << run.messages;
+        return run.messages;
+    };
+    auto once = [](const std::string& text, const std::string& reason) {
+        std::size_t first = text.find(reason);
+        return first != std::string::npos && text.find(reason, first + 1) == std::string::npos;
+    };
+
+    writeFile(tree_ + "/zz.schema", "attributetype ( 9.9.9 NAME 'broken'\n");
+    std::string text = why(folderConf(tree_));
+    EXPECT_TRUE(once(text, "zz.schema:1: a definition must be enclosed")) << text;
+    EXPECT_NE(text.find("Code : fffffd84\nzz.schema:1:"), std::string::npos) << text;
+    fs::remove(tree_ + "/zz.schema");
+
+    writeFile(tree_ + "/c.ldif", "dn: cn=x,dc=example,dc=org\nobjectClass: person\ncn: x\n"
+                                 "shoeSize: 9\n");
+    text = why(folderConf(tree_));
+    EXPECT_TRUE(once(text, "c.ldif:4: unknown attribute type \"shoeSize\"")) << text;
+    fs::remove(tree_ + "/c.ldif");
+
+    text = why(folderConf(folder_ + "/no-such-folder"));
+    EXPECT_TRUE(once(text, "no-such-folder: the tree's folder does not exist")) << text;
+
+    startServer();
+    writeFile(folder_ + "/wrong.pw", "wrong\n");
+    const std::string conf = folder_ + "/bind.conf";
+    writeFile(conf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() +
+                        "\nBindDN=cn=Manager,c=GB\nPasswordFile=" + folder_ + "/wrong.pw\n");
+    text = why(conf);
+    EXPECT_TRUE(once(text, "cannot bind as \"cn=Manager,c=GB\"")) << text;
+}
+
 // The server goes away while a report reads its results: the rows read so far stay in the
 // output file, the failure names the search call, and nothing waits for the lost server.
 class KillingSink : public kvx::report::SearchSink {
@@ -373,6 +545,40 @@ TEST_F(LdapReportTest, AServerLostMidReportKeepsTheRowsReadAndNamesTheCall) {
     std::string text = readFile(out);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), sink.rows);
     EXPECT_EQ(text.rfind("\"Frank Miller.Dev.Sales.Acme\",\"Miller\"\r\n", 0), 0u) << text;
+}
+
+// A report saved below a naming context of several components ("example.com") runs there: the
+// saved pieces split that name at its period, and the load still finds the container.
+TEST_F(LdapReportTest, ReportBelowANamingContextOfSeveralComponentsRunsWhereSaved) {
+    const std::string treeFolder = folder_ + "/tree";
+    fs::create_directories(treeFolder);
+    writeFile(treeFolder + "/example.ldif",
+              "dn: dc=example,dc=com\nobjectClass: top\nobjectClass: organization\n"
+              "objectClass: dcObject\ndc: example\no: Example\n\n"
+              "dn: ou=People,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: organizationalUnit\nou: People\n\n"
+              "dn: cn=Ann,ou=People,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: person\ncn: Ann\nsn: Lee\n\n"
+              "dn: ou=Other,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: organizationalUnit\nou: Other\n\n"
+              "dn: cn=Bob,ou=Other,dc=example,dc=com\nobjectClass: top\n"
+              "objectClass: person\ncn: Bob\nsn: Ray\n");
+    kvx::testing::SlapdOptions o;
+    o.treeFolder = treeFolder;
+    std::string error;
+    ASSERT_TRUE(server_.start(o, error)) << error;
+    const std::string conf = clientConf();
+    Report people;
+    people.context = {"People", "example", "com"};
+    people.cls = "Person";
+    people.attributes = {{"Surname", "CI_String"}};
+    people.quotes = false;
+    people.headers = false;
+    const std::string out = folder_ + "/people.txt";
+    writeFile(folder_ + "/people.kvx", kvxText(people, out));
+    const RunResult r = runKorvanex(folder_, folder_ + "/people.kvx", conf);
+    EXPECT_EQ(r.status, 0) << r.messages;
+    EXPECT_EQ(readFile(out), "Ann.People.example.com,Lee\r\n");
 }
 
 } // namespace

@@ -206,7 +206,11 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
         return false;
     }
 
-    std::string conf = "include /etc/ldap/schema/core.schema\n";
+    // slapd's core.schema first, unless the tree brings its own copy.
+    const bool ownCore = std::any_of(schemas.begin(), schemas.end(), [](const std::string& s) {
+        return fs::path(s).filename() == "core.schema";
+    });
+    std::string conf = ownCore ? "" : "include /etc/ldap/schema/core.schema\n";
     for (const auto& s : schemas)
         conf += "include \"" + s + "\"\n";
     conf += "pidfile " + dir_ +

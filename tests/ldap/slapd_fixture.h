@@ -9,7 +9,8 @@
 namespace kvx::testing {
 
 struct SlapdOptions {
-    std::string treeFolder; // every *.schema and *.ldif of it, in name order
+    std::string treeFolder; // every *.schema and *.ldif of it, in name order (slapd's own
+                            // core.schema first unless the folder has a core.schema)
     std::string sizeLimit = "unlimited";
     std::string managerPassword; // non-empty: "cn=Manager,<first suffix>" may bind with it
     bool tls = false; // a private CA and a server certificate for 127.0.0.1; ldaps:// as well

@@ -35,13 +35,31 @@ TEST(ResultLine, EmptyTextsAndSingleFields) {
     EXPECT_EQ(kvx::ResultLine(Row{}, ",", true), "");
 }
 
-TEST(ResultLine, TextsAreWrittenUnchanged) {
-    const Row row{"x,y", "say \"hi\"", "line\r\nbreak", "Zo\xc3\xab"};
+TEST(ResultLine, FieldsAreEscapedAsRfc4180WantsOnlyWhereNeeded) {
+    const Row row{"Ann Smith.Sales.Acme",
+                  "Sales Director, EMEA",
+                  "say \"hi\"",
+                  "line\r\nbreak",
+                  "lf\nonly",
+                  "Zo\xc3\xab"};
+    EXPECT_EQ(kvx::ResultLine(row, ",", false),
+              "Ann Smith.Sales.Acme,\"Sales Director, EMEA\",\"say \"\"hi\"\"\","
+              "\"line\r\nbreak\",\"lf\nonly\",Zo\xc3\xab\r\n");
     EXPECT_EQ(kvx::ResultLine(row, ",", true),
-              "\"x,y\",\"say \"hi\"\",\"line\r\nbreak\",\"Zo\xc3\xab\"\r\n");
+              "\"Ann Smith.Sales.Acme\",\"Sales Director, EMEA\",\"say \"\"hi\"\"\","
+              "\"line\r\nbreak\",\"lf\nonly\",\"Zo\xc3\xab\"\r\n");
+    // The separator as a whole decides: a part of it in a value is no separator.
+    EXPECT_EQ(kvx::ResultLine(Row{"a|b", "a | b", "c"}, " | ", false), "a|b | \"a | b\" | c\r\n");
+    EXPECT_EQ(kvx::ResultLine(Row{"a\tb", "c"}, "\t", false), "\"a\tb\"\tc\r\n");
+    EXPECT_EQ(kvx::ResultLine(Row{"a,b"}, "", false), "a,b\r\n");
+    // The header follows the same rule; a header that needs nothing stays as it was.
+    EXPECT_EQ(kvx::HeaderLine(ReportMode::Tabular, ",", Row{"Title, EMEA", "Given Name"}),
+              "Object,\"Title, EMEA\",Given Name\r\n");
+    EXPECT_EQ(kvx::HeaderLine(ReportMode::NonTabular, "e", Row{}),
+              "\"Object\"e\"Attribute\"e\"Value\"\r\n");
 }
 
-TEST(HeaderLine, ByReportModeAndNeverQuoted) {
+TEST(HeaderLine, ByReportMode) {
     const Row names{"Surname", "Given Name"};
     EXPECT_EQ(kvx::HeaderLine(ReportMode::NonTabular, ";", names), "Object;Attribute;Value\r\n");
     EXPECT_EQ(kvx::HeaderLine(ReportMode::Tabular, ",", names), "Object,Surname,Given Name\r\n");

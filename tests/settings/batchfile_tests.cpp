@@ -42,8 +42,8 @@ BatchSettings sample() {
     s.outputWindow = true;
     s.outputFile = true;
     s.hideEmptyColumns = false;
-    s.outputFileName = "  users report.txt"; // blanks at the front are dropped on reading
-    s.outputSeparator = ";";
+    s.outputFileName = "  users report.txt";
+    s.outputSeparator = " | "; // blanks around values read back whole
     s.encloseQuotes = true;
     s.columnHeaders = true;
     s.tabularCross = true;
@@ -107,14 +107,15 @@ TEST_F(BatchFileTest, RoundTripsInEveryMode) {
     }
 }
 
-TEST_F(BatchFileTest, RootIsOneEmptyPieceAndBlanksAroundValuesAreDropped) {
+TEST_F(BatchFileTest, RootIsOneEmptyPieceAndBlanksAroundValuesAreKept) {
     BatchSettings s = sample();
     s.startingPoint = Strings{};
     writeBatchSettings(file, s);
     EXPECT_NE(slurp(file).find("\nContext1=\nContextCount=1\n"), std::string::npos);
     const BatchSettings back = readBatchSettings(file);
     EXPECT_EQ(back.startingPoint, Strings{""});
-    EXPECT_EQ(back.outputFileName, "users report.txt");
+    EXPECT_EQ(back.outputFileName, "  users report.txt");
+    EXPECT_EQ(back.outputSeparator, " | ");
 }
 
 TEST_F(BatchFileTest, NoStartingPointWritesTreeNameAlone) {

@@ -34,12 +34,13 @@ TEST(CommandLine, MatchingRules) {
     EXPECT_FALSE(close.autorun);
 }
 
-TEST(StartingPointChain, SplitsAtEveryPeriod) {
+TEST(StartingPointChain, SplitsAtUnescapedPeriods) {
     EXPECT_EQ(startingPointChain(".Sales.Acme"), (Strings{"Sales", "Acme"}));
     EXPECT_EQ(startingPointChain(".Dev.Sales.Acme"), (Strings{"Dev", "Sales", "Acme"}));
     EXPECT_EQ(startingPointChain(""), Strings{""});
-    // An escaped period is split too; the load then finds neither piece.
-    EXPECT_EQ(startingPointChain(".R\\.D.Acme"), (Strings{"R\\", "D", "Acme"}));
+    // An escaped period belongs to its name.
+    EXPECT_EQ(startingPointChain(".R\\.D.Acme"), (Strings{"R\\.D", "Acme"}));
+    EXPECT_EQ(startingPointChain(".Lab.R\\.D\\..Acme"), (Strings{"Lab", "R\\.D\\.", "Acme"}));
 }
 
 TEST(StartingPointChain, NameComparisonFoldsOnlyAtoZ) {

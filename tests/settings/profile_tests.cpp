@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 using namespace kvx::settings;
 namespace fs = std::filesystem;
@@ -186,6 +188,59 @@ TEST_F(ProfileTest, KeysOfAMissingFileOrSectionAreNone) {
     spit(file, "[A]\nx=1\n");
     EXPECT_TRUE(ReadIniKeys(file, "B").empty());
     EXPECT_EQ(ReadIniKeys(file, "A"), std::vector<std::string>{"x"});
+}
+
+// Values that reading would change (blanks around them, a pair of enclosing quotes) are written
+// so that they read back whole; values that need nothing are written as they are. (Whole-section
+// writes share the rule: a batch file's separator of blanks is run through the program.)
+TEST_F(ProfileTest, EveryValueReadsBackAsItWasWritten) {
+    const std::vector<std::string> values{"\t",  " ",  " | ",       "  lead", "trail ", "\"q\"",
+                                          "'s'", "\"", "a \"b\" c", "plain",  ""};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        WriteIniString(file, "S", "K" + std::to_string(i), values[i]);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(ReadIniString(file, "S", "K" + std::to_string(i), "d"), values[i]) << i;
+    EXPECT_NE(slurp(file).find("\nK8=a \"b\" c\nK9=plain\nK10=\n"), std::string::npos);
+}
+
+// A byte-order mark at the start is no part of the first section's header, and a write keeps it.
+TEST_F(ProfileTest, FileWithAByteOrderMarkReadsAndKeepsIt) {
+    const std::string bom = "\xEF\xBB\xBF";
+    spit(file, bom + "[KORVANEX]\r\nTreeName=ACME\r\n");
+    EXPECT_EQ(ReadIniString(file, "KORVANEX", "TreeName", "d"), "ACME");
+    EXPECT_EQ(ReadIniKeys(file, "KORVANEX"), std::vector<std::string>{"TreeName"});
+    EXPECT_EQ(ProfileSection::read(file, "KORVANEX").text("TreeName", "d"), "ACME");
+    WriteIniString(file, "KORVANEX", "classtype", "User");
+    EXPECT_EQ(slurp(file), bom + "[KORVANEX]\r\nTreeName=ACME\r\nclasstype=User\r\n");
+    ProfileSectionWriter whole("KORVANEX");
+    whole.set("TreeName", "Other");
+    whole.commit(file);
+    EXPECT_EQ(slurp(file), bom + "[KORVANEX]\nTreeName=Other\n");
+}
+
+// A file the user may not write stays as it is; a link is written through to the file it names,
+// and stays a link.
+TEST_F(ProfileTest, ReadOnlyFilesAreNotReplacedAndLinksAreWrittenThrough) {
+    spit(file, "[S]\nK=old\n");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_THROW(WriteIniString(file, "S", "K", "new"), ProfileWriteError);
+    EXPECT_THROW(ProfileSectionWriter("S").commit(file), ProfileWriteError);
+    EXPECT_EQ(slurp(file), "[S]\nK=old\n");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+
+    fs::create_directory(dir / "real");
+    const fs::path target = dir / "real" / "target.kvx";
+    spit(target, "[S]\nK=old\n");
+    const fs::path link = dir / "link.kvx";
+    fs::create_symlink("real/target.kvx", link);
+    WriteIniString(link.string(), "S", "K", "new");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(slurp(target), "[S]\nK=new\n");
+    ProfileSectionWriter whole("S");
+    whole.set("K", "whole");
+    whole.commit(link.string());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(slurp(target), "[S]\nK=whole\n");
 }
 
 } // namespace

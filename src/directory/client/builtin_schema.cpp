@@ -1,8 +1,13 @@
 // The standard attribute types and object classes every directory server already has (RFC 4519
-// and RFC 4512, with their standard OIDs), so that a tree's own schema files only define what is
-// particular to it. The X-NDS_NAMING and X-NDS_CONTAINMENT extensions give the classes the naming
-// and containment rules the client reports for them.
+// and RFC 4512, with their standard OIDs, and what slapd has built in that its schema files
+// leave commented out), so that a tree's own schema files only define what is particular to it,
+// and standard schema files load as they are. The X-NDS_NAMING and X-NDS_CONTAINMENT extensions
+// give the classes the naming and containment rules the client reports for them.
 #include "schema_text.h"
+
+#include "names.h"
+
+#include <unordered_map>
 
 namespace kvx::client::schema {
 
@@ -13,7 +18,7 @@ constexpr std::string_view kCoreSchema = R"SCHEMA(
 attributetype ( 2.5.4.0 NAME 'objectClass'
 	EQUALITY objectIdentifierMatch
 	SYNTAX 1.3.6.1.4.1.1466.115.121.1.38 )
-attributetype ( 2.5.4.1 NAME 'aliasedObjectName'
+attributetype ( 2.5.4.1 NAME ( 'aliasedObjectName' 'aliasedEntryName' )
 	EQUALITY distinguishedNameMatch
 	SYNTAX 1.3.6.1.4.1.1466.115.121.1.12 SINGLE-VALUE )
 attributetype ( 2.5.4.41 NAME 'name'
@@ -114,6 +119,70 @@ attributetype ( 0.9.2342.19200300.100.1.3 NAME ( 'mail' 'rfc822Mailbox' )
 attributetype ( 0.9.2342.19200300.100.1.25 NAME ( 'dc' 'domainComponent' )
 	EQUALITY caseIgnoreIA5Match SUBSTR caseIgnoreIA5SubstringsMatch
 	SYNTAX 1.3.6.1.4.1.1466.115.121.1.26 SINGLE-VALUE )
+attributetype ( 1.3.6.1.4.1.250.1.57 NAME 'labeledURI'
+	EQUALITY caseExactMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )
+attributetype ( 0.9.2342.19200300.100.1.23 NAME 'lastModifiedTime'
+	EQUALITY generalizedTimeMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.24 )
+attributetype ( 0.9.2342.19200300.100.1.24 NAME 'lastModifiedBy'
+	EQUALITY distinguishedNameMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.12 )
+attributetype ( 0.9.2342.19200300.100.1.37 NAME 'associatedDomain'
+	EQUALITY caseIgnoreIA5Match SUBSTR caseIgnoreIA5SubstringsMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.26 )
+attributetype ( 1.3.6.1.1.1.1.0 NAME 'uidNumber'
+	EQUALITY integerMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.27 SINGLE-VALUE )
+attributetype ( 1.3.6.1.1.1.1.1 NAME 'gidNumber'
+	EQUALITY integerMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.27 SINGLE-VALUE )
+
+# Operational attribute types a server keeps on every entry, which exports (slapcat) carry.
+attributetype ( 2.5.21.9 NAME 'structuralObjectClass'
+	EQUALITY objectIdentifierMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.38 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 2.5.18.1 NAME 'createTimestamp'
+	EQUALITY generalizedTimeMatch ORDERING generalizedTimeOrderingMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.24 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 2.5.18.2 NAME 'modifyTimestamp'
+	EQUALITY generalizedTimeMatch ORDERING generalizedTimeOrderingMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.24 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 2.5.18.3 NAME 'creatorsName'
+	EQUALITY distinguishedNameMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.12 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 2.5.18.4 NAME 'modifiersName'
+	EQUALITY distinguishedNameMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.12 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 2.5.18.9 NAME 'hasSubordinates'
+	EQUALITY booleanMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.7 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 2.5.18.10 NAME 'subschemaSubentry'
+	EQUALITY distinguishedNameMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.12 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 1.3.6.1.1.20 NAME 'entryDN'
+	EQUALITY distinguishedNameMatch
+	SYNTAX 1.3.6.1.4.1.1466.115.121.1.12 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 1.3.6.1.1.16.4 NAME 'entryUUID'
+	EQUALITY UUIDMatch ORDERING UUIDOrderingMatch
+	SYNTAX 1.3.6.1.1.16.1 SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 1.3.6.1.4.1.4203.666.1.7 NAME 'entryCSN'
+	EQUALITY CSNMatch ORDERING CSNOrderingMatch
+	SYNTAX 1.3.6.1.4.1.4203.666.11.2.1{64} SINGLE-VALUE NO-USER-MODIFICATION
+	USAGE directoryOperation )
+attributetype ( 1.3.6.1.4.1.4203.666.1.25 NAME 'contextCSN'
+	EQUALITY CSNMatch ORDERING CSNOrderingMatch
+	SYNTAX 1.3.6.1.4.1.4203.666.11.2.1{64} NO-USER-MODIFICATION
+	USAGE dSAOperation )
 
 # RFC 4512 and RFC 4519 object classes.
 objectclass ( 2.5.6.0 NAME 'top' ABSTRACT MUST objectClass )
@@ -188,12 +257,73 @@ objectclass ( 2.5.6.17 NAME 'groupOfUniqueNames' SUP top STRUCTURAL
 	MAY ( businessCategory $ seeAlso $ owner $ ou $ o $ description ) )
 objectclass ( 1.3.6.1.4.1.1466.344 NAME 'dcObject' SUP top AUXILIARY MUST dc )
 objectclass ( 1.3.6.1.1.3.1 NAME 'uidObject' SUP top AUXILIARY MUST uid )
+objectclass ( 1.3.6.1.4.1.1466.101.120.111 NAME 'extensibleObject' SUP top AUXILIARY )
 )SCHEMA";
 
 } // namespace
 
 std::string_view builtinCoreSchema() {
     return kCoreSchema;
+}
+
+Schema overBuiltinSchema(const Schema& tree) {
+    Schema builtin;
+    std::string error;
+    builtin.loadText(kCoreSchema, "builtin core schema", error);
+    // Every OID and LDAP name the tree's files define: a built-in definition with any of them
+    // gives way to the tree's.
+    auto keysOf = [](const auto& defs) {
+        std::unordered_map<std::string, int> keys;
+        for (int i = 0; i < static_cast<int>(defs.size()); ++i) {
+            keys.emplace(names::lowerAscii(defs[i].oid), i);
+            for (const std::string& n : defs[i].names)
+                keys.emplace(names::lowerAscii(n), i);
+        }
+        return keys;
+    };
+    auto replacedBy = [](const auto& def, const std::unordered_map<std::string, int>& keys) {
+        auto it = keys.find(names::lowerAscii(def.oid));
+        if (it != keys.end())
+            return it->second;
+        for (const std::string& n : def.names)
+            if ((it = keys.find(names::lowerAscii(n))) != keys.end())
+                return it->second;
+        return -1;
+    };
+    const auto attrKeys = keysOf(tree.attributes());
+    const auto classKeys = keysOf(tree.classes());
+    std::vector<AttributeTypeDef> attrs = tree.attributes();
+    std::vector<ObjectClassDef> classes = tree.classes();
+    Schema out;
+    for (const AttributeTypeDef& b : builtin.attributes()) {
+        int k = replacedBy(b, attrKeys);
+        if (k < 0)
+            out.addAttributeType(b);
+        else if (attrs[k].oid == b.oid && attrs[k].ndsSyntaxExt < 0)
+            attrs[k].ndsSyntaxExt = b.ndsSyntaxExt;
+    }
+    // A standard class from the tree's files keeps the naming and containment rules the
+    // built-in one gives it, which standard schema files do not write.
+    for (const ObjectClassDef& b : builtin.classes()) {
+        int k = replacedBy(b, classKeys);
+        if (k < 0) {
+            out.addObjectClass(b);
+            continue;
+        }
+        ObjectClassDef& c = classes[k];
+        if (c.oid != b.oid)
+            continue;
+        if (c.naming.empty())
+            c.naming = b.naming;
+        if (c.containment.empty())
+            c.containment = b.containment;
+        c.containerExt = c.containerExt || b.containerExt;
+    }
+    for (AttributeTypeDef& a : attrs)
+        out.addAttributeType(std::move(a));
+    for (ObjectClassDef& c : classes)
+        out.addObjectClass(std::move(c));
+    return out;
 }
 
 } // namespace kvx::client::schema

@@ -20,6 +20,7 @@ void clearResult(Buf_T& buf) {
     buf.resultKind = kNoResult;
     buf.pos = buf.end = 0;
     buf.entriesLeft = buf.attrsLeft = buf.valuesLeft = buf.listsLeft = buf.itemsLeft = 0;
+    buf.outOfLine.clear();
 }
 
 NWDSCCODE requestNames(const Buf_T& buf, std::vector<std::string>& out) {
@@ -117,7 +118,7 @@ void freeTokens(Filter_Cursor_T& cur, FilterFreeFn freeVal) {
 bool skipValues(Buf_T& b) {
     std::string_view v;
     for (; b.valuesLeft > 0; --b.valuesLeft) {
-        if (!readText(b, v))
+        if (!readValue(b, v))
             return false;
     }
     return true;
@@ -409,7 +410,7 @@ NWDSCCODE NWDSComputeAttrValSize(NWDSContextHandle context, pBuf_T buf, nuint32 
         return ERR_BUFFER_EMPTY;
     const std::size_t save = b->pos;
     std::string_view value;
-    if (!readText(*b, value))
+    if (!readValue(*b, value))
         return drained(*b);
     b->pos = save; // sizing does not move the reader
     *attrValSize = layoutSize(syntaxID, value);
@@ -427,7 +428,7 @@ NWDSCCODE NWDSGetAttrVal(NWDSContextHandle context, pBuf_T buf, nuint32 syntaxID
     if (b->resultKind != kSearchResult || b->valuesLeft == 0)
         return ERR_BUFFER_EMPTY;
     std::string_view value;
-    if (!readText(*b, value))
+    if (!readValue(*b, value))
         return drained(*b);
     --b->valuesLeft;
     return layoutValue(syntaxID, value, attrVal, layoutSize(syntaxID, value));

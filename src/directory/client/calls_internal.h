@@ -34,6 +34,9 @@ struct Buf_T {
     nuint32 valuesLeft = 0;  // values of the current attribute unread
     nuint32 listsLeft = 0;   // item lists of the current class definition unread
     nuint32 itemsLeft = 0;   // items of the current item list unread
+
+    // Values too large for any batch: the batch holds kOutOfLine and an index into these.
+    std::vector<std::string> outOfLine;
 };
 
 // A filter expression being built by NWDSAddFilterToken.
@@ -61,6 +64,9 @@ enum ResultKind : nuint32 {
 
 // Size of the batch header: result kind and entry count.
 constexpr std::size_t kBatchHeader = 8;
+// In place of a value's length: the value is carried beside the batch (Buf_T::outOfLine), the
+// next u32 says which. No length in a batch comes near it.
+constexpr nuint32 kOutOfLine = 0xFFFFFFFFu;
 
 struct Context {
     nuint32 flags = DCV_DEFAULT_FLAGS;
@@ -87,6 +93,9 @@ struct Iteration {
     std::size_t valueIndex = 0;
     bool valuesWanted = true;
     bool stripAttributes = false;
+    // Attributes the caller named otherwise than the backend names them (an LDAP name, alias
+    // or OID for "Surname"): by the backend's name in lower case, the names asked, in order.
+    std::unordered_map<std::string, std::vector<std::string>> askedAs;
     nuint32 delivered = 0; // entries and pieces handed out so far
 
     // Schema reads: serialized records, each packed whole into a batch.
@@ -167,6 +176,8 @@ inline nuint32 get32(const unsigned char* at) {
 // Bounded reads from a result batch; false (and nothing read) past the batch's end.
 bool read32(Buf_T& buf, nuint32& v);
 bool readText(Buf_T& buf, std::string_view& text);
+// An attribute value: a text, or one carried beside the batch.
+bool readValue(Buf_T& buf, std::string_view& value);
 
 // ---- Request buffers --------------------------------------------------------------------
 // The names put into a request buffer (operations 3, 6, 12, 15), in the order put.

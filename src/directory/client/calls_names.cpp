@@ -113,4 +113,21 @@ bool readText(Buf_T& buf, std::string_view& text) {
     return true;
 }
 
+bool readValue(Buf_T& buf, std::string_view& value) {
+    const std::size_t save = buf.pos;
+    nuint32 len, index;
+    if (!read32(buf, len))
+        return false;
+    if (len != kOutOfLine) {
+        buf.pos = save;
+        return readText(buf, value);
+    }
+    if (!read32(buf, index) || index >= buf.outOfLine.size()) {
+        buf.pos = save;
+        return false;
+    }
+    value = buf.outOfLine[index];
+    return true;
+}
+
 } // namespace kvx::client::calls

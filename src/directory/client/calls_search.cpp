@@ -17,6 +17,7 @@
 
 #include "calls_internal.h"
 #include "faults.h"
+#include "names.h"
 
 #include <algorithm>
 #include <set>
@@ -52,6 +53,13 @@ public:
         u32(static_cast<nuint32>(s.size()));
         raw(s);
     }
+    // A value no batch could hold: carried beside this one, the batch holds its place.
+    void outOfLine(std::string&& value) {
+        u32(kOutOfLine);
+        u32(static_cast<nuint32>(buf_.outOfLine.size()));
+        buf_.outOfLine.push_back(std::move(value));
+    }
+    std::size_t capacity() const { return cap_; }
     void raw(std::string_view s) {
         if (!s.empty())
             std::memcpy(buf_.bytes.data() + len_, s.data(), s.size());
@@ -119,9 +127,16 @@ Piece packPiece(Writer& w, Iteration& it) {
     std::size_t v = it.valueIndex;
     bool complete = true;
     for (; a < e.attributes.size(); ++a, v = 0) {
-        const EntryAttribute& at = e.attributes[a];
+        EntryAttribute& at = it.pending.attributes[a];
         const std::size_t values = it.valuesWanted ? at.values.size() : 0;
-        const std::size_t need = textSize(at.name) + 8 + (v < values ? textSize(at.values[v]) : 0);
+        // A value larger than the most an empty batch holds after this entry's and this
+        // attribute's headers travels beside the batch, whole, in 8 bytes of it.
+        const std::size_t headers = kBatchHeader + head + textSize(at.name) + 8;
+        const std::size_t most = w.capacity() > headers ? w.capacity() - headers : 0;
+        auto valueSize = [&](const std::string& value) {
+            return textSize(value) > most ? std::size_t{8} : textSize(value);
+        };
+        const std::size_t need = textSize(at.name) + 8 + (v < values ? valueSize(at.values[v]) : 0);
         if (w.room() < need) {
             complete = false;
             break;
@@ -131,8 +146,12 @@ Piece packPiece(Writer& w, Iteration& it) {
         const std::size_t countAt = w.mark();
         w.u32(0);
         nuint32 written = 0;
-        for (; v < values && w.room() >= textSize(at.values[v]); ++v, ++written)
-            w.text(at.values[v]);
+        for (; v < values && w.room() >= valueSize(at.values[v]); ++v, ++written) {
+            if (textSize(at.values[v]) > most)
+                w.outOfLine(std::move(at.values[v]));
+            else
+                w.text(at.values[v]);
+        }
         w.patch(countAt, written);
         ++attrs;
         if (v < values) {
@@ -159,15 +178,36 @@ void relativeValue(nuint32 syntax, std::string& value, const std::string& nameCo
     value.replace(b, e - b, rel);
 }
 
+// Attributes handed back under the names the caller asked for them by; an attribute asked for
+// under two names comes back under each.
+void renameAttributes(Entry& e, const Iteration& it) {
+    for (std::size_t i = 0; i < e.attributes.size(); ++i) {
+        auto found = it.askedAs.find(names::lowerAscii(e.attributes[i].name));
+        if (found == it.askedAs.end())
+            continue;
+        const std::vector<std::string>& asked = found->second;
+        for (std::size_t k = 1; k < asked.size(); ++k) {
+            EntryAttribute copy = e.attributes[i];
+            copy.name = asked[k];
+            e.attributes.insert(e.attributes.begin() + static_cast<std::ptrdiff_t>(i + k),
+                                std::move(copy));
+        }
+        e.attributes[i].name = asked[0];
+        i += asked.size() - 1;
+    }
+}
+
 // An entry as the caller sees it: names typed or typeless, relative to the name context.
-void present(Entry& e, const Context& ctx, bool stripAttributes) {
+void present(Entry& e, const Context& ctx, const Iteration& it) {
     const bool typeless = (ctx.flags & DCV_TYPELESS_NAMES) != 0;
     if (!typeless || !ctx.nameContext.empty())
         e.name = relativeName(e.name, typeless ? std::string_view() : e.typedName, ctx.nameContext);
-    if (stripAttributes) {
+    if (it.stripAttributes) {
         e.attributes.clear();
         return;
     }
+    if (!it.askedAs.empty())
+        renameAttributes(e, it);
     if (ctx.nameContext.empty())
         return;
     for (auto& at : e.attributes) {
@@ -202,7 +242,7 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
                 it.deferred = rc;
                 break;
             }
-            present(e, ctx, it.stripAttributes);
+            present(e, ctx, it);
             it.pending = std::move(e);
             it.hasPending = true;
             it.attrIndex = it.valueIndex = 0;
@@ -350,7 +390,7 @@ NWDSCCODE startList(Backend& backend, Iteration& it, void* request) {
 }
 
 NWDSCCODE startSearch(Backend& backend, Iteration& it, void* request) {
-    const auto& r = *static_cast<SearchRequest*>(request);
+    auto& r = *static_cast<SearchRequest*>(request);
     if (!r.base.empty()) {
         Entry base;
         if (auto rc = backend.lookup(r.base, base))
@@ -358,6 +398,25 @@ NWDSCCODE startSearch(Backend& backend, Iteration& it, void* request) {
     }
     it.valuesWanted = r.valuesWanted;
     it.stripAttributes = !r.allAttributes && r.attributes.empty();
+    // An attribute may be asked for by any of its names: the backend is asked by its own name
+    // and the values come back under the name asked.
+    if (!r.allAttributes) {
+        std::vector<std::string> own;
+        bool renamed = false;
+        for (const std::string& asked : r.attributes) {
+            AttrDef def;
+            std::string name = backend.readAttribute(asked, def) == 0 ? def.name : asked;
+            auto& as = it.askedAs[names::lowerAscii(name)];
+            if (as.empty())
+                own.push_back(name);
+            as.push_back(asked);
+            renamed = renamed || as.size() > 1 || name != asked;
+        }
+        if (renamed)
+            r.attributes = std::move(own);
+        else
+            it.askedAs.clear();
+    }
     return backend.search(r, it.cursor);
 }
 

@@ -261,6 +261,7 @@ std::unique_ptr<TreeProvider> makeConfiguredTreeProvider(const ClientConfig& con
     if (def.empty() && !config.trees.empty())
         def = config.trees.front().name;
     provider->setDefaultTree(def);
+    provider->setConfigurationError(config.error);
     return provider;
 }
 

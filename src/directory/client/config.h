@@ -43,9 +43,9 @@ struct TreeSource {
 struct ClientConfig {
     std::string file; // the configuration file read, empty when none
     std::string defaultTree;
-    std::vector<TreeSource> trees;      // as configured, in file order
+    std::vector<TreeSource> trees;       // as configured, in file order
     std::vector<TreeSource> sampleTrees; // shipped sample trees not named by the configuration
-    std::string error; // what was wrong with the file, if anything
+    std::string error;                   // what was wrong with the file, if anything
 };
 
 ClientConfig loadClientConfig();
@@ -60,6 +60,8 @@ class StaticTreeProvider : public TreeProvider {
 public:
     void add(std::unique_ptr<Backend> backend, bool advertised = false);
     void setDefaultTree(std::string name) { default_ = std::move(name); }
+    void setConfigurationError(std::string text) { configError_ = std::move(text); }
+    std::string configurationError() const override { return configError_; }
     std::vector<std::string> configuredTrees() const override;
     std::vector<std::string> advertisedTrees() const override;
     std::string defaultTree() const override;
@@ -72,6 +74,7 @@ private:
     };
     std::vector<Item> items_;
     std::string default_;
+    std::string configError_;
 };
 
 } // namespace kvx::client

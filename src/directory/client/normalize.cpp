@@ -62,6 +62,19 @@ std::size_t lastHash(std::string_view s) {
     return found;
 }
 
+// A name inside a "#"-structured value: a "#" in it (from an escaped "\#" in the DN) is written
+// "\#", so that it reads as part of the name and not as the next field.
+void appendFieldName(const NameMapper& m, std::string_view dn, std::string& out) {
+    const std::size_t start = out.size();
+    m.appendName(dn, out);
+    for (std::size_t i = start; i < out.size(); ++i) {
+        if (out[i] == '\\')
+            ++i;
+        else if (out[i] == '#')
+            out.insert(i++, 1, '\\');
+    }
+}
+
 bool isDecimal(std::string_view s, bool allowMinus = false) {
     if (allowMinus && !s.empty() && s[0] == '-')
         s.remove_prefix(1);
@@ -150,7 +163,7 @@ void normalizeValue(nuint32 syntax, std::string_view v, const NameMapper& m, std
     case SYN_PATH:
     case SYN_REPLICA_POINTER: { // the first field is a DN
         std::size_t h = hashAt(v, 0);
-        m.appendName(v.substr(0, h), out);
+        appendFieldName(m, v.substr(0, h), out);
         if (h != std::string_view::npos)
             out += v.substr(h);
         return;
@@ -163,7 +176,7 @@ void normalizeValue(nuint32 syntax, std::string_view v, const NameMapper& m, std
             return;
         }
         out += v.substr(0, h + 1);
-        m.appendName(v.substr(h + 1), out);
+        appendFieldName(m, v.substr(h + 1), out);
         return;
     }
     case SYN_TYPED_NAME: { // object#level#interval: the DN is all before the last two fields
@@ -173,7 +186,7 @@ void normalizeValue(nuint32 syntax, std::string_view v, const NameMapper& m, std
             out += v;
             return;
         }
-        m.appendName(v.substr(0, prev), out);
+        appendFieldName(m, v.substr(0, prev), out);
         out += v.substr(prev);
         return;
     }
@@ -190,7 +203,7 @@ void normalizeValue(nuint32 syntax, std::string_view v, const NameMapper& m, std
         if (!subject.empty() && subject[0] == '[')
             out += subject;
         else
-            m.appendName(subject, out);
+            appendFieldName(m, subject, out);
         out.push_back('#');
         if (!attr.empty() && attr[0] == '[')
             out += attr;

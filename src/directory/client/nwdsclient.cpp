@@ -221,6 +221,28 @@ NWDSCCODE NWDSGetContext(NWDSContextHandle context, int key, void* value) {
     }
 }
 
+NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text) {
+    if (auto rc = faults::check("NWDSGetTreeErrorText"))
+        return rc;
+    text.clear();
+    Context* ctx = findContext(context);
+    if (!ctx)
+        return ERR_BAD_CONTEXT;
+    auto& s = state();
+    if (!s.provider)
+        return 0;
+    const std::string tree = ctx->treeSet ? ctx->tree : s.provider->defaultTree();
+    if (Backend* b = s.provider->backend(tree)) {
+        text = b->lastError();
+        return 0;
+    }
+    text = s.provider->configurationError();
+    if (text.empty())
+        text = tree.empty() ? std::string("no directory tree is configured")
+                            : "the tree \"" + tree + "\" is not configured";
+    return 0;
+}
+
 NWDSCCODE NWDSSetContext(NWDSContextHandle context, int key, const void* value) {
     if (auto rc = faults::check("NWDSSetContext"))
         return rc;

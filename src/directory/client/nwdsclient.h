@@ -342,6 +342,11 @@ NWDSCCODE NWDSFreeContext(NWDSContextHandle context);
 // key DCK_FLAGS / DCK_CONFIDENCE: value is nuint32*; DCK_NAME_CONTEXT / DCK_TREE_NAME: std::string*
 NWDSCCODE NWDSGetContext(NWDSContextHandle context, int key, void* value);
 NWDSCCODE NWDSSetContext(NWDSContextHandle context, int key, const void* value);
+// Why the tree of `context` cannot be opened (a damaged schema or LDIF file with its name and
+// line, a missing folder, a refused bind, a certificate that does not verify, a server that
+// cannot be reached, a fault in the client configuration that leaves the tree out), or ""
+// when nothing is known against it.
+NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
 
 // ---- Buffers -----------------------------------------------------------------------------
 NWDSCCODE NWDSAllocBuf(std::size_t size, pBuf_T* buf);

@@ -24,6 +24,8 @@ public:
     // The backend serving a tree (compared without regard to case), or nullptr for a tree the
     // client does not know. The provider owns its backends; they live as long as it does.
     virtual Backend* backend(const std::string& treeName) = 0;
+    // What was wrong with the client configuration file ("<file>:<line>: <fault>"), if anything.
+    virtual std::string configurationError() const { return {}; }
 };
 
 // Installs `provider` (replacing and destroying any earlier one, and every context, buffer and

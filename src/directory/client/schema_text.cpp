@@ -602,30 +602,46 @@ bool Schema::resolve(std::string& error) {
         }
         return true;
     };
+    // A name given with X-NDS_NAME is kept by its definition: a standard definition whose
+    // directory-style name would only be derived (sn -> "Surname") keeps its LDAP name instead.
+    std::unordered_map<std::string, int> explicitAttr, explicitClass;
+    for (const AttributeTypeDef& a : attrs_)
+        if (!a.ndsName.empty())
+            explicitAttr.emplace(lowerAscii(a.ndsName), 0);
+    for (const ObjectClassDef& c : classes_)
+        if (!c.ndsName.empty())
+            explicitClass.emplace(lowerAscii(c.ndsName), 0);
+    auto derived = [](std::string_view known, const auto& def, const auto& taken) {
+        if (!known.empty() && !taken.count(lowerAscii(known)))
+            return std::string(known);
+        return def.names.empty() ? def.oid : def.names[0];
+    };
+    // An LDAP name (an alias such as 'surname') that another definition's X-NDS_NAME gives to
+    // that definition names that one.
+    auto givenToAnother = [](const std::string& name, const std::string& own, const auto& taken) {
+        return taken.count(lowerAscii(name)) && !equalNoCase(name, own);
+    };
     for (int i = 0; i < static_cast<int>(attrs_.size()); ++i) {
         AttributeTypeDef& a = attrs_[i];
-        if (a.ndsName.empty()) {
-            std::string_view known =
-                a.names.empty() ? std::string_view{} : wellKnownAttributeName(a.names[0]);
+        if (a.ndsName.empty())
             a.ndsName =
-                !known.empty() ? std::string(known) : (a.names.empty() ? a.oid : a.names[0]);
-        }
+                derived(a.names.empty() ? std::string_view{} : wellKnownAttributeName(a.names[0]),
+                        a, explicitAttr);
         if (!index(attrIndex_, a.oid, i, a.file, a.line, "attribute type OID"))
             return false;
         for (const std::string& n : a.names)
-            if (!index(attrIndex_, n, i, a.file, a.line, "attribute type name"))
+            if (!givenToAnother(n, a.ndsName, explicitAttr) &&
+                !index(attrIndex_, n, i, a.file, a.line, "attribute type name"))
                 return false;
         if (!index(attrIndex_, a.ndsName, i, a.file, a.line, "attribute type name"))
             return false;
     }
     for (int i = 0; i < static_cast<int>(classes_.size()); ++i) {
         ObjectClassDef& c = classes_[i];
-        if (c.ndsName.empty()) {
-            std::string_view known =
-                c.names.empty() ? std::string_view{} : wellKnownClassName(c.names[0]);
+        if (c.ndsName.empty())
             c.ndsName =
-                !known.empty() ? std::string(known) : (c.names.empty() ? c.oid : c.names[0]);
-        }
+                derived(c.names.empty() ? std::string_view{} : wellKnownClassName(c.names[0]), c,
+                        explicitClass);
         if (attrIndex_.count(lowerAscii(c.oid)) &&
             attrs_[attrIndex_[lowerAscii(c.oid)]].oid == c.oid) {
             error = where(c.file, c.line) + "duplicate OID \"" + c.oid + "\"";
@@ -634,7 +650,8 @@ bool Schema::resolve(std::string& error) {
         if (!index(classIndex_, c.oid, i, c.file, c.line, "object class OID"))
             return false;
         for (const std::string& n : c.names)
-            if (!index(classIndex_, n, i, c.file, c.line, "object class name"))
+            if (!givenToAnother(n, c.ndsName, explicitClass) &&
+                !index(classIndex_, n, i, c.file, c.line, "object class name"))
                 return false;
         if (!index(classIndex_, c.ndsName, i, c.file, c.line, "object class name"))
             return false;

@@ -71,6 +71,13 @@ std::string_view wellKnownClassName(std::string_view ldapName);
 // schema files.
 std::string_view builtinCoreSchema();
 
+class Schema;
+// The definitions of a tree's schema files over the built-in ones (unresolved): a built-in
+// definition gives way to a tree's definition with its OID or one of its LDAP names, so that
+// standard schema files (core.schema, ...) load beside them. Two definitions of one OID within
+// the tree's own files stay a fault for resolve().
+Schema overBuiltinSchema(const Schema& tree);
+
 class Schema {
 public:
     // Reads a schema file's text: attributetype / objectclass / ldapsyntax / objectidentifier

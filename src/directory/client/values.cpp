@@ -46,6 +46,26 @@ public:
         return p;
     }
 
+    // A field of a "#"-structured value: "\#" stands for "#" (other escapes, such as "\." in
+    // a name, stay as they are).
+    char* field(std::string_view s) {
+        std::size_t n = s.size();
+        for (std::size_t i = 0; i + 1 < s.size(); ++i)
+            if (s[i] == '\\' && s[i + 1] == '#')
+                --n, ++i;
+        char* p = static_cast<char*>(take(n + 1, 1));
+        if (p) {
+            std::size_t o = 0;
+            for (std::size_t i = 0; i < s.size(); ++i) {
+                if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '#')
+                    ++i;
+                p[o++] = s[i];
+            }
+            p[o] = '\0';
+        }
+        return p;
+    }
+
     std::size_t used() const { return used_; }
 
 private:
@@ -62,6 +82,25 @@ private:
     std::size_t used_ = 0;
 };
 
+// Separators of structured values: a "#" (or a "$" in lists) after a backslash belongs to the
+// text, as the loaders read it.
+std::size_t findSeparator(std::string_view s, char separator, std::size_t from = 0) {
+    for (std::size_t i = from; i < s.size(); ++i) {
+        if (s[i] == '\\')
+            ++i;
+        else if (s[i] == separator)
+            return i;
+    }
+    return std::string_view::npos;
+}
+std::size_t findLastHash(std::string_view s) {
+    std::size_t found = std::string_view::npos;
+    for (std::size_t i = findSeparator(s, '#'); i != std::string_view::npos;
+         i = findSeparator(s, '#', i + 1))
+        found = i;
+    return found;
+}
+
 // Splits "a#b#c" one field at a time.
 class Fields {
 public:
@@ -69,7 +108,7 @@ public:
     std::string_view next() {
         if (done_)
             return {};
-        std::size_t c = s_.find('#', pos_);
+        std::size_t c = findSeparator(s_, '#', pos_);
         if (c == std::string_view::npos)
             return rest();
         std::string_view r = s_.substr(pos_, c - pos_);
@@ -161,13 +200,18 @@ unsigned char* hexBytes(Area& a, std::string_view s) {
     return p;
 }
 
-// "$"-list items: "\XX" (two hex digits, "\24" for "$", "\5C" for "\") stands for that byte;
-// a backslash not followed by two hex digits is kept as it is.
+// "$"-list items: "\XX" (two hex digits, "\24" for "$", "\5C" for "\") stands for that byte,
+// "\$" and "\#" for that character; any other backslash is kept as it is.
+bool escapedSeparator(std::string_view s, std::size_t i) {
+    return s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == '$' || s[i + 1] == '#');
+}
 std::size_t unescapedLength(std::string_view s) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); ++i, ++n) {
         if (s[i] == '\\' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 && hexDigit(s[i + 2]) >= 0)
             i += 2;
+        else if (escapedSeparator(s, i))
+            ++i;
     }
     return n;
 }
@@ -182,6 +226,8 @@ char* unescapedText(Area& a, std::string_view s) {
             hexDigit(s[i + 2]) >= 0) {
             p[o++] = static_cast<char>((hexDigit(s[i + 1]) << 4) | hexDigit(s[i + 2]));
             i += 2;
+        } else if (escapedSeparator(s, i)) {
+            p[o++] = s[++i];
         } else {
             p[o++] = s[i];
         }
@@ -193,12 +239,13 @@ char* unescapedText(Area& a, std::string_view s) {
 // Items of a "$"-separated list (at least one, possibly empty).
 std::size_t itemCount(std::string_view s) {
     std::size_t n = 1;
-    for (char c : s)
-        n += c == '$';
+    for (std::size_t c = findSeparator(s, '$'); c != std::string_view::npos;
+         c = findSeparator(s, '$', c + 1))
+        ++n;
     return n;
 }
 std::string_view itemAt(std::string_view s, std::size_t& pos) {
-    std::size_t c = s.find('$', pos);
+    std::size_t c = findSeparator(s, '$', pos);
     std::string_view r = s.substr(pos, c == std::string_view::npos ? s.size() - pos : c - pos);
     pos = c == std::string_view::npos ? s.size() + 1 : c + 1;
     return r;
@@ -300,11 +347,11 @@ void netAddress(Area& a, std::string_view s) {
 
 void emailAddress(Area& a, std::string_view s) {
     auto* r = a.record<EMail_Address_T>();
-    std::size_t c = s.find('#');
+    std::size_t c = findSeparator(s, '#');
     // Without a type the whole text is the address, so nothing is lost.
     std::string_view type = c == std::string_view::npos ? std::string_view() : s.substr(0, c);
     std::string_view address = c == std::string_view::npos ? s : s.substr(c + 1);
-    char* t = a.text(address);
+    char* t = a.field(address);
     if (r) {
         r->type = numberOrZero(type);
         r->address = t;
@@ -317,8 +364,8 @@ void path(Area& a, std::string_view s) {
     std::string_view volume = f.next();
     std::string_view space = f.next();
     std::string_view rest = f.rest();
-    char* v = a.text(volume);
-    char* p = a.text(rest);
+    char* v = a.field(volume);
+    char* p = a.field(rest);
     if (r) {
         r->nameSpaceType = numberOrZero(space);
         r->volumeName = v;
@@ -348,7 +395,7 @@ void replicaPointer(Area& a, std::string_view s) {
         std::string_view h = f.next();
         netAddressInto(a, addrs ? &addrs[i] : nullptr, t, h);
     }
-    char* name = a.text(server);
+    char* name = a.field(server);
     if (r) {
         r->serverName = name;
         r->replicaType = static_cast<nint32>(numberOrZero(type));
@@ -365,7 +412,7 @@ void aclParts(std::string_view s, std::string_view& privileges, std::string_view
     privileges = f.next();
     f.next(); // scope: not part of the record
     std::string_view rest = f.rest();
-    std::size_t c = rest.rfind('#');
+    std::size_t c = findLastHash(rest);
     subject = c == std::string_view::npos ? rest : rest.substr(0, c);
     attribute = c == std::string_view::npos ? std::string_view() : rest.substr(c + 1);
 }
@@ -374,8 +421,8 @@ void objectAcl(Area& a, std::string_view s) {
     auto* r = a.record<Object_ACL_T>();
     std::string_view privileges, subject, attribute;
     aclParts(s, privileges, subject, attribute);
-    char* at = a.text(attribute);
-    char* su = a.text(subject);
+    char* at = a.field(attribute);
+    char* su = a.field(subject);
     if (r) {
         r->protectedAttrName = at;
         r->subjectName = su;
@@ -415,7 +462,7 @@ void timeStamp(Area& a, std::string_view s) {
 
 // "number#name" (Back_Link, Hold): without a "#" the whole text is the name.
 void numberAndName(std::string_view s, std::string_view& number, std::string_view& name) {
-    std::size_t c = s.find('#');
+    std::size_t c = findSeparator(s, '#');
     number = c == std::string_view::npos ? std::string_view() : s.substr(0, c);
     name = c == std::string_view::npos ? s : s.substr(c + 1);
 }
@@ -424,7 +471,7 @@ void backLink(Area& a, std::string_view s) {
     auto* r = a.record<Back_Link_T>();
     std::string_view id, name;
     numberAndName(s, id, name);
-    char* t = a.text(name);
+    char* t = a.field(name);
     if (r) {
         r->remoteID = numberOrZero(id);
         r->objectName = t;
@@ -435,7 +482,7 @@ void hold(Area& a, std::string_view s) {
     auto* r = a.record<Hold_T>();
     std::string_view amount, name;
     numberAndName(s, amount, name);
-    char* t = a.text(name);
+    char* t = a.field(name);
     if (r) {
         r->amount = numberOrZero(amount);
         r->objectName = t;
@@ -447,10 +494,10 @@ void typedNameParts(std::string_view s, std::string_view& object, std::string_vi
                     std::string_view& interval) {
     object = s;
     level = interval = std::string_view();
-    std::size_t c2 = s.rfind('#');
+    std::size_t c2 = findLastHash(s);
     if (c2 == std::string_view::npos)
         return;
-    std::size_t c1 = c2 == 0 ? std::string_view::npos : s.rfind('#', c2 - 1);
+    std::size_t c1 = findLastHash(s.substr(0, c2));
     if (c1 == std::string_view::npos) {
         object = s.substr(0, c2);
         level = s.substr(c2 + 1);
@@ -465,7 +512,7 @@ void typedName(Area& a, std::string_view s) {
     auto* r = a.record<Typed_Name_T>();
     std::string_view object, level, interval;
     typedNameParts(s, object, level, interval);
-    char* t = a.text(object);
+    char* t = a.field(object);
     if (r) {
         r->objectName = t;
         r->level = numberOrZero(level);
@@ -715,7 +762,7 @@ bool validValue(nuint32 syntax, std::string_view s, std::string* whyNot) {
         return true;
     }
     case SYN_EMAIL_ADDRESS: {
-        std::size_t c = s.find('#');
+        std::size_t c = findSeparator(s, '#');
         if (c == std::string_view::npos || !isDigits(s.substr(0, c)) ||
             !readNumber(s.substr(0, c), nullptr))
             return why(whyNot, "an e-mail address is type#address");
@@ -758,7 +805,7 @@ bool validValue(nuint32 syntax, std::string_view s, std::string* whyNot) {
             !isDigits(scope))
             return why(whyNot, "an ACL scope is entry, subtree or a number");
         std::string_view rest = f.rest();
-        std::size_t c = rest.rfind('#');
+        std::size_t c = findLastHash(rest);
         if (c == std::string_view::npos || c == 0 || c + 1 == rest.size())
             return why(whyNot, "an ACL needs a subject and a protected attribute");
         return true;
@@ -776,7 +823,7 @@ bool validValue(nuint32 syntax, std::string_view s, std::string* whyNot) {
     }
     case SYN_BACK_LINK:
     case SYN_HOLD: {
-        std::size_t c = s.find('#');
+        std::size_t c = findSeparator(s, '#');
         if (c == std::string_view::npos || !isDigits(s.substr(0, c)) ||
             !readNumber(s.substr(0, c), nullptr) || c + 1 == s.size())
             return why(whyNot, syntax == SYN_HOLD ? "a hold is amount#object"
@@ -805,7 +852,7 @@ bool valueNameSpan(nuint32 syntax, std::string_view s, std::size_t* begin, std::
         break;
     case SYN_PATH:
     case SYN_REPLICA_POINTER: {
-        std::size_t c = s.find('#');
+        std::size_t c = findSeparator(s, '#');
         e = c == std::string_view::npos ? s.size() : c;
         break;
     }

@@ -36,6 +36,9 @@
 //   25 Typed_Name       "object#level#interval" (object a DN / name)
 //   26 Hold             "amount#object" (object a DN / name)
 //   0 and others        the bytes themselves
+// Inside a part of a "#"-structured value, "\#" stands for "#" (a name that holds one is written
+// so when normalised); inside an item of a "$"-list, "\$" stands for "$". Both lay out as the
+// character.
 //
 // Layout is lenient: a normalised value that does not read well for its syntax (a number that
 // is not a number, odd hex digits) is still laid out, with what could be read and zeros for the

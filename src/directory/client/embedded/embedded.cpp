@@ -243,7 +243,8 @@ private:
         if (fromText_) {
             return store.addSchemaText(std::move(schemaText_), "schema", error) &&
                    store.finishSchema(error) &&
-                   store.addLdifText(std::move(ldifText_), "ldif", ".", error);
+                   store.addLdifText(std::move(ldifText_), "ldif", ".", error) &&
+                   store.finishEntries(error);
         }
         namespace fs = std::filesystem;
         std::error_code ec;
@@ -287,7 +288,7 @@ private:
                 return false;
             text = std::string();
         }
-        return true;
+        return store.finishEntries(error);
     }
 
     std::string tree_;

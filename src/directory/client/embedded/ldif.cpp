@@ -130,7 +130,7 @@ bool parseRecord(std::string_view rec, std::size_t firstLine, std::vector<Line>&
         l.options = line.substr(optStart, i - optStart);
         if (l.name.empty() || i >= line.size() || line[i] != ':') {
             if (line == "-")
-                why = "change records are not supported";
+                why = "only \"changetype: add\" records are supported";
             else
                 why = "expected \"attribute: value\"";
             errorLine = lineNo;

@@ -3,6 +3,7 @@
 #include "../names.h"
 #include "../values.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -83,16 +84,16 @@ void Store::Mapper::appendAttributeName(std::string_view ldapName, std::string& 
 }
 
 Store::Store() : mapper_(schema_) {
-    std::string error;
-    schema_.loadText(schema::builtinCoreSchema(), "builtin core schema", error);
     index_.assign(1024, kNone);
 }
 
 bool Store::addSchemaText(std::string text, const std::string& fileName, std::string& error) {
-    return schema_.loadText(text, fileName, error);
+    return files_.loadText(text, fileName, error);
 }
 
 bool Store::finishSchema(std::string& error) {
+    schema_ = schema::overBuiltinSchema(files_);
+    files_ = schema::Schema();
     if (!schema_.resolve(error))
         return false;
     const auto& attrs = schema_.attributes();
@@ -166,15 +167,43 @@ void Store::growIndex() {
         insertChildIndex(n);
 }
 
-std::uint32_t Store::child(std::uint32_t parent, std::string_view value) const {
+std::uint32_t Store::child(std::uint32_t parent, std::string_view value, bool whole) const {
     std::uint32_t mask = static_cast<std::uint32_t>(index_.size() - 1);
     for (std::uint32_t s = hashSlot(parent, value);; s = (s + 1) & mask) {
         std::uint32_t n = index_[s];
         if (n == kNone)
             return kNone;
-        if (nodes_[n].parent == parent && names::equalNoCase(rdnValue(n), value))
+        if (nodes_[n].parent == parent && ((nodes_[n].flags & kWholeName) != 0) == whole &&
+            names::equalNoCase(rdnValue(n), value))
             return n;
     }
+}
+
+// The naming context of several components that the last components of `parts` name (typeless
+// or typed), with `used` set to their count; kNone when none does.
+std::uint32_t Store::rootOf(const std::vector<std::string>& parts, std::size_t& used) const {
+    std::string key, type, value;
+    for (std::size_t length : wholeLengths_) {
+        if (length > parts.size())
+            continue;
+        for (bool typed : {false, true}) {
+            key.clear();
+            for (std::size_t i = parts.size() - length; i < parts.size(); ++i) {
+                if (!key.empty())
+                    key.push_back('.');
+                if (typed && names::splitTypedComponent(parts[i], type, value))
+                    names::appendEscapedComponent(key, value);
+                else
+                    names::appendEscapedComponent(key, parts[i]);
+            }
+            std::uint32_t n = child(kRoot, key, true);
+            if (n != kNone) {
+                used = length;
+                return n;
+            }
+        }
+    }
+    return kNone;
 }
 
 std::uint32_t Store::find(std::string_view fullName) const {
@@ -182,6 +211,14 @@ std::uint32_t Store::find(std::string_view fullName) const {
         return kRoot;
     std::vector<std::string> parts = names::splitName(fullName);
     std::uint32_t cur = kRoot;
+    std::size_t used = 0;
+    if (!wholeLengths_.empty()) {
+        std::uint32_t top = rootOf(parts, used);
+        if (top != kNone) {
+            cur = top;
+            parts.resize(parts.size() - used);
+        }
+    }
     std::string type, value;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
         std::uint32_t n = child(cur, *it);
@@ -203,7 +240,10 @@ void Store::appendTypelessName(std::uint32_t node, std::string& out) const {
         if (!first)
             out.push_back('.');
         first = false;
-        names::appendEscapedComponent(out, rdnValue(n));
+        if (nodes_[n].flags & kWholeName)
+            out += rdnValue(n);
+        else
+            names::appendEscapedComponent(out, rdnValue(n));
     }
 }
 
@@ -215,6 +255,10 @@ void Store::appendTypedName(std::uint32_t node, std::string& out) const {
         first = false;
         std::string_view type = rdnType(n);
         std::string_view value = rdnValue(n);
+        if (nodes_[n].flags & kWholeName) {
+            out += type;
+            continue;
+        }
         // A multi-valued component keeps its pairs: "CN=a+UID=b".
         while (true) {
             std::size_t tp = type.find('+');
@@ -272,6 +316,9 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
         error = at(fileName, errorLine, why);
         return false;
     }
+    // The closing "search: / result:" lines of ldapsearch's output are no entry.
+    if (!lines_.empty() && names::equalNoCase(lines_[0].name, "search"))
+        return true;
     if (lines_.empty() || !names::equalNoCase(lines_[0].name, "dn")) {
         error = at(fileName, line, "a record must begin with \"dn:\"");
         return false;
@@ -309,23 +356,9 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
     if (rdns.size() > 1 && lastParent_ != kNone && parentText == lastParentText_) {
         parent = lastParent_;
     } else {
-        for (std::size_t k = rdns.size(); k-- > 1;) {
-            parent = child(parent, rdns[k].value);
-            if (parent == kNone)
-                break;
-        }
-        if (parent == kNone) {
-            error = at(fileName, dnLine.lineNo,
-                       "the parent of \"" + std::string(dnText) +
-                           "\" does not exist (an entry must come after its parent)");
-            return false;
-        }
+        parent = rdns.size() > 1 ? findParent(rdns, 1) : kRoot;
         lastParent_ = rdns.size() > 1 ? parent : kNone;
         lastParentText_.assign(parentText);
-    }
-    if (child(parent, rdns[0].value) != kNone) {
-        error = at(fileName, dnLine.lineNo, "duplicate entry \"" + std::string(dnText) + "\"");
-        return false;
     }
 
     const auto& attrs = schema_.attributes();
@@ -340,9 +373,18 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
                        "a second \"dn:\" line: entries must be separated by a blank line");
             return false;
         }
-        if (names::equalNoCase(l.name, "changetype") || names::equalNoCase(l.name, "control")) {
-            error = at(fileName, l.lineNo, "change records are not supported");
-            return false;
+        // An "add" change record is an entry like any other; its control lines ask nothing of a
+        // reader.
+        if (names::equalNoCase(l.name, "control"))
+            continue;
+        if (names::equalNoCase(l.name, "changetype")) {
+            if (!names::equalNoCase(l.raw, "add")) {
+                error = at(fileName, l.lineNo,
+                           "only \"changetype: add\" records are supported, not \"" +
+                               std::string(l.raw) + "\"");
+                return false;
+            }
+            continue;
         }
         // Lines of one attribute usually follow each other: look a name up once.
         int a = (i > 1 && l.name == lines_[i - 1].name) ? lineAttr_[i - 1] : attributeIndex(l.name);
@@ -411,7 +453,6 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
     node.record = record.data();
     node.recordLen = static_cast<std::uint32_t>(record.size());
     node.recordLine = static_cast<std::uint32_t>(line);
-    node.parent = parent;
     node.nameOff = static_cast<std::uint32_t>(names_.size());
     node.typeLen = static_cast<std::uint16_t>(std::min<std::size_t>(rdns[0].type.size(), 0xFFFF));
     names_.append(rdns[0].type, 0, node.typeLen);
@@ -431,28 +472,191 @@ bool Store::loadEntry(std::string_view record, std::size_t line, const std::stri
     }
     node.baseClass = static_cast<std::uint16_t>(best >= 0 ? best : classIds_[classStart]);
 
+    if (parent == kNone) {
+        bool inKnownContext = false;
+        if (rdns.size() > 1)
+            findParent(rdns, 1, &inKnownContext);
+        if (inKnownContext) {
+            // Below a naming context already read, before its own parent: placed once every
+            // file is read.
+            pending_.push_back(Pending{node, std::string(dnText), fileName, rdns.size(), kNone});
+            return true;
+        }
+        // Nothing above it is known: a naming context of its own (until its parent comes).
+        makeWhole(node, rdns);
+        wholeRoots_.push_back(Pending{node, std::string(dnText), fileName, rdns.size(),
+                                      static_cast<std::uint32_t>(nodes_.size())});
+        parent = kRoot;
+    }
+    return link(node, parent, fileName, dnText, error);
+}
+
+std::uint32_t Store::findParent(const std::vector<names::Rdn>& rdns, std::size_t from,
+                                bool* topFound) const {
+    std::size_t end = rdns.size();
+    std::uint32_t parent = kNone;
+    if (!wholeLengths_.empty()) {
+        std::vector<std::string> parts;
+        for (std::size_t k = from; k < rdns.size(); ++k)
+            parts.push_back(rdns[k].value);
+        std::size_t used = 0;
+        parent = rootOf(parts, used);
+        if (parent != kNone)
+            end -= used;
+    }
+    if (parent == kNone && end > from)
+        parent = child(kRoot, rdns[--end].value);
+    if (topFound)
+        *topFound = parent != kNone;
+    for (std::size_t k = end; parent != kNone && k-- > from;)
+        parent = child(parent, rdns[k].value);
+    return parent;
+}
+
+void Store::makeWhole(Node& node, const std::vector<names::Rdn>& rdns) {
+    std::string typed, typeless;
+    for (std::size_t k = 0; k < rdns.size(); ++k) {
+        if (k) {
+            typed.push_back('.');
+            typeless.push_back('.');
+        }
+        for (char c : rdns[k].type)
+            typed.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+        typed.push_back('=');
+        names::appendEscapedComponent(typed, rdns[k].value);
+        names::appendEscapedComponent(typeless, rdns[k].value);
+    }
+    typed.resize(std::min<std::size_t>(typed.size(), 0xFFFF));
+    node.nameOff = static_cast<std::uint32_t>(names_.size());
+    node.typeLen = static_cast<std::uint16_t>(typed.size());
+    node.valueLen = static_cast<std::uint32_t>(typeless.size());
+    names_ += typed;
+    names_ += typeless;
+    node.flags |= kWholeName;
+    if (std::find(wholeLengths_.begin(), wholeLengths_.end(), rdns.size()) == wholeLengths_.end()) {
+        wholeLengths_.push_back(rdns.size());
+        std::sort(wholeLengths_.rbegin(), wholeLengths_.rend());
+    }
+}
+
+bool Store::link(Node node, std::uint32_t parent, const std::string& fileName,
+                 std::string_view dnText, std::string& error) {
+    std::string_view value =
+        std::string_view(names_).substr(node.nameOff + node.typeLen, node.valueLen);
+    if (child(parent, value, (node.flags & kWholeName) != 0) != kNone) {
+        error = at(fileName, node.recordLine, "duplicate entry \"" + std::string(dnText) + "\"");
+        return false;
+    }
     std::uint32_t self = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
-    if (parent == kRoot) {
-        if (rootLast_ == kNone)
-            rootFirst_ = self;
-        else
-            nodes_[rootLast_].nextSibling = self;
-        rootLast_ = self;
-        ++rootCount_;
-    } else {
-        Node& p = nodes_[parent];
-        if (p.lastChild == kNone)
-            p.firstChild = self;
-        else
-            nodes_[p.lastChild].nextSibling = self;
-        p.lastChild = self;
-        ++p.childCount;
-    }
+    attach(self, parent, placingLate_);
     if (nodes_.size() * 2 > index_.size())
         growIndex();
     else
         insertChildIndex(self);
+    return true;
+}
+
+// Where a node's record stands in the files: siblings are handed out in that order, whatever
+// order they were placed in.
+std::pair<std::size_t, const char*> Store::documentPosition(std::uint32_t n) const {
+    const char* at = nodes_[n].record;
+    for (std::size_t f = 0; f < texts_.size(); ++f) {
+        const std::string& t = texts_[f];
+        if (std::less_equal<const char*>()(t.data(), at) &&
+            std::less<const char*>()(at, t.data() + t.size() + 1))
+            return {f, at};
+    }
+    return {texts_.size(), at};
+}
+
+void Store::attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrder) {
+    nodes_[self].parent = parent;
+    nodes_[self].nextSibling = kNone;
+    std::uint32_t& first = parent == kRoot ? rootFirst_ : nodes_[parent].firstChild;
+    std::uint32_t& last = parent == kRoot ? rootLast_ : nodes_[parent].lastChild;
+    ++(parent == kRoot ? rootCount_ : nodes_[parent].childCount);
+    if (inDocumentOrder && last != kNone && documentPosition(self) < documentPosition(last)) {
+        const auto pos = documentPosition(self);
+        std::uint32_t* link = &first;
+        while (*link != kNone && documentPosition(*link) < pos)
+            link = &nodes_[*link].nextSibling;
+        nodes_[self].nextSibling = *link;
+        *link = self;
+        return;
+    }
+    if (last == kNone)
+        first = self;
+    else
+        nodes_[last].nextSibling = self;
+    last = self;
+}
+
+bool Store::finishEntries(std::string& error) {
+    placingLate_ = true;
+    std::vector<names::Rdn> rdns;
+    // A naming context whose parent came after it moves below that parent, under the name of
+    // its first component (the shortest first: a moved one may be the parent of the next).
+    std::stable_sort(wholeRoots_.begin(), wholeRoots_.end(),
+                     [](const Pending& a, const Pending& b) { return a.depth < b.depth; });
+    bool moved = false;
+    std::vector<std::size_t> lengths; // of those that stay
+    for (const Pending& w : wholeRoots_) {
+        names::parseDn(w.dn, rdns);
+        const std::uint32_t self = w.self;
+        std::uint32_t parent = findParent(rdns, 1);
+        if (parent == kNone || parent == self) {
+            lengths.push_back(w.depth);
+            continue;
+        }
+        std::uint32_t* link = &rootFirst_;
+        std::uint32_t before = kNone;
+        while (*link != self) {
+            before = *link;
+            link = &nodes_[*link].nextSibling;
+        }
+        *link = nodes_[self].nextSibling;
+        if (rootLast_ == self)
+            rootLast_ = before;
+        --rootCount_;
+        Node& n = nodes_[self];
+        n.flags = static_cast<std::uint16_t>(n.flags & ~kWholeName);
+        n.nameOff = static_cast<std::uint32_t>(names_.size());
+        n.typeLen = static_cast<std::uint16_t>(std::min<std::size_t>(rdns[0].type.size(), 0xFFFF));
+        names_.append(rdns[0].type, 0, n.typeLen);
+        n.valueLen = static_cast<std::uint32_t>(rdns[0].value.size());
+        names_ += rdns[0].value;
+        attach(self, parent, true);
+        moved = true;
+    }
+    if (moved) {
+        wholeLengths_ = std::move(lengths);
+        std::sort(wholeLengths_.rbegin(), wholeLengths_.rend());
+        wholeLengths_.erase(std::unique(wholeLengths_.begin(), wholeLengths_.end()),
+                            wholeLengths_.end());
+        index_.assign(index_.size(), kNone);
+        for (std::uint32_t n = 0; n < nodes_.size(); ++n)
+            insertChildIndex(n);
+    }
+    wholeRoots_.clear();
+
+    // Entries read before their parent: parents first, as an entry has more components than
+    // any of its ancestors. One whose parent never came is a naming context.
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const Pending& a, const Pending& b) { return a.depth < b.depth; });
+    for (Pending& p : pending_) {
+        names::parseDn(p.dn, rdns);
+        std::uint32_t parent = findParent(rdns, 1);
+        if (parent == kNone) {
+            makeWhole(p.node, rdns);
+            parent = kRoot;
+        }
+        if (!link(p.node, parent, p.fileName, p.dn, error))
+            return false;
+    }
+    pending_.clear();
+    pending_.shrink_to_fit();
+    lastParent_ = kNone;
     return true;
 }
 
@@ -473,7 +677,7 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
     appendTypelessName(n, out.name);
     out.typedName.clear();
     appendTypedName(n, out.typedName);
-    out.objectFlags = node.flags;
+    out.objectFlags = node.flags & ~kWholeName;
     out.subordinateCount = node.childCount;
     out.modificationTime = 0;
     out.baseClass = schema_.classes()[node.baseClass].ndsName;

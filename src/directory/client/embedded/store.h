@@ -38,19 +38,28 @@ struct Node {
     std::uint16_t typeLen = 0;
     std::uint16_t classCount = 0;
     std::uint16_t baseClass = 0;
-    std::uint16_t flags = 0; // DS_CONTAINER_ENTRY, DS_ALIAS_ENTRY
+    std::uint16_t flags = 0; // DS_CONTAINER_ENTRY, DS_ALIAS_ENTRY, kWholeName
     std::uint32_t recordLine = 0;
 };
+
+// Node flag: a naming context of several components (dc=example,dc=org) below the root. Its
+// "type" text is its typed name ("DC=example.DC=org") and its "value" text its typeless name
+// ("example.org"), both written out already.
+constexpr std::uint16_t kWholeName = 0x8000;
 
 class Store {
 public:
     Store();
 
-    // Loading: the builtin schema first, then schema texts, then LDIF texts, in that order.
+    // Loading: schema texts, then finishSchema() (the built-in definitions under them), then
+    // LDIF texts, then finishEntries().
     bool addSchemaText(std::string text, const std::string& fileName, std::string& error);
     bool finishSchema(std::string& error);
     bool addLdifText(std::string text, const std::string& fileName, const std::string& folder,
                      std::string& error);
+    // Places the entries whose parent came later or never came: those without a parent in the
+    // files are naming contexts below the root, whatever their number of components.
+    bool finishEntries(std::string& error);
 
     const schema::Schema& schema() const { return schema_; }
     const std::vector<Node>& nodes() const { return nodes_; }
@@ -59,7 +68,9 @@ public:
 
     // Node of a typeless (or typed) full name; kRoot for the root, kNone when none.
     std::uint32_t find(std::string_view fullName) const;
-    std::uint32_t child(std::uint32_t parent, std::string_view value) const;
+    // The child of `parent` named `value`; `whole`: a naming context of several components,
+    // named by its typeless name.
+    std::uint32_t child(std::uint32_t parent, std::string_view value, bool whole = false) const;
 
     void appendTypelessName(std::uint32_t node, std::string& out) const;
     void appendTypedName(std::uint32_t node, std::string& out) const;
@@ -97,7 +108,19 @@ private:
     void growIndex();
     bool loadEntry(std::string_view record, std::size_t line, const std::string& fileName,
                    const std::string& folder, std::string& error);
+    // The node the components rdns[from..] name, walking down from the root; kNone if none.
+    // `topFound`: whether the walk got past the root (the entry lies in a known context).
+    std::uint32_t findParent(const std::vector<names::Rdn>& rdns, std::size_t from,
+                             bool* topFound = nullptr) const;
+    void makeWhole(Node& node, const std::vector<names::Rdn>& rdns);
+    std::pair<std::size_t, const char*> documentPosition(std::uint32_t n) const;
+    // Adds `self` to `parent`'s children: last, or among them in document order.
+    void attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrder);
+    std::uint32_t rootOf(const std::vector<std::string>& parts, std::size_t& used) const;
+    bool link(Node node, std::uint32_t parent, const std::string& fileName, std::string_view dnText,
+              std::string& error);
 
+    schema::Schema files_; // the tree's schema files, until finishSchema()
     schema::Schema schema_;
     Mapper mapper_;
     std::deque<std::string> texts_;                          // file texts; nodes point into them
@@ -108,7 +131,19 @@ private:
     std::uint32_t rootFirst_ = kNone;
     std::uint32_t rootLast_ = kNone;
     std::uint32_t rootCount_ = 0;
-    std::vector<std::uint32_t> index_; // open addressing: node numbers by (parent, value)
+    std::vector<std::uint32_t> index_;      // open addressing: node numbers by (parent, value)
+    std::vector<std::size_t> wholeLengths_; // component counts of kWholeName nodes, largest first
+    // Entries read before their parent (or without one), placed by finishEntries().
+    struct Pending {
+        Node node;
+        std::string dn;
+        std::string fileName;
+        std::size_t depth = 0;  // number of components
+        std::uint32_t self = 0; // the node, once placed
+    };
+    std::vector<Pending> pending_;
+    std::vector<Pending> wholeRoots_; // naming contexts of several components, until finished
+    bool placingLate_ = false;        // finishEntries() is placing entries read out of order
     // Attribute indexes by any of their names, compared without regard to case (open
     // addressing; the hot path of loading and searching, so no string is built to look up).
     struct NameSlot {

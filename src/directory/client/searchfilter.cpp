@@ -1,18 +1,10 @@
 #include "searchfilter.h"
 
+#include "names.h"
+
 namespace kvx::client {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isDescriptorChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -149,8 +141,8 @@ private:
             if (v == '(' || v == ')')
                 throw Fault{pos_, "a parenthesis inside a value is written \\28 or \\29"};
             if (v == '\\') {
-                const int hi = pos_ + 1 < s_.size() ? hexValue(s_[pos_ + 1]) : -1;
-                const int lo = pos_ + 2 < s_.size() ? hexValue(s_[pos_ + 2]) : -1;
+                const int hi = pos_ + 1 < s_.size() ? names::hexDigit(s_[pos_ + 1]) : -1;
+                const int lo = pos_ + 2 < s_.size() ? names::hexDigit(s_[pos_ + 2]) : -1;
                 if (hi < 0 || lo < 0)
                     throw Fault{pos_, "\"\\\" in a value starts two hexadecimal digits, such as "
                                       "\\2a for \"*\" or \\5c for \"\\\""};

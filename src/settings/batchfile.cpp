@@ -159,12 +159,7 @@ BatchWriteResult writeBatchSettings(const std::string& path, const BatchSettings
     file.set("ContextCount", static_cast<std::int32_t>(chain.size()));
     file.set("classtype", s.className);
     if (!s.searchFilter.empty()) {
-        // Reading drops one pair of quotes around a whole value, and a filter may well begin
-        // and end with one ("Title"=x "y"): such a value is saved inside one more pair.
-        const char first = s.searchFilter.front();
-        const bool enclosed = s.searchFilter.size() >= 2 && (first == '"' || first == '\'') &&
-                              s.searchFilter.back() == first;
-        file.set("txtSearchFilter", enclosed ? "\"" + s.searchFilter + "\"" : s.searchFilter);
+        file.set("txtSearchFilter", s.searchFilter);
     }
     file.set("chkOutputWindow", s.outputWindow ? 1 : 0);
     file.set("chkOutputFile", s.outputFile ? 1 : 0);

@@ -7,13 +7,13 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev
   libgtest-dev googletest
-  libldap-dev slapd ldap-utils
+  libldap-dev libsasl2-dev slapd ldap-utils
   hyperfine time
   desktop-file-utils shared-mime-info lintian dpkg-dev file man-db
   clang libclang-rt-14-dev
   openssl
   xvfb openbox xdotool x11-utils xauth locales appstream
-  samba samba-ad-provision python3-samba samba-dsdb-modules winbind
+  samba samba-ad-provision python3-samba samba-dsdb-modules samba-vfs-modules winbind iproute2
   krb5-user libsasl2-modules libsasl2-modules-gssapi-mit
 )
 

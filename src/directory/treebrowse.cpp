@@ -191,7 +191,9 @@ std::vector<ChildEntry> listContainers(NWDSContextHandle context, const std::str
                 failed = true;
                 break;
             }
-            if ((info.objectFlags & DS_CONTAINER_ENTRY) == 0)
+            // A container is whatever holds entries, whatever its class (Active Directory's
+            // "container" and "builtinDomain" among them).
+            if ((info.objectFlags & DS_CONTAINER_ENTRY) == 0 && info.subordinateCount == 0)
                 continue;
             ChildEntry child;
             child.name = std::move(name);

@@ -83,9 +83,9 @@ struct ChildEntry {
 };
 
 // Lists the container subordinates of `nameContext` ("[root]" for the top) in the order the
-// client hands them out. Leaf objects are skipped. Setting the name context, allocating and
-// freeing the buffer report their failures; a failing list, count or name call ends the listing
-// silently, keeping the children found so far.
+// client hands them out. Objects that are no container and hold nothing are skipped. Setting the
+// name context, allocating and freeing the buffer report their failures; a failing list, count or
+// name call ends the listing silently, keeping the children found so far.
 std::vector<ChildEntry> listContainers(NWDSContextHandle context, const std::string& nameContext,
                                        const FailureReporter& report);
 

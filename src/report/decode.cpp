@@ -143,9 +143,15 @@ void DecodeAttribute(std::string_view attributeName, const void* value, nuint32 
         break;
     case SYN_INTEGER:
     case SYN_COUNTER:
-    case SYN_INTERVAL:
-        appendUnsigned(rendered, readRecord<nuint32>(value));
+    case SYN_INTERVAL: {
+        // Within 32 bits the value shows unsigned, as always; beyond them it shows whole.
+        const auto whole = readRecord<std::int64_t>(value);
+        if (whole >= 0 && whole <= 0xFFFFFFFFLL)
+            appendUnsigned(rendered, static_cast<std::uint64_t>(whole));
+        else
+            rendered = std::to_string(whole);
         break;
+    }
     case SYN_OCTET_STRING:
         renderOctetString(attributeName, readRecord<Octet_String_T>(value), rendered);
         break;

@@ -4,6 +4,9 @@
 
 #include "directory/syntax.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace kvx {
 
 int MakeSortParameter(int column, bool descending) {
@@ -37,7 +40,7 @@ void UpperCaseAscii(char* text) {
     }
 }
 
-std::int32_t ReadWholeNumber(std::string_view text) {
+std::int64_t ReadWholeNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
         ++i;
@@ -46,12 +49,24 @@ std::int32_t ReadWholeNumber(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    std::uint32_t value = 0; // unsigned arithmetic wraps exactly like the 32-bit accumulator
+    constexpr std::uint64_t cap = std::uint64_t{1} << 63; // saturates here
+    std::uint64_t whole = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+        whole =
+            whole > cap / 10
+                ? cap
+                : std::min<std::uint64_t>(whole * 10u + static_cast<unsigned>(text[i] - '0'), cap);
+    // Within 32 bits the accumulator wraps as it always has ("4294967295" is -1, the value
+    // shown for -1); beyond them the number is read whole.
+    if (negative ? whole <= 2147483648u : whole <= 4294967295u) {
+        auto value = static_cast<std::uint32_t>(whole);
+        if (negative)
+            value = 0u - value;
+        return static_cast<std::int32_t>(value);
+    }
     if (negative)
-        value = 0u - value;
-    return static_cast<std::int32_t>(value);
+        return whole >= cap ? INT64_MIN : -static_cast<std::int64_t>(whole);
+    return whole >= cap ? INT64_MAX : static_cast<std::int64_t>(whole);
 }
 
 namespace {

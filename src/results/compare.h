@@ -25,9 +25,10 @@ void UpperCaseAscii(std::string& text);
 void UpperCaseAscii(char* text); // zero-terminated; null is ignored
 
 // Reads a whole number as the results sort does: leading white space, an optional sign, then
-// decimal digits accumulated in 32 bits that wrap on overflow ("4294967295" reads as -1); no
-// digits read as 0.
-std::int32_t ReadWholeNumber(std::string_view text);
+// decimal digits; no digits read as 0. Numbers within 32 bits wrap as a 32-bit accumulator does
+// ("4294967295", the text of -1, reads as -1); numbers beyond 32 bits (Active Directory's
+// 64-bit counters) read whole, up to the limits of 64 bits.
+std::int64_t ReadWholeNumber(std::string_view text);
 
 // Ascending comparison of two cells of a column of `sortKind`: -1, 0 or +1. Text compares the
 // upper-cased bytes as unsigned values, the shorter first when one is the start of the other;

@@ -281,7 +281,7 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
     std::vector<std::uint32_t> newOrder(n);
     if (sortKind == SortKindNumber) {
         struct Key {
-            std::int32_t key;
+            std::int64_t key;
             std::uint32_t row;
         };
         std::vector<Key> keys(n);

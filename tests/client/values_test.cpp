@@ -83,9 +83,12 @@ TEST(ValueLayout, NumbersBooleansAndTime) {
     EXPECT_EQ(Laid(SYN_INTEGER, "-1").as<nuint32>(), 4294967295u);
     EXPECT_EQ(Laid(SYN_COUNTER, "4294967295").as<nuint32>(), 4294967295u);
     EXPECT_EQ(Laid(SYN_INTERVAL, "-2147483648").as<nuint32>(), 2147483648u);
-    // Lenient: what does not read as a 32-bit number is 0.
-    EXPECT_EQ(Laid(SYN_INTEGER, "4294967296").as<nuint32>(), 0u);
-    EXPECT_EQ(Laid(SYN_INTEGER, "-2147483649").as<nuint32>(), 0u);
+    // Beyond 32 bits the number is kept whole (64-bit counters and times).
+    EXPECT_EQ(Laid(SYN_INTEGER, "4294967296").as<std::int64_t>(), 4294967296LL);
+    EXPECT_EQ(Laid(SYN_INTEGER, "-2147483649").as<std::int64_t>(), -2147483649LL);
+    EXPECT_EQ(Laid(SYN_INTEGER, "9223372036854775807").as<std::int64_t>(), INT64_MAX);
+    // Lenient: what does not read as a 64-bit number is 0.
+    EXPECT_EQ(Laid(SYN_INTEGER, "9223372036854775808").as<std::int64_t>(), 0);
     EXPECT_EQ(Laid(SYN_INTEGER, "12abc").as<nuint32>(), 0u);
     EXPECT_EQ(Laid(SYN_INTEGER, "").as<nuint32>(), 0u);
     EXPECT_EQ(Laid(SYN_INTEGER, std::string(5000, '9')).as<nuint32>(), 0u);
@@ -324,7 +327,7 @@ TEST(ValueCheck, RefusesDamagedStoredValues) {
         {SYN_NU_STRING, "12 34", "12a"},
         {SYN_PR_STRING, "Acme (UK) Ltd.", "Acme_Ltd"},
         {SYN_BOOLEAN, "false", "yes"},
-        {SYN_INTEGER, "-2147483648", "4294967296"},
+        {SYN_INTEGER, "-9223372036854775808", "9223372036854775808"},
         {SYN_TIME, "20240101000000Z", "20240101"},
         {SYN_NET_ADDRESS, "1#0A000001", "1#0A00001"},
         {SYN_OCTET_LIST, "01$ff", "01$f"},

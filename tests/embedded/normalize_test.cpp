@@ -55,9 +55,10 @@ TEST(Normalize, StoredValuesAreCheckedForTheirSyntax) {
     const Case cases[] = {
         {SYN_INTEGER, "42", true},
         {SYN_INTEGER, "-2147483648", true},
-        {SYN_INTEGER, "-2147483649", false},
+        {SYN_INTEGER, "-2147483649", true},
         {SYN_INTEGER, "4294967295", true},
-        {SYN_INTEGER, "4294967296", false},
+        {SYN_INTEGER, "9223372036854775807", true},
+        {SYN_INTEGER, "9223372036854775808", false},
         {SYN_INTEGER, "000000000000042", true},
         {SYN_INTEGER, "4x", false},
         {SYN_INTEGER, "", false},

@@ -55,7 +55,13 @@ TEST(SchemaText, SyntaxOidsMapToDirectorySyntaxes) {
     EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.24"), SYN_TIME);
     EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.41"), SYN_PO_ADDRESS);
     EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.38"), SYN_CLASS_NAME);
-    EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.25"), SYN_UNKNOWN);
+    // Guide, UTC Time, UUID and Active Directory's own syntaxes: the nearest syntax.
+    EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.25"), SYN_CI_STRING);
+    EXPECT_EQ(syntaxFromOid("1.3.6.1.4.1.1466.115.121.1.53"), SYN_TIME);
+    EXPECT_EQ(syntaxFromOid("1.3.6.1.1.16.1"), SYN_CI_STRING);
+    EXPECT_EQ(syntaxFromOid("1.2.840.113556.1.4.906"), SYN_INTEGER);
+    EXPECT_EQ(syntaxFromOid("1.2.840.113556.1.4.903"), SYN_CE_STRING);
+    EXPECT_EQ(syntaxFromOid("1.2.840.113556.1.4.999"), SYN_UNKNOWN);
     EXPECT_EQ(syntaxFromOid("2.16.840.1.113719.1.1.5.1.26"), SYN_HOLD);
     EXPECT_EQ(syntaxFromOid("2.16.840.1.113719.1.1.5.1.99"), SYN_UNKNOWN);
     EXPECT_EQ(syntaxFromOid("2.16.840.1.113719.1.1.5.1.1x"), SYN_UNKNOWN);

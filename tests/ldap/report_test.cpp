@@ -282,6 +282,7 @@ TEST_F(LdapReportTest, ServerFailuresStopTheRunWithTheCallAndItsCode) {
 
     // A wrong password in the password file.
     writeFile(folder_ + "/wrong.pw", "wrong\n");
+    fs::permissions(folder_ + "/wrong.pw", fs::perms::owner_read | fs::perms::owner_write);
     RunResult wrong =
         runKorvanex(folder_, folder_ + "/r.kvx",
                     clientConf("BindDN=cn=Manager,c=GB\nPasswordFile=" + folder_ + "/wrong.pw\n"));
@@ -461,6 +462,7 @@ TEST_F(StandardTreeReportTest, ATreeThatCannotBeOpenedSaysWhyOnceOnStandardError
 
     startServer();
     writeFile(folder_ + "/wrong.pw", "wrong\n");
+    fs::permissions(folder_ + "/wrong.pw", fs::perms::owner_read | fs::perms::owner_write);
     const std::string conf = folder_ + "/bind.conf";
     writeFile(conf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() +
                         "\nBindDN=cn=Manager,c=GB\nPasswordFile=" + folder_ + "/wrong.pw\n");

@@ -88,6 +88,8 @@ std::string writePasswordFile(const std::string& folder, const std::string& name
                               const std::string& text) {
     std::string path = folder + "/" + name;
     std::ofstream(path) << text;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
     return path;
 }
 
@@ -468,6 +470,35 @@ TEST_F(LdapServerTest, BindsWithThePasswordFileOnly) {
     t.passwordFile.clear();
     auto none = makeLdapBackend(t);
     EXPECT_EQ(none->open(), ERR_FAILED_AUTHENTICATION);
+
+    // The right password in a file others can read is refused, with the reason.
+    t.passwordFile = writePasswordFile(dir, "open", "s3cret pass\n");
+    std::filesystem::permissions(t.passwordFile, std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    auto open = makeLdapBackend(t);
+    EXPECT_EQ(open->open(), ERR_FAILED_AUTHENTICATION);
+    EXPECT_NE(open->lastError().find("0640"), std::string::npos) << open->lastError();
+}
+
+// SASL binds chosen in the tree's configuration: EXTERNAL over ldapi:// binds as the user of
+// this process and reads the tree; a mechanism that cannot bind (GSSAPI without a Kerberos
+// ticket) says so with the mechanism's name.
+TEST_F(LdapServerTest, SaslBinds) {
+    TreeSource t = source(server_->ldapiUrl());
+    t.sasl = "EXTERNAL";
+    auto external = makeLdapBackend(t);
+    ASSERT_EQ(external->open(), 0) << external->lastError();
+    Entry e;
+    EXPECT_EQ(external->lookup("Acme", e), 0);
+    EXPECT_EQ(e.baseClass, "Organization");
+
+    ::setenv("KRB5CCNAME", "FILE:/nonexistent/kvx-no-ticket", 1);
+    t.url = server_->url();
+    t.sasl = "GSSAPI";
+    auto gssapi = makeLdapBackend(t);
+    EXPECT_NE(gssapi->open(), 0);
+    EXPECT_NE(gssapi->lastError().find("SASL GSSAPI"), std::string::npos) << gssapi->lastError();
+    ::unsetenv("KRB5CCNAME");
 }
 
 // A tree whose top has several components (which the embedded directory does not serve) and

@@ -24,8 +24,6 @@ namespace kvx::testing {
 namespace fs = std::filesystem;
 namespace client = kvx::client;
 
-namespace {
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
@@ -39,6 +37,19 @@ bool writeFile(const std::string& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
+bool canConnect(int port, const char* address) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0)
+        return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    bool ok = ::inet_pton(AF_INET, address, &a.sin_addr) == 1 &&
+              ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
 std::string findProgram(const char* name) {
     for (const char* dir : {"/usr/sbin", "/usr/bin", "/usr/local/sbin", "/usr/local/bin"}) {
         std::string p = std::string(dir) + "/" + name;
@@ -48,8 +59,6 @@ std::string findProgram(const char* name) {
     return {};
 }
 
-// Runs a program to its end; its output goes to `log`. Returns its exit status (-1 when it
-// could not run).
 int run(const std::vector<std::string>& argv, const std::string& log) {
     pid_t pid = ::fork();
     if (pid < 0)
@@ -70,21 +79,6 @@ int run(const std::vector<std::string>& argv, const std::string& log) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-bool canConnect(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0)
-        return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
-
-} // namespace
 
 int freePort() {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -278,7 +272,7 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
 
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = freePort();
-        std::string listen = "ldap://127.0.0.1:" + std::to_string(port_) + "/";
+        std::string listen = "ldap://127.0.0.1:" + std::to_string(port_) + "/ " + ldapiUrl() + "/";
         if (options.tls) {
             tlsPort_ = freePort();
             listen += " ldaps://127.0.0.1:" + std::to_string(tlsPort_) + "/";

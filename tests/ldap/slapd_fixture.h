@@ -38,6 +38,13 @@ public:
     std::string url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
     std::string tlsUrl() const { return "ldaps://127.0.0.1:" + std::to_string(tlsPort_); }
     std::string caFile() const { return dir_ + "/ca.pem"; }
+    // Its local socket, where SASL EXTERNAL binds as the user of the connecting process.
+    std::string ldapiUrl() const {
+        std::string path = dir_ + "/ldapi", url = "ldapi://";
+        for (char c : path)
+            url += c == '/' ? std::string("%2F") : std::string(1, c);
+        return url;
+    }
     const std::string& folder() const { return dir_; }
     const std::vector<std::string>& suffixes() const { return suffixes_; }
 
@@ -49,6 +56,18 @@ private:
     std::string dir_;
     std::vector<std::string> suffixes_;
 };
+
+std::string readFile(const std::string& path);
+bool writeFile(const std::string& path, const std::string& text);
+// Whether something listens on `address`:`port` (TCP).
+bool canConnect(int port, const char* address = "127.0.0.1");
+
+// The full path of an installed program ("" when none is found in the usual folders).
+std::string findProgram(const char* name);
+
+// Runs a program to its end; its output goes to `log`. Returns its exit status (-1 when it
+// could not run).
+int run(const std::vector<std::string>& argv, const std::string& log);
 
 // A port on 127.0.0.1 that nothing listens on right now.
 int freePort();

@@ -141,5 +141,76 @@ TEST(LdapSchema, NothingUsableIsAFailureNotACrash) {
     EXPECT_FALSE(error.empty());
 }
 
+// Active Directory's subschema quotes its syntax OIDs and uses its own syntaxes: every
+// definition is read (a missing objectClass attribute made every search a bad request).
+TEST(LdapSchema, ActiveDirectoryDefinitionsRead) {
+    schema::Schema s;
+    std::string error;
+    ASSERT_TRUE(buildSchema(
+        {"( 2.5.4.0 NAME 'objectClass' SYNTAX '1.3.6.1.4.1.1466.115.121.1.38' "
+         "NO-USER-MODIFICATION )",
+         "( 2.5.4.3 NAME 'cn' SYNTAX '1.3.6.1.4.1.1466.115.121.1.15' SINGLE-VALUE )",
+         "( 1.2.840.113556.1.4.96 NAME 'pwdLastSet' SYNTAX '1.2.840.113556.1.4.906' "
+         "SINGLE-VALUE )",
+         "( 1.2.840.113556.1.2.83 NAME 'repsTo' SYNTAX '1.3.6.1.4.1.1466.115.121.1.53' )"},
+        {"( 2.5.6.0 NAME 'top' ABSTRACT MUST (objectClass ) MAY (cn ) )",
+         "( 1.2.840.113556.1.3.23 NAME 'container' SUP top STRUCTURAL MUST (cn ) )"},
+        s, error))
+        << error;
+    ASSERT_GE(s.findAttribute("objectClass"), 0);
+    EXPECT_EQ(s.attributes()[s.findAttribute("pwdLastSet")].syntax, SYN_INTEGER);
+    EXPECT_EQ(s.attributes()[s.findAttribute("repsTo")].syntax, SYN_TIME);
+    EXPECT_GE(s.findClass("container"), 0);
+}
+
+// Active Directory's values as its own tools show them, and what is not such a value.
+TEST(LdapActiveDirectoryValues, TextForms) {
+    std::string out;
+    // S-1-5-21-1-2-3-500: revision 1, four sub-authorities, authority 5.
+    const std::string sid("\x01\x04\x00\x00\x00\x00\x00\x05\x15\x00\x00\x00\x01\x00\x00\x00"
+                          "\x02\x00\x00\x00\xF4\x01\x00\x00",
+                          24);
+    EXPECT_TRUE(appendSidText(sid, out));
+    EXPECT_EQ(out, "S-1-5-21-1-2-500");
+    out.clear();
+    EXPECT_FALSE(appendSidText(sid.substr(0, 23), out)); // a count its length does not hold
+    EXPECT_TRUE(out.empty());
+
+    EXPECT_TRUE(appendFileTimeAsGeneralized("116444736000000000", out)); // 1970-01-01
+    EXPECT_EQ(out, "19700101000000Z");
+    out.clear();
+    EXPECT_TRUE(appendFileTimeAsGeneralized("133500000000000000", out));
+    EXPECT_EQ(out, "20240117212000Z");
+    out.clear();
+    for (const char* none : {"0", "9223372036854775807", "116444735990000000", "-1", "12a"})
+        EXPECT_FALSE(appendFileTimeAsGeneralized(none, out)) << none;
+    EXPECT_TRUE(out.empty());
+
+    EXPECT_TRUE(appendUtcAsGeneralized("491231235959Z", out));
+    EXPECT_EQ(out, "20491231235959Z");
+    out.clear();
+    EXPECT_TRUE(appendUtcAsGeneralized("500101000000Z", out));
+    EXPECT_EQ(out, "19500101000000Z");
+    out.clear();
+
+    EXPECT_TRUE(appendAccountControlText("66050", out));
+    EXPECT_EQ(out, "0x10202 = ( ACCOUNTDISABLE | NORMAL_ACCOUNT | DONT_EXPIRE_PASSWORD )");
+    out.clear();
+    EXPECT_TRUE(appendAccountControlText("0", out));
+    EXPECT_EQ(out, "0x0");
+    out.clear();
+    EXPECT_FALSE(appendAccountControlText("4294967296", out));
+
+    long first = 0, last = 0;
+    EXPECT_TRUE(rangeOption("member;range=1500-2999", first, last));
+    EXPECT_EQ(first, 1500);
+    EXPECT_EQ(last, 2999);
+    EXPECT_TRUE(rangeOption("member;binary;Range=3000-*", first, last));
+    EXPECT_EQ(first, 3000);
+    EXPECT_EQ(last, -1);
+    EXPECT_FALSE(rangeOption("member", first, last));
+    EXPECT_FALSE(rangeOption("member;range=x-*", first, last));
+}
+
 } // namespace
 } // namespace kvx::client::ldapbk

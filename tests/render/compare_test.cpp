@@ -32,9 +32,12 @@ TEST(ReadWholeNumber, LeadingSpaceSignDigitsAndWrapping) {
     EXPECT_EQ(kvx::ReadWholeNumber("abc"), 0);
     EXPECT_EQ(kvx::ReadWholeNumber("- 5"), 0);
     EXPECT_EQ(kvx::ReadWholeNumber("4294967295"), -1);
-    EXPECT_EQ(kvx::ReadWholeNumber("4294967296"), 0);
     EXPECT_EQ(kvx::ReadWholeNumber("2147483648"), -2147483647 - 1);
-    EXPECT_EQ(kvx::ReadWholeNumber("99999999999"), 1215752191); // 99999999999 - 23 * 2^32
+    // Beyond 32 bits: whole, so 64-bit counters sort as numbers.
+    EXPECT_EQ(kvx::ReadWholeNumber("4294967296"), 4294967296LL);
+    EXPECT_EQ(kvx::ReadWholeNumber("-99999999999"), -99999999999LL);
+    EXPECT_EQ(kvx::ReadWholeNumber("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(kvx::ReadWholeNumber("99999999999999999999999"), INT64_MAX);
     EXPECT_EQ(kvx::ReadWholeNumber(std::string(1000, '0') + "17"), 17);
 }
 

@@ -75,14 +75,18 @@ TEST(DecodeAttribute, TextSyntaxesShowTheirTextWhole) {
     EXPECT_EQ(render(huge.c_str(), SYN_CI_STRING), huge);
 }
 
-TEST(DecodeAttribute, NumbersAreUnsigned32Bit) {
+TEST(DecodeAttribute, NumbersAreUnsigned32BitAndWholeBeyond) {
     for (nuint32 syntax : {SYN_INTEGER, SYN_COUNTER, SYN_INTERVAL}) {
-        nuint32 v = static_cast<nuint32>(-1);
+        std::int64_t v = static_cast<nuint32>(-1);
         EXPECT_EQ(render(&v, syntax), "4294967295");
         v = 42;
         EXPECT_EQ(render(&v, syntax), "42");
         v = 0;
         EXPECT_EQ(render(&v, syntax), "0");
+        v = 134411751770642230LL; // an Active Directory time, as a number
+        EXPECT_EQ(render(&v, syntax), "134411751770642230");
+        v = -4294967296LL;
+        EXPECT_EQ(render(&v, syntax), "-4294967296");
     }
 }
 

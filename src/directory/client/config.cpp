@@ -162,6 +162,12 @@ ClientConfig parseClientConfig(const std::string& text, const std::string& fileN
                 tree->bindDn = value;
             else if (equalNoCase(key, "PasswordFile"))
                 tree->passwordFile = resolvePath(value);
+            else if (equalNoCase(key, "SASL"))
+                tree->sasl = value;
+            else if (equalNoCase(key, "ClientCertificate"))
+                tree->clientCertificate = resolvePath(value);
+            else if (equalNoCase(key, "ClientKey"))
+                tree->clientKey = resolvePath(value);
             else if (equalNoCase(key, "StartTLS")) {
                 if (!parseBool(value, tree->startTls))
                     note(lineNo, "StartTLS takes yes or no");
@@ -181,8 +187,9 @@ ClientConfig parseClientConfig(const std::string& text, const std::string& fileN
             why = "a tree section needs a name";
         else if (hasFolder == hasUrl)
             why = "tree \"" + t.name + "\" needs either Folder= or URL=";
-        else if (hasUrl && t.url.rfind("ldap://", 0) != 0 && t.url.rfind("ldaps://", 0) != 0)
-            why = "tree \"" + t.name + "\" has a URL that is not ldap:// or ldaps://";
+        else if (hasUrl && t.url.rfind("ldap://", 0) != 0 && t.url.rfind("ldaps://", 0) != 0 &&
+                 t.url.rfind("ldapi://", 0) != 0)
+            why = "tree \"" + t.name + "\" has a URL that is not ldap://, ldaps:// or ldapi://";
         if (!why.empty()) {
             note(treeLines[i], why);
             cfg.trees.erase(cfg.trees.begin() + static_cast<std::ptrdiff_t>(i));

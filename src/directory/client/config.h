@@ -38,6 +38,9 @@ struct TreeSource {
     std::string bindDn;
     std::string passwordFile;
     bool startTls = false;
+    std::string sasl;              // SASL mechanism (EXTERNAL, GSSAPI); empty: a simple bind
+    std::string clientCertificate; // for SASL EXTERNAL over TLS: PEM certificate and key files
+    std::string clientKey;
 };
 
 struct ClientConfig {

@@ -2,6 +2,7 @@
 
 #include "names.h"
 #include "schema_text.h"
+#include "values.h"
 
 #include <vector>
 
@@ -235,7 +236,7 @@ bool checkStoredValue(nuint32 syntax, std::string_view v, std::string* why) {
     case SYN_INTEGER:
     case SYN_COUNTER:
     case SYN_INTERVAL:
-        return isNumber32(v) || fail(why, "not a 32-bit number");
+        return validValue(syntax, v, why); // 64-bit numbers, as the layout holds them
     case SYN_TIME:
         return isGeneralizedTime(v) || fail(why, "not a generalized time");
     case SYN_NET_ADDRESS: {

@@ -236,7 +236,10 @@ struct Attr_Info_T {
 //   1-5, 10, 20 (texts)            the zero-terminated text itself
 //   6  CI_List                     CI_List_T (first item), further items follow
 //   7  Boolean                     one byte, 0 or 1
-//   8, 22, 27, 24 (numbers, Time)  one nuint32 (Time: seconds since 1970-01-01 00:00:00 UTC)
+//   8, 22, 27 (numbers)            one int64_t: -2147483648 .. -1 as their nuint32 (0xFFFFFFFF
+//                                  for -1), so a value within 32 bits reads as before from the
+//                                  first four bytes; a number beyond 32 bits is held whole
+//   24 Time                        one nuint32, seconds since 1970-01-01 00:00:00 UTC
 //   9  Octet_String                Octet_String_T
 //   11 Fax_Number                  Fax_Number_T
 //   12 Net_Address                 Net_Address_T

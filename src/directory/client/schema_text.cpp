@@ -87,9 +87,10 @@ public:
     const Token* peek() const { return atEnd() ? nullptr : &t_[pos_]; }
     const Token* take() { return atEnd() ? nullptr : &t_[pos_++]; }
 
-    bool word(std::string& out, std::string& why, const char* what) {
+    // `quotedToo`: a quoted word is taken as well (Active Directory quotes its SYNTAX OIDs).
+    bool word(std::string& out, std::string& why, const char* what, bool quotedToo = false) {
         const Token* t = take();
-        if (!t || t->kind != Token::Word) {
+        if (!t || (t->kind != Token::Word && !(quotedToo && t->kind == Token::Quoted))) {
             why = std::string("expected ") + what;
             return false;
         }
@@ -245,7 +246,7 @@ bool parseAttributeType(std::string_view text, AttributeTypeDef& out, std::strin
             else if (equalNoCase(kw, "SUBSTR"))
                 out.substr = value;
         } else if (equalNoCase(kw, "SYNTAX")) {
-            if (!r.word(value, why, "an OID after SYNTAX"))
+            if (!r.word(value, why, "an OID after SYNTAX", true))
                 return false;
             std::size_t brace = value.find('{');
             if (brace != std::string::npos) {
@@ -395,9 +396,42 @@ nuint32 syntaxFromOid(std::string_view oid) {
             return n;
         return SYN_UNKNOWN;
     }
+    // Active Directory's own syntaxes: DN-Binary, DN-String, Teletex string, Large Integer
+    // (64-bit), security descriptor, Access-Point, case-sensitive string.
+    constexpr std::string_view ad = "1.2.840.113556.1.4.";
+    if (oid.substr(0, ad.size()) == ad && number(oid.substr(ad.size()), n)) {
+        switch (n) {
+        case 903:
+        case 904:
+        case 1221:
+            return SYN_CE_STRING;
+        case 905:
+            return SYN_CI_STRING;
+        case 906:
+            return SYN_INTEGER;
+        case 907:
+            return SYN_OCTET_STRING;
+        case 1362:
+            return SYN_CE_STRING;
+        default:
+            return SYN_UNKNOWN;
+        }
+    }
+    if (oid == "1.3.6.1.1.16.1") // UUID, in its text form
+        return SYN_CI_STRING;
     if (oid.substr(0, std.size()) != std || !number(oid.substr(std.size()), n))
         return SYN_UNKNOWN;
     switch (n) {
+    case 53: // UTC Time: the LDAP backend rewrites it as a Generalized Time
+        return SYN_TIME;
+    case 14: // Delivery Method
+    case 21: // Enhanced Guide
+    case 25: // Guide
+    case 39: // Other Mailbox
+    case 43: // Presentation Address
+    case 51: // Teletex Terminal Identifier
+    case 52: // Telex Number
+        return SYN_CI_STRING;
     case 12:
     case 34:
         return SYN_DIST_NAME;

@@ -161,6 +161,27 @@ bool readNumber(std::string_view s, nuint32* out) {
     return true;
 }
 
+// Decimal with an optional "-" within 64 bits (Active Directory's counters and times); false
+// otherwise.
+bool readNumber64(std::string_view s, std::int64_t* out) {
+    bool negative = !s.empty() && s.front() == '-';
+    if (negative)
+        s.remove_prefix(1);
+    while (s.size() > 1 && s.front() == '0')
+        s.remove_prefix(1);
+    if (!isDigits(s) || s.size() > 19)
+        return false;
+    std::uint64_t v = 0;
+    for (char c : s)
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    constexpr std::uint64_t top = std::uint64_t{1} << 63;
+    if (negative ? v > top : v >= top)
+        return false;
+    if (out)
+        *out = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+    return true;
+}
+
 // Lenient reading: the number, or 0 when the text is not one.
 nuint32 numberOrZero(std::string_view s) {
     nuint32 v = 0;
@@ -548,9 +569,18 @@ void build(nuint32 syntax, std::string_view s, Area& a) {
     }
     case SYN_INTEGER:
     case SYN_COUNTER:
-    case SYN_INTERVAL:
-        number32(a, numberOrZero(s));
+    case SYN_INTERVAL: {
+        // 64 bits, so a number beyond 32 bits is kept whole; within 32 bits the first four
+        // bytes hold the nuint32 of the value as they always have.
+        std::int64_t v = 0;
+        if (!readNumber64(s, &v))
+            v = 0;
+        if (v >= -2147483648LL && v < 0)
+            v = static_cast<nuint32>(v); // "-1" is laid out as 4294967295, as before
+        if (auto* r = a.record<std::int64_t>())
+            *r = v;
         return;
+    }
     case SYN_TIME: {
         nuint32 seconds = 0;
         if (!parseGeneralizedTime(s, &seconds))
@@ -742,7 +772,7 @@ bool validValue(nuint32 syntax, std::string_view s, std::string* whyNot) {
     case SYN_INTEGER:
     case SYN_COUNTER:
     case SYN_INTERVAL:
-        return readNumber(s, nullptr) || why(whyNot, "not a 32-bit number");
+        return readNumber64(s, nullptr) || why(whyNot, "not a 64-bit number");
     case SYN_TIME:
         return parseGeneralizedTime(s, nullptr) ||
                why(whyNot, "not a generalized time (YYYYMMDDHHMMSSZ) from 1970 to 2106");

@@ -12,7 +12,7 @@
 //   20 Class_Name       stored: LDAP class name; normalised: NDS class name
 //   6  CI_List          items separated by "$"; "\24" stands for "$" and "\5C" for "\" in an item
 //   7  Boolean          "TRUE" or "FALSE" (any case)
-//   8, 22, 27 numbers   decimal, optional leading "-"; -2147483648 .. 4294967295
+//   8, 22, 27 numbers   decimal, optional leading "-"; any 64-bit signed number
 //   9  Octet_String     the bytes themselves (LDIF gives them base64-encoded with "::")
 //   11 Fax_Number       telephone number, optionally "$" and parameter names (RFC 4517)
 //   12 Net_Address      "type#hexoctets": "1#0A000001" is IP 10.0.0.1; type 0 is IPX

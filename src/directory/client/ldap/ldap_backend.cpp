@@ -7,16 +7,20 @@
 #include "ldap_support.h"
 
 #include <ldap.h>
+#include <sasl/sasl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kvx::client {
 
@@ -117,6 +121,27 @@ struct Wanted {
     std::vector<char> attributes; // by schema attribute index
 };
 
+// What a listing learnt about a whole page before its entries are converted.
+struct PageHints {
+    // DNs (as the server wrote them) of entries found to have subordinates by a one-level
+    // probe: for servers that say neither hasSubordinates nor numSubordinates (Samba).
+    bool probed = false;
+    std::unordered_set<std::string> withSubordinates;
+    // Lower-case naming values shared by siblings of the page ("cn=X" and "ou=X"): such an
+    // entry is named with its typed component so that each sibling can be told apart.
+    std::unordered_set<std::string> sharedValues;
+};
+
+// How the backend turns the values of an attribute into the normalised text of its syntax.
+enum class ValueKind : char {
+    Plain,
+    Sid,      // binary security identifier: "S-1-5-21-..."
+    Guid,     // 16 bytes: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+    FileTime, // 100 ns units since 1601 (Active Directory): a Time; 0 and "never" are left out
+    UtcTime,  // "YYMMDDHHMMSSZ": rewritten as a Generalized Time
+    AccountControl, // userAccountControl: its flags by name
+};
+
 // One paged search (or a sequence of them, for a search from the root over every naming
 // context). The next page is asked for as soon as the previous one has arrived, so the server
 // works on it while this side converts the entries already here.
@@ -127,10 +152,12 @@ public:
         int scope = LDAP_SCOPE_SUBTREE;
     };
 
+    // `fromRoot`: the jobs are the naming contexts; one that cannot be read is passed over
+    // (a listing shows it without subordinates) and the others still go out.
     LdapCursor(LdapBackend& backend, std::shared_ptr<Connection> conn, std::vector<Job> jobs,
-               std::string filter, AttrList attrs, Wanted wanted)
+               std::string filter, AttrList attrs, Wanted wanted, bool fromRoot = false)
         : b_(backend), conn_(std::move(conn)), jobs_(std::move(jobs)), filter_(std::move(filter)),
-          attrs_(std::move(attrs)), wanted_(std::move(wanted)) {}
+          attrs_(std::move(attrs)), wanted_(std::move(wanted)), fromRoot_(fromRoot) {}
 
     ~LdapCursor() override {
         if (page_)
@@ -144,6 +171,7 @@ public:
 private:
     NWDSCCODE request();
     NWDSCCODE receive();
+    void learnPage();
 
     LdapBackend& b_;
     std::shared_ptr<Connection> conn_;
@@ -160,6 +188,9 @@ private:
     LDAPMessage* at_ = nullptr;
     NWDSCCODE failure_ = 0; // the server ended the search: reported after the entries it sent
     bool done_ = false;
+    bool fromRoot_ = false;
+    std::string unreadable_; // DN of a naming context to hand out as one without subordinates
+    PageHints hints_;
 };
 
 class LdapBackend : public Backend {
@@ -211,6 +242,7 @@ public:
         if (k < 0)
             return ERR_NO_SUCH_ATTRIBUTE;
         out = schema_.attrDef(k);
+        out.syntax = syntax_[static_cast<std::size_t>(k)];
         return 0;
     }
 
@@ -241,7 +273,24 @@ public:
             forget(fullName);
         if (rc)
             return rc;
-        return found ? 0 : ERR_NO_SUCH_ENTRY;
+        if (!found)
+            return ERR_NO_SUCH_ENTRY;
+        if (out.subordinateCount == 0 && !toldSubordinates_) {
+            // A server that does not say (Samba): one subordinate is looked for.
+            char noAttrs[] = "1.1";
+            char* attrs[] = {noAttrs, nullptr};
+            timeval tv{tuning_.resultTimeout, 0};
+            LDAPMessage* res = nullptr;
+            ldap_search_ext_s(conn_->ld, dn.c_str(), LDAP_SCOPE_ONELEVEL, "(objectClass=*)", attrs,
+                              0, nullptr, nullptr, &tv, 1, &res);
+            if (res && ldap_first_entry(conn_->ld, res)) {
+                out.subordinateCount = 1;
+                out.objectFlags |= DS_CONTAINER_ENTRY;
+            }
+            if (res)
+                ldap_msgfree(res);
+        }
+        return 0;
     }
 
     NWDSCCODE list(const std::string& fullName, std::unique_ptr<EntryCursor>& out) override {
@@ -257,10 +306,11 @@ public:
                 return rc;
             jobs.push_back({dn, LDAP_SCOPE_ONELEVEL});
         }
+        const bool fromRoot = names::isRootName(fullName);
         AttrList attrs;
         attrs.names = {"objectClass", kStructural, kHasSubordinates, kNumSubordinates};
         out = std::make_unique<LdapCursor>(*this, conn_, std::move(jobs), "(objectClass=*)",
-                                           std::move(attrs), Wanted{});
+                                           std::move(attrs), Wanted{}, fromRoot);
         return 0;
     }
 
@@ -329,6 +379,8 @@ public:
                     continue;
                 wanted.attributes[a] = 1;
                 attrs.names.push_back(ldapName(schema_.attributes()[a]));
+                if (tuning_.valueRange > 0 && !schema_.attributes()[a].singleValue)
+                    attrs.names.back() += ";range=0-" + std::to_string(tuning_.valueRange - 1);
             }
             if (attrs.names.empty())
                 attrs.names.push_back("1.1"); // no attributes, only the extras below
@@ -336,8 +388,9 @@ public:
         attrs.names.push_back(kStructural);
         if (containersPossible)
             attrs.names.push_back(kHasSubordinates);
+        const bool fromRoot = names::isRootName(request.base);
         out = std::make_unique<LdapCursor>(*this, conn_, std::move(jobs), std::move(filter),
-                                           std::move(attrs), std::move(wanted));
+                                           std::move(attrs), std::move(wanted), fromRoot);
         return 0;
     }
 
@@ -357,8 +410,30 @@ public:
 
     const LdapTuning& tuning() const { return tuning_; }
 
-    // Fills `out` from a search entry message.
-    void convert(LDAP* ld, LDAPMessage* msg, Entry& out, const Wanted& wanted) {
+    // A naming context that cannot be read; the reason is kept (lastError) once per context.
+    void noteUnreadable(const std::string& dn, const std::string& why) {
+        for (const auto& known : unreadable_)
+            if (known == dn)
+                return;
+        unreadable_.push_back(dn);
+        error_ = source_.url + ": the naming context \"" + dn + "\" cannot be read: " + why;
+    }
+
+    // The entry shown for such a naming context: a container with nothing below it.
+    void unreadableEntry(const std::string& dn, Entry& out) {
+        out = Entry{};
+        if (!entryNames(dn, out, nullptr)) {
+            out.name = dn;
+            out.typedName = dn;
+        }
+        out.objectFlags = DS_CONTAINER_ENTRY;
+        out.baseClass = "Top";
+    }
+
+    // Fills `out` from a search entry message. `hints` (may be nullptr) says what a listing
+    // learnt about the entry's page.
+    void convert(LDAP* ld, LDAPMessage* msg, Entry& out, const Wanted& wanted,
+                 const PageHints* hints = nullptr) {
         BerElement* ber = nullptr;
         berval dnBv{0, nullptr};
         out.name.clear();
@@ -375,13 +450,16 @@ public:
             return;
         }
         std::string_view dn(dnBv.bv_val ? dnBv.bv_val : "", dnBv.bv_len);
-        if (!entryNames(dn, out)) {
+        if (!entryNames(dn, out, hints)) {
             out.name.assign(dn); // shown as the server wrote it rather than dropped
             out.typedName.assign(dn);
         }
         int hasSubs = -1;
         long numSubs = -1;
         bool structuralSeen = false;
+        int structural = -1;  // most specific class of structuralObjectClass
+        int fromClasses = -1; // most specific structural class among the objectClass values
+        ranged_.clear();
         const auto& attrs = schema_.attributes();
         berval attrBv{0, nullptr};
         BerVarray vals = nullptr;
@@ -396,10 +474,16 @@ public:
             bool deliver = wanted.withAttributes && a >= 0 &&
                            (wanted.all ? !isExtra(desc) : wanted.attributes[a] != 0);
             if (names::equalNoCase(desc, kStructural) && vals && vals[0].bv_val) {
-                int c = schema_.findClass(value(0));
-                out.baseClass = c >= 0 ? schema_.classes()[c].ndsName : std::string(value(0));
-                if (c >= 0)
-                    out.objectFlags |= classFlags(c);
+                // One value (OpenLDAP), or the whole chain from "top" (Active Directory).
+                for (std::size_t i = 0; vals[i].bv_val; ++i) {
+                    int c = schema_.findClass(value(i));
+                    if (c >= 0 && (structural < 0 || schema_.derivesFrom(c, structural)))
+                        structural = c;
+                    if (c >= 0)
+                        out.objectFlags |= classFlags(c);
+                }
+                if (structural < 0)
+                    out.baseClass = std::string(value(0));
                 structuralSeen = true;
             } else if (names::equalNoCase(desc, kHasSubordinates) && vals && vals[0].bv_val) {
                 hasSubs = names::equalNoCase(value(0), "TRUE") ? 1 : 0;
@@ -408,8 +492,13 @@ public:
             } else if (names::equalNoCase(desc, "objectClass") && vals) {
                 for (std::size_t i = 0; vals[i].bv_val; ++i) {
                     int c = schema_.findClass(value(i));
-                    if (c >= 0)
-                        out.objectFlags |= classFlags(c);
+                    if (c < 0)
+                        continue;
+                    out.objectFlags |= classFlags(c);
+                    if (schema_.classes()[c].kind == schema::ObjectClassDef::Structural &&
+                        (fromClasses < 0 ||
+                         schema_.classes()[c].depth > schema_.classes()[fromClasses].depth))
+                        fromClasses = c;
                 }
             }
             if (deliver) {
@@ -417,14 +506,24 @@ public:
                     out.attributes.emplace_back();
                 EntryAttribute& ea = out.attributes[used++];
                 ea.name = attrs[a].ndsName;
-                ea.syntax = attrs[a].syntax;
+                ea.syntax = syntax_[static_cast<std::size_t>(a)];
+                const ValueKind kind = kinds_[static_cast<std::size_t>(a)];
                 std::size_t k = 0;
-                for (; vals && vals[k].bv_val; ++k) {
+                for (std::size_t i = 0; vals && vals[i].bv_val; ++i) {
                     if (k == ea.values.size())
                         ea.values.emplace_back();
-                    normalizeValue(ea.syntax, value(k), mapper_, ea.values[k]);
+                    if (kind == ValueKind::Plain)
+                        normalizeValue(ea.syntax, value(i), mapper_, ea.values[k]);
+                    else if (!convertValue(kind, value(i), ea.values[k]))
+                        continue; // a time that is not set ("never", 0): an empty cell
+                    ++k;
                 }
                 ea.values.resize(k);
+                // A server's value limit: the first range came; the rest is read below.
+                long first = 0, last = 0;
+                if (rangeOption(std::string_view(attrBv.bv_val, attrBv.bv_len), first, last) &&
+                    last >= 0)
+                    ranged_.push_back({used - 1, a, last + 1});
             } else if (wanted.withAttributes && a < 0 && wanted.all && !isExtra(desc)) {
                 // A type the subschema does not describe: its values as they are, as octets.
                 if (used == out.attributes.size())
@@ -443,14 +542,24 @@ public:
         if (ber)
             ber_free(ber, 0);
         out.attributes.resize(used);
-        if (!structuralSeen)
-            out.baseClass = "Top";
+        if (structural >= 0)
+            out.baseClass = schema_.classes()[structural].ndsName;
+        else if (!structuralSeen)
+            out.baseClass = fromClasses >= 0 ? schema_.classes()[fromClasses].ndsName : "Top";
+        toldSubordinates_ = numSubs >= 0 || hasSubs >= 0;
         if (numSubs >= 0)
             out.subordinateCount = static_cast<nuint32>(std::min<long>(numSubs, 0x7FFFFFFF));
         else if (hasSubs >= 0)
             out.subordinateCount = static_cast<nuint32>(hasSubs);
+        else if (hints && hints->probed)
+            out.subordinateCount = hints->withSubordinates.count(std::string(dn)) ? 1 : 0;
         else
             out.subordinateCount = (out.objectFlags & DS_CONTAINER_ENTRY) ? 1 : 0;
+        // Whatever holds entries is a container, whatever its class.
+        if (out.subordinateCount > 0)
+            out.objectFlags |= DS_CONTAINER_ENTRY;
+        if (!ranged_.empty())
+            readRanges(std::string(dn), out);
         if (!wanted.withAttributes)
             remember(out.name, dn);
     }
@@ -503,6 +612,124 @@ private:
                names::equalNoCase(desc, kNumSubordinates);
     }
 
+    static bool convertValue(ValueKind kind, std::string_view v, std::string& out) {
+        out.clear();
+        switch (kind) {
+        case ValueKind::Sid:
+            return appendSidText(v, out) || (out.assign(v), true);
+        case ValueKind::Guid:
+            return appendGuidText(v, out) || (out.assign(v), true);
+        case ValueKind::FileTime:
+            return appendFileTimeAsGeneralized(v, out);
+        case ValueKind::UtcTime:
+            return appendUtcAsGeneralized(v, out);
+        case ValueKind::AccountControl:
+            return appendAccountControlText(v, out) || (out.assign(v), true);
+        default:
+            out.assign(v);
+            return true;
+        }
+    }
+
+    // How each attribute's values are delivered. Active Directory's subschema gives SIDs and
+    // GUIDs as octet strings and its times as 64-bit integers: those are known by name.
+    void classifyAttributes() {
+        const auto& attrs = schema_.attributes();
+        kinds_.assign(attrs.size(), ValueKind::Plain);
+        syntax_.assign(attrs.size(), SYN_UNKNOWN);
+        static const char* const fileTimes[] = {"pwdlastset",
+                                                "lastlogontimestamp",
+                                                "lastlogon",
+                                                "lastlogoff",
+                                                "badpasswordtime",
+                                                "accountexpires",
+                                                "lockouttime",
+                                                "msds-lastsuccessfulinteractivelogontime",
+                                                "msds-lastfailedinteractivelogontime",
+                                                "msds-userpasswordexpirytimecomputed"};
+        auto endsWith = [](const std::string& s, std::string_view tail) {
+            return s.size() >= tail.size() &&
+                   s.compare(s.size() - tail.size(), tail.size(), tail.data(), tail.size()) == 0;
+        };
+        for (std::size_t a = 0; a < attrs.size(); ++a) {
+            const auto& def = attrs[a];
+            syntax_[a] = def.syntax;
+            const std::string name = names::lowerAscii(ldapName(def));
+            // Only Active Directory's own attributes (Microsoft's OID arc): another directory's
+            // attribute named "GUID" keeps its syntax.
+            const bool microsoft = def.oid.rfind("1.2.840.113556.", 0) == 0;
+            const bool octets = microsoft && def.syntaxOid == "1.3.6.1.4.1.1466.115.121.1.40";
+            ValueKind kind = ValueKind::Plain;
+            if (def.syntaxOid == "1.3.6.1.4.1.1466.115.121.1.53")
+                kind = ValueKind::UtcTime;
+            else if (octets && (endsWith(name, "sid") || name == "sidhistory" ||
+                                name.rfind("tokengroups", 0) == 0))
+                kind = ValueKind::Sid;
+            else if (octets && endsWith(name, "guid"))
+                kind = ValueKind::Guid;
+            else if (microsoft && def.syntax == SYN_INTEGER && name == "useraccountcontrol")
+                kind = ValueKind::AccountControl;
+            else if (microsoft && def.syntax == SYN_INTEGER)
+                for (const char* t : fileTimes)
+                    if (name == t)
+                        kind = ValueKind::FileTime;
+            kinds_[a] = kind;
+            if (kind == ValueKind::Sid || kind == ValueKind::Guid ||
+                kind == ValueKind::AccountControl)
+                syntax_[a] = SYN_CI_STRING;
+            else if (kind == ValueKind::FileTime || kind == ValueKind::UtcTime)
+                syntax_[a] = SYN_TIME;
+        }
+    }
+
+    // The values past a server's limit (Active Directory hands out 1500 at a time, as
+    // "member;range=0-1499"): asked for range after range until the last ("range=N-*").
+    void readRanges(const std::string& dn, Entry& out) {
+        const std::vector<Ranged> pending = ranged_;
+        ranged_.clear();
+        for (const Ranged& r : pending) {
+            EntryAttribute& ea = out.attributes[r.slot];
+            const std::string base = ldapName(schema_.attributes()[r.attribute]);
+            const ValueKind kind = kinds_[static_cast<std::size_t>(r.attribute)];
+            long next = r.next;
+            // Each round must move on: a server answering the same range again ends it.
+            for (int round = 0; next >= 0 && round < 100000; ++round) {
+                const std::string want = base + ";range=" + std::to_string(next) + "-*";
+                long got = -2;
+                std::string text;
+                NWDSCCODE rc =
+                    searchAll(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {want}, [&](LDAPMessage* m) {
+                        BerElement* ber = nullptr;
+                        for (char* desc = ldap_first_attribute(conn_->ld, m, &ber); desc;
+                             desc = ldap_next_attribute(conn_->ld, m, ber)) {
+                            long first = 0, last = 0;
+                            if (rangeOption(desc, first, last) &&
+                                names::equalNoCase(stripOptions(desc), base)) {
+                                berval** vals = ldap_get_values_len(conn_->ld, m, desc);
+                                for (std::size_t i = 0; vals && vals[i]; ++i) {
+                                    std::string_view v(vals[i]->bv_val, vals[i]->bv_len);
+                                    if (kind == ValueKind::Plain)
+                                        normalizeValue(ea.syntax, v, mapper_, text);
+                                    else if (!convertValue(kind, v, text))
+                                        continue;
+                                    ea.values.push_back(text);
+                                }
+                                if (vals)
+                                    ldap_value_free_len(vals);
+                                got = last < 0 ? -1 : std::max(last + 1, next + 1);
+                            }
+                            ldap_memfree(desc);
+                        }
+                        if (ber)
+                            ber_free(ber, 0);
+                    });
+                if (rc || got == -2)
+                    break; // what was read stays; the server has no more to give
+                next = got;
+            }
+        }
+    }
+
     nuint32 classFlags(int c) const {
         const auto& def = schema_.classes()[c];
         return (def.container ? DS_CONTAINER_ENTRY : 0u) | (def.alias ? DS_ALIAS_ENTRY : 0u);
@@ -520,8 +747,9 @@ private:
         return a;
     }
 
-    // The typeless and typed full names of an entry's DN, read in one pass.
-    bool entryNames(std::string_view dn, Entry& out) {
+    // The typeless and typed full names of an entry's DN, read in one pass. An entry whose
+    // naming value a sibling shares (`hints`) keeps its type in the typeless name: "OU=X".
+    bool entryNames(std::string_view dn, Entry& out, const PageHints* hints) {
         if (!names::parseDn(dn, rdnScratch_) || rdnScratch_.empty())
             return false;
         for (std::size_t k = 0; k < rdnScratch_.size(); ++k) {
@@ -530,7 +758,11 @@ private:
                 out.name.push_back('.');
                 out.typedName.push_back('.');
             }
-            names::appendEscapedComponent(out.name, rdn.value);
+            if (k == 0 && hints && !hints->sharedValues.empty() &&
+                hints->sharedValues.count(names::lowerAscii(rdn.value)))
+                names::appendEscapedComponent(out.name, rdn.type + "=" + rdn.value);
+            else
+                names::appendEscapedComponent(out.name, rdn.value);
             // A multi-valued component keeps its pairs: "CN=a+UID=b".
             std::string_view t = rdn.type, v = rdn.value;
             while (true) {
@@ -563,11 +795,25 @@ private:
         conn_.reset();
         nameCache_.clear();
         std::string password;
-        if (!source_.bindDn.empty()) {
+        if (!source_.bindDn.empty() && source_.sasl.empty()) {
             if (source_.passwordFile.empty())
                 return fail(ERR_FAILED_AUTHENTICATION,
                             source_.name + ": a bind DN needs a PasswordFile= to read the "
                                            "password from");
+            // As ssh refuses a private key others can read, a password file readable by others
+            // than its owner is refused: the password is as good as known.
+            struct stat st {};
+            if (::stat(source_.passwordFile.c_str(), &st) == 0 &&
+                (st.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
+                char mode[8];
+                std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+                return fail(ERR_FAILED_AUTHENTICATION,
+                            source_.passwordFile +
+                                ": the password file can be read by others "
+                                "than its owner (permissions " +
+                                std::string(mode) +
+                                "); make it readable by its owner only (chmod 600)");
+            }
             std::ifstream in(source_.passwordFile, std::ios::binary);
             std::ostringstream text;
             text << in.rdbuf();
@@ -594,13 +840,45 @@ private:
         ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &net);
         timeval op{tuning_.resultTimeout, 0};
         ldap_set_option(ld, LDAP_OPT_TIMEOUT, &op);
+        if (!source_.clientCertificate.empty() || !source_.clientKey.empty()) {
+            // This connection's own TLS context, with the client certificate (SASL EXTERNAL);
+            // the server's certificate is verified as for every connection.
+            ldap_set_option(ld, LDAP_OPT_X_TLS_CERTFILE, source_.clientCertificate.c_str());
+            ldap_set_option(ld, LDAP_OPT_X_TLS_KEYFILE, source_.clientKey.c_str());
+            int demand = LDAP_OPT_X_TLS_DEMAND;
+            ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
+            int isServer = 0;
+            ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &isServer);
+        }
         if (source_.startTls && source_.url.rfind("ldaps://", 0) != 0) {
             rc = ldap_start_tls_s(ld, nullptr, nullptr);
             if (rc != LDAP_SUCCESS)
                 return fail(clientCode(rc, true),
                             source_.url + ": StartTLS failed: " + describe(ld, rc));
         }
-        if (!source_.bindDn.empty()) {
+        if (!source_.sasl.empty()) {
+            // EXTERNAL: the identity of the connection (a client certificate, or the process's
+            // user over ldapi://); GSSAPI: the user's Kerberos ticket. BindDN, when given, is
+            // the identity asked for.
+            rc = ldap_sasl_interactive_bind_s(
+                ld, nullptr, source_.sasl.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
+                [](LDAP*, unsigned, void* defaults, void* in) {
+                    auto* authz = static_cast<const std::string*>(defaults);
+                    for (auto* i = static_cast<sasl_interact_t*>(in); i->id != SASL_CB_LIST_END;
+                         ++i) {
+                        const char* v = i->id == SASL_CB_USER && !authz->empty() ? authz->c_str()
+                                                                                 : i->defresult;
+                        i->result = v ? v : "";
+                        i->len =
+                            static_cast<unsigned>(std::strlen(static_cast<const char*>(i->result)));
+                    }
+                    return LDAP_SUCCESS;
+                },
+                const_cast<std::string*>(&source_.bindDn));
+            if (rc != LDAP_SUCCESS)
+                return fail(clientCode(rc, true), source_.url + ": the SASL " + source_.sasl +
+                                                      " bind failed: " + describe(ld, rc));
+        } else if (!source_.bindDn.empty()) {
             berval cred{static_cast<ber_len_t>(password.size()), password.data()};
             rc = ldap_sasl_bind_s(ld, source_.bindDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr,
                                   nullptr, nullptr);
@@ -757,6 +1035,7 @@ private:
             return fail(ERR_SYSTEM_FAILURE, source_.url + ": the server's schema: " + why);
         schemaLoaded_ = true;
         attrCache_.clear();
+        classifyAttributes();
         // Naming attributes the one-level name search asks for: the usual ones and every
         // naming attribute a class of the schema declares.
         namingAttrs_.clear();
@@ -900,6 +1179,16 @@ private:
     std::unordered_map<std::string, std::string> nameCache_;
     std::vector<std::pair<std::string, int>> attrCache_;
     std::vector<names::Rdn> rdnScratch_;
+    std::vector<std::string> unreadable_; // naming contexts found unreadable
+    std::vector<ValueKind> kinds_;        // by attribute index
+    std::vector<nuint32> syntax_;         // by attribute index: the syntax values are delivered in
+    struct Ranged {
+        std::size_t slot; // index in the entry's attributes
+        int attribute;    // schema index
+        long next;        // first value not yet read
+    };
+    std::vector<Ranged> ranged_;
+    bool toldSubordinates_ = false; // the last entry converted said whether it has subordinates
 };
 
 NWDSCCODE LdapCursor::request() {
@@ -972,16 +1261,80 @@ NWDSCCODE LdapCursor::receive() {
             ldap_controls_free(ctrls);
         break;
     }
+    if (code != LDAP_SUCCESS && fromRoot_ &&
+        (code == LDAP_NO_SUCH_OBJECT || code == LDAP_INSUFFICIENT_ACCESS ||
+         code == LDAP_UNWILLING_TO_PERFORM || code == LDAP_OPERATIONS_ERROR)) {
+        // A naming context that cannot be read: said once, the others still go out.
+        b_.noteUnreadable(jobs_[job_].dn, describe(ld, code));
+        if (!wanted_.withAttributes && jobs_[job_].scope == LDAP_SCOPE_BASE)
+            unreadable_ = jobs_[job_].dn;
+        ++job_;
+        jobStarted_ = false;
+        return 0;
+    }
     if (code != LDAP_SUCCESS) {
         // Entries of this page still go out; the failure follows them.
         failure_ = clientCode(code, false);
         return 0;
     }
+    if (!wanted_.withAttributes)
+        learnPage();
     if (!cookie_.empty())
         return request();
     ++job_;
     jobStarted_ = false;
     return 0;
+}
+
+// Before a listed page goes out: which of its entries share a naming value, and, for a server
+// that does not say whether an entry has subordinates, a one-level probe of each (sent all at
+// once, then read).
+void LdapCursor::learnPage() {
+    LDAP* ld = conn_->ld;
+    hints_.probed = false;
+    hints_.withSubordinates.clear();
+    hints_.sharedValues.clear();
+    std::vector<std::string> dns;
+    std::unordered_map<std::string, int> seen;
+    bool told = false;
+    for (LDAPMessage* m = ldap_first_entry(ld, page_); m; m = ldap_next_entry(ld, m)) {
+        char* dn = ldap_get_dn(ld, m);
+        if (!dn)
+            continue;
+        dns.emplace_back(dn);
+        ldap_memfree(dn);
+        std::vector<names::Rdn> rdns;
+        if (names::parseDn(dns.back(), rdns) && !rdns.empty() &&
+            ++seen[names::lowerAscii(rdns[0].value)] == 2)
+            hints_.sharedValues.insert(names::lowerAscii(rdns[0].value));
+        for (const char* a : {kHasSubordinates, kNumSubordinates}) {
+            berval** v = ldap_get_values_len(ld, m, a);
+            if (v) {
+                told = true;
+                ldap_value_free_len(v);
+            }
+        }
+    }
+    if (told || dns.empty())
+        return;
+    hints_.probed = true;
+    char noAttrs[] = "1.1";
+    char* attrs[] = {noAttrs, nullptr};
+    std::vector<std::pair<int, std::size_t>> probes;
+    for (std::size_t i = 0; i < dns.size(); ++i) {
+        int id = -1;
+        if (ldap_search_ext(ld, dns[i].c_str(), LDAP_SCOPE_ONELEVEL, "(objectClass=*)", attrs, 0,
+                            nullptr, nullptr, nullptr, 1, &id) == LDAP_SUCCESS)
+            probes.emplace_back(id, i);
+    }
+    for (const auto& [id, i] : probes) {
+        timeval tv{b_.tuning().resultTimeout, 0};
+        LDAPMessage* res = nullptr;
+        if (ldap_result(ld, id, LDAP_MSG_ALL, &tv, &res) > 0 && ldap_first_entry(ld, res))
+            hints_.withSubordinates.insert(dns[i]);
+        if (res)
+            ldap_msgfree(res);
+    }
 }
 
 NWDSCCODE LdapCursor::next(Entry& out) {
@@ -993,9 +1346,14 @@ NWDSCCODE LdapCursor::next(Entry& out) {
             LDAPMessage* m = at_;
             at_ = ldap_next_message(ld, at_);
             if (ldap_msgtype(m) == LDAP_RES_SEARCH_ENTRY) {
-                b_.convert(ld, m, out, wanted_);
+                b_.convert(ld, m, out, wanted_, wanted_.withAttributes ? nullptr : &hints_);
                 return 0;
             }
+        }
+        if (!unreadable_.empty()) {
+            b_.unreadableEntry(unreadable_, out);
+            unreadable_.clear();
+            return 0;
         }
         if (page_) {
             ldap_msgfree(page_);

@@ -16,6 +16,9 @@ struct LdapTuning {
     int networkTimeout = 10; // seconds to connect
     int resultTimeout = 120; // seconds to wait for one answer of the server
     int retryAfter = 5;      // seconds before a failed connection is tried again
+    // Values of a multi-valued attribute asked for at a time ("member;range=0-N"), as a
+    // server with a value limit hands them out; 0: as many as the server sends unasked.
+    int valueRange = 0;
 };
 
 std::unique_ptr<Backend> makeLdapBackend(const TreeSource& source, LdapTuning tuning = {});

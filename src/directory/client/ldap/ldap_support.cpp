@@ -4,7 +4,10 @@
 
 #include <ldap.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <unordered_set>
+#include <utility>
 
 namespace kvx::client::ldapbk {
 
@@ -85,6 +88,192 @@ std::string namingFilter(const std::vector<std::string>& namingAttributes, std::
         out += "(" + a + "=" + v + ")";
     out += ")";
     return out;
+}
+
+bool appendSidText(std::string_view b, std::string& out) {
+    // revision, count of sub-authorities, 48-bit authority (big-endian), sub-authorities
+    // (32-bit little-endian each).
+    if (b.size() < 8)
+        return false;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
+    const std::size_t count = byte(1);
+    if (byte(0) != 1 || b.size() != 8 + 4 * count)
+        return false;
+    std::uint64_t authority = 0;
+    for (std::size_t i = 2; i < 8; ++i)
+        authority = authority << 8 | byte(i);
+    out += "S-1-";
+    out += std::to_string(authority);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t at = 8 + 4 * k;
+        const std::uint32_t sub = byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 |
+                                  static_cast<std::uint32_t>(byte(at + 3)) << 24;
+        out += '-';
+        out += std::to_string(sub);
+    }
+    return true;
+}
+
+bool appendGuidText(std::string_view b, std::string& out) {
+    if (b.size() != 16)
+        return false;
+    static const char hex[] = "0123456789ABCDEF";
+    // Data1, Data2 and Data3 are stored little-endian; the last eight bytes in order.
+    static constexpr int order[] = {3,  2, 1, 0,  -1, 5,  4,  -1, 7,  6,
+                                    -1, 8, 9, -1, 10, 11, 12, 13, 14, 15};
+    out += '{';
+    for (int i : order) {
+        if (i < 0) {
+            out += '-';
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(b[static_cast<std::size_t>(i)]);
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    out += '}';
+    return true;
+}
+
+namespace {
+
+void appendTwo(std::string& out, long v) {
+    out += static_cast<char>('0' + v / 10 % 10);
+    out += static_cast<char>('0' + v % 10);
+}
+
+// Civil date of a day count since 1970-01-01 (proleptic Gregorian).
+void civilFromDays(long long z, long& y, long& m, long& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    d = static_cast<long>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<long>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<long>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+// Unsigned decimal digits of at most `maxDigits`; false for anything else.
+bool readDecimal(std::string_view text, std::size_t maxDigits, std::uint64_t& v) {
+    if (text.empty() || text.size() > maxDigits)
+        return false;
+    v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+bool appendFileTimeAsGeneralized(std::string_view text, std::string& out) {
+    std::uint64_t v = 0;
+    if (!readDecimal(text, 19, v))
+        return false;
+    constexpr std::uint64_t epochDiff = 11644473600ULL; // seconds from 1601 to 1970
+    const std::uint64_t seconds1601 = v / 10000000ULL;
+    if (v == 0 || v >= 9223372036854775807ULL || seconds1601 < epochDiff ||
+        seconds1601 - epochDiff > 4294967295ULL)
+        return false;
+    const long long t = static_cast<long long>(seconds1601 - epochDiff);
+    long y = 0, m = 0, d = 0;
+    civilFromDays(t / 86400, y, m, d);
+    const long secs = static_cast<long>(t % 86400);
+    appendTwo(out, y / 100);
+    appendTwo(out, y % 100);
+    appendTwo(out, m);
+    appendTwo(out, d);
+    appendTwo(out, secs / 3600);
+    appendTwo(out, secs / 60 % 60);
+    appendTwo(out, secs % 60);
+    out += 'Z';
+    return true;
+}
+
+bool appendUtcAsGeneralized(std::string_view utc, std::string& out) {
+    if (utc.size() < 11 || utc[0] < '0' || utc[0] > '9' || utc[1] < '0' || utc[1] > '9')
+        return false;
+    const int yy = (utc[0] - '0') * 10 + (utc[1] - '0');
+    out += yy < 50 ? "20" : "19";
+    out += utc;
+    return true;
+}
+
+bool appendAccountControlText(std::string_view text, std::string& out) {
+    std::uint64_t v = 0;
+    if (!readDecimal(text, 10, v) || v > 0xFFFFFFFFu)
+        return false;
+    static constexpr std::pair<std::uint32_t, const char*> flags[] = {
+        {0x1, "SCRIPT"},
+        {0x2, "ACCOUNTDISABLE"},
+        {0x8, "HOMEDIR_REQUIRED"},
+        {0x10, "LOCKOUT"},
+        {0x20, "PASSWD_NOTREQD"},
+        {0x40, "PASSWD_CANT_CHANGE"},
+        {0x80, "ENCRYPTED_TEXT_PWD_ALLOWED"},
+        {0x100, "TEMP_DUPLICATE_ACCOUNT"},
+        {0x200, "NORMAL_ACCOUNT"},
+        {0x800, "INTERDOMAIN_TRUST_ACCOUNT"},
+        {0x1000, "WORKSTATION_TRUST_ACCOUNT"},
+        {0x2000, "SERVER_TRUST_ACCOUNT"},
+        {0x10000, "DONT_EXPIRE_PASSWORD"},
+        {0x20000, "MNS_LOGON_ACCOUNT"},
+        {0x40000, "SMARTCARD_REQUIRED"},
+        {0x80000, "TRUSTED_FOR_DELEGATION"},
+        {0x100000, "NOT_DELEGATED"},
+        {0x200000, "USE_DES_KEY_ONLY"},
+        {0x400000, "DONT_REQ_PREAUTH"},
+        {0x800000, "PASSWORD_EXPIRED"},
+        {0x1000000, "TRUSTED_TO_AUTH_FOR_DELEGATION"},
+        {0x4000000, "PARTIAL_SECRETS_ACCOUNT"},
+    };
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", static_cast<unsigned>(v));
+    out += hex;
+    const std::size_t start = out.size();
+    for (const auto& [bit, name] : flags) {
+        if ((v & bit) == 0)
+            continue;
+        out += out.size() == start ? " = ( " : " | ";
+        out += name;
+    }
+    if (out.size() != start)
+        out += " )";
+    return true;
+}
+
+bool rangeOption(std::string_view description, long& first, long& last) {
+    std::size_t at = 0;
+    while ((at = description.find(';', at)) != std::string_view::npos) {
+        ++at;
+        std::string_view option = description.substr(at, description.find(';', at) - at);
+        if (option.size() < 8 || !names::equalNoCase(option.substr(0, 6), "range="))
+            continue;
+        option.remove_prefix(6);
+        const std::size_t dash = option.find('-');
+        if (dash == std::string_view::npos || dash == 0)
+            return false;
+        auto number = [](std::string_view s, long& v) {
+            std::uint64_t n = 0;
+            if (!readDecimal(s, 9, n))
+                return false;
+            v = static_cast<long>(n);
+            return true;
+        };
+        if (!number(option.substr(0, dash), first))
+            return false;
+        const std::string_view tail = option.substr(dash + 1);
+        if (tail == "*") {
+            last = -1;
+            return true;
+        }
+        return number(tail, last);
+    }
+    return false;
 }
 
 std::string_view stripOptions(std::string_view description) {

@@ -357,6 +357,13 @@ void TfrmKorvanex::settlePlacement() {
 }
 
 void TfrmKorvanex::closeEvent(QCloseEvent* event) {
+    if (runActive_) {
+        // The run holds an open output file and the directory: it is stopped first.
+        event->ignore();
+        kvx::app::ShowMessage(this, QStringLiteral("A report is running. Cancel it first with "
+                                                   "Cancel on the Results page or Esc."));
+        return;
+    }
     FormClose();
     event->accept();
 }

@@ -15,6 +15,8 @@
 #include <QStringList>
 #include <QTreeWidgetItem>
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -141,6 +143,9 @@ public:
     // ---- Report run, search and results
     void RunProcess();
     void DoSearch();
+    // Stops the run under way at the next entry (the Cancel button and Esc); nothing without one.
+    void cmdCancelClick();
+    bool runActive() const { return runActive_; }
     void OutputLineItem(const std::vector<std::string>& row);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
@@ -175,6 +180,12 @@ private:
     void settlePlacement();
     void applyPlacement();
     QMargins currentFrame() const;
+    // A run in the user's hands: controls that would change it disabled, Cancel enabled, stop
+    // signals caught; progress shown and window events handled while it goes (runProceed).
+    void beginRun();
+    void endRun();
+    bool runProceed(std::int32_t objects, const std::function<void()>& publishRows);
+    bool finishStoppedRun(std::int32_t objects);
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
@@ -215,6 +226,14 @@ private:
     std::string runSeparator_;
     kvx::OutputFile outputFile_;
     QElapsedTimer statusPainted_; // when the progress panel was last painted
+    bool runActive_ = false;
+    bool cancelRequested_ = false;
+    bool runCancelled_ = false;         // the last search stopped before its end by a cancel
+    std::int32_t runObjects_ = 0;       // objects the last search read
+    int runStoppedBySignal_ = 0;        // the signal that stopped the last run, 0 when none
+    QElapsedTimer runClock_;            // since the run began
+    QElapsedTimer runPumped_;           // since window events were last handled
+    QLabel* StatusBar1Panel3 = nullptr; // objects found and elapsed time
     // Direction of the next sort of each results column, kept from run to run.
     kvx::ColumnSortState columnSortState_;
 };

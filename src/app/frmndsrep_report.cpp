@@ -4,12 +4,14 @@
 
 #include "app/messages.h"
 #include "app/waitcursor.h"
+#include "directory/searchcriteria.h"
 #include "report/search.h"
 #include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -44,9 +46,10 @@ public:
                      const std::function<void(const std::string&)>& status,
                      const std::function<void(const std::string&, NWDSCCODE)>& failure,
                      const std::function<void(const kvx::report::ResultRow&)>& row,
-                     const std::function<void(int, bool)>& size)
+                     const std::function<void(int, bool)>& size,
+                     const std::function<bool(std::int32_t, const std::function<void()>&)>& proceed)
         : window_(window), view_(view), model_(model), status_(status), failure_(failure),
-          row_(row), size_(size) {}
+          row_(row), size_(size), proceed_(proceed), publish_([this]() { publishRows(); }) {}
     ~WindowSearchSink() override { endBulk(); }
     WindowSearchSink(const WindowSearchSink&) = delete;
     WindowSearchSink& operator=(const WindowSearchSink&) = delete;
@@ -79,8 +82,22 @@ public:
     }
     void fitColumn(int column) override { size_(column, false); }
     void hideColumn(int column) override { size_(column, true); }
+    bool proceed() override { return proceed_(++objects_, publish_); }
 
 private:
+    // The rows so far show in the list; the next ones are gathered again. The list lays out
+    // all its rows whenever rows are added, so the more it holds the less often it is told:
+    // a tenth of a second apart at first, two seconds at a million rows.
+    void publishRows() {
+        const auto rows = static_cast<qint64>(model_.rows());
+        if (!inBulk_ || (published_.isValid() && published_.elapsed() < 100 + rows / 500)) {
+            return;
+        }
+        model_.endBulk();
+        model_.beginBulk();
+        published_.start();
+    }
+
     void endBulk() {
         if (inBulk_) {
             inBulk_ = false;
@@ -95,6 +112,10 @@ private:
     const std::function<void(const std::string&, NWDSCCODE)>& failure_;
     const std::function<void(const kvx::report::ResultRow&)>& row_;
     const std::function<void(int, bool)>& size_;
+    const std::function<bool(std::int32_t, const std::function<void()>&)>& proceed_;
+    const std::function<void()> publish_;
+    std::int32_t objects_ = 0;
+    QElapsedTimer published_;
     bool inBulk_ = false;
 };
 
@@ -187,6 +208,12 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("Select the Object Class  (User, Group, etc) to search"));
         return;
     }
+    const std::string filterFault = kvx::directory::CheckSearchFilter(
+        directoryContext_, ui->txtSearchFilter->text().toStdString());
+    if (!filterFault.empty()) {
+        kvx::app::ShowMessage(this, QString::fromStdString(filterFault));
+        return;
+    }
 
     runOutputToWindow_ = ui->chkOutputWindow->isChecked();
     runOutputToFile_ = ui->chkOutputFile->isChecked();
@@ -256,6 +283,7 @@ void TfrmKorvanex::RunProcess() {
         repaintWindow();
         setStatus(QStringLiteral("Start Search"));
 
+        beginRun();
         DoSearch();
 
         if (runOutputToFile_) {
@@ -266,6 +294,9 @@ void TfrmKorvanex::RunProcess() {
     } catch (...) {
         endRunByError(QStringLiteral("Unknown error"));
     }
+    if (runActive_) {
+        endRun(); // the controls come back however the run ended
+    }
     if (stopped && fileComplete) {
         return; // no file to call incomplete; the error said why the run ended
     }
@@ -274,6 +305,9 @@ void TfrmKorvanex::RunProcess() {
         setStatus(QStringLiteral("Output file incomplete"));
         kvx::app::ShowMessage(
             this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
+        return;
+    }
+    if (finishStoppedRun(runObjects_)) {
         return;
     }
     setStatus(QStringLiteral("Finished"));
@@ -291,6 +325,7 @@ void TfrmKorvanex::DoSearch() {
     input.mode = reportModeOf(*ui);
     input.expandedAttribute = ui->cboAttributeMulti->currentText().toStdString();
     input.hideEmptyColumns = ui->chkHideEmptyColumns->isChecked();
+    input.searchFilter = ui->txtSearchFilter->text().toStdString();
     for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
         input.attributes.push_back({row->text(0).toStdString(), attributeSortKind(row)});
@@ -312,8 +347,15 @@ void TfrmKorvanex::DoSearch() {
         }
     };
 
-    WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size);
-    kvx::report::DoSearch(input, sink);
+    const std::function<bool(std::int32_t, const std::function<void()>&)> proceed =
+        [this](std::int32_t objects, const std::function<void()>& publishRows) {
+            return runProceed(objects, publishRows);
+        };
+
+    WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size, proceed);
+    const kvx::report::SearchOutcome outcome = kvx::report::DoSearch(input, sink);
+    runCancelled_ = outcome.cancelled;
+    runObjects_ = outcome.objects;
 }
 
 void TfrmKorvanex::fitResultColumn(int column) {
@@ -360,7 +402,7 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
 }
 
 void TfrmKorvanex::lvwSearchColumnClick(int column) {
-    if (column < 0) {
+    if (column < 0 || runActive_) { // rows still arrive at the end of the list while a run goes
         return;
     }
     const int sortKind = results_->sortKind(column);

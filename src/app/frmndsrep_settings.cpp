@@ -186,6 +186,7 @@ void TfrmKorvanex::cmdSaveClick() {
     }
     const QListWidgetItem* cls = ui->lstNDSClasses->currentItem();
     settings.className = cls != nullptr && cls->isSelected() ? text(cls->text()) : std::string();
+    settings.searchFilter = text(ui->txtSearchFilter->text());
     settings.outputWindow = ui->chkOutputWindow->isChecked();
     settings.outputFile = ui->chkOutputFile->isChecked();
     settings.hideEmptyColumns = ui->chkHideEmptyColumns->isChecked();
@@ -324,6 +325,7 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         LoadAttributes(chosenClass->text());
     }
     // With no class chosen there are no attributes to load; the rest of the file still applies.
+    ui->txtSearchFilter->setText(qtext(file.searchFilter));
 
     // The output options.
     ui->chkOutputWindow->setChecked(file.outputWindow);

@@ -1,6 +1,7 @@
 #include "report/search.h"
 
 #include "directory/client/names.h"
+#include "directory/client/searchfilter.h"
 #include "report/decode.h"
 
 #include <array>
@@ -105,6 +106,21 @@ private:
             return false;
         }
         return true;
+    }
+    // The user's filter, after the class: AND ( filter ). Nothing when there is none.
+    bool addSearchFilter(pFilter_Cursor_T filter) {
+        if (in_.searchFilter.find_first_not_of(" \t") == std::string::npos) {
+            return true;
+        }
+        kvx::client::FilterNode tree;
+        kvx::client::FilterParseError error;
+        if (!kvx::client::parseSearchFilter(in_.searchFilter, tree, error)) {
+            return check(ERR_BAD_SYNTAX, "NWDSAddFilterToken");
+        }
+        return check(NWDSAddFilterToken(filter, FTOK_AND, nullptr, 0), "NWDSAddFilterToken") &&
+               check(NWDSAddFilterToken(filter, FTOK_LPAREN, nullptr, 0), "NWDSAddFilterToken") &&
+               check(kvx::client::AddSearchFilterTokens(filter, tree), "NWDSAddFilterToken") &&
+               check(NWDSAddFilterToken(filter, FTOK_RPAREN, nullptr, 0), "NWDSAddFilterToken");
     }
     void setFilled(int column) {
         if (column >= 0 && static_cast<std::size_t>(column) < out_.filled.size()) {
@@ -257,6 +273,7 @@ SearchOutcome Search::run() {
         !check(NWDSAddFilterToken(res.filter, FTOK_EQ, nullptr, 0), "NWDSAddFilterToken") ||
         !check(NWDSAddFilterToken(res.filter, FTOK_AVAL, in_.objectClass.c_str(), SYN_CLASS_NAME),
                "NWDSAddFilterToken") ||
+        !addSearchFilter(res.filter) ||
         !check(NWDSAddFilterToken(res.filter, FTOK_END, nullptr, 0), "NWDSAddFilterToken")) {
         return out_;
     }
@@ -343,6 +360,15 @@ SearchOutcome Search::run() {
                 }
             }
             ++entriesRead;
+            if (!sink_.proceed()) {
+                // Stopped by the user: the rows handed out stay; the object still pending may
+                // continue in the next batch, so it is dropped rather than output cut short.
+                if (iteration != -1) {
+                    NWDSCloseIteration(ctx, iteration, DSV_SEARCH);
+                }
+                out_.cancelled = true;
+                return out_;
+            }
         }
     } while (iteration != -1);
 

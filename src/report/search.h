@@ -29,6 +29,10 @@ struct SearchInput {
     ReportMode mode = ReportMode::Tabular;
     std::string expandedAttribute; // Tabular Cross: the attribute spread one value per row
     bool hideEmptyColumns = true;
+    // Further condition in search filter text form (directory/client/searchfilter.h), combined
+    // with the class: only objects matching both are reported. Empty: none. The caller has
+    // checked that it reads.
+    std::string searchFilter;
 };
 
 struct SearchColumn {
@@ -56,10 +60,15 @@ public:
     // Column sizing at the end: fit the column to its header and cells, or hide it (width 0).
     virtual void fitColumn(int column) = 0;
     virtual void hideColumn(int column) = 0;
+    // Asked after every entry read: false stops the search there (a user's cancel, a signal).
+    // The rows handed out so far stay; the object still pending gives no row, and the columns
+    // are not sized. Where the window lets the user act during a run.
+    virtual bool proceed() { return true; }
 };
 
 struct SearchOutcome {
-    bool completed = false; // false when a client call failed
+    bool completed = false; // false when a client call failed or the search was stopped
+    bool cancelled = false; // stopped because the sink's proceed() said so
     std::int32_t iterations = 0;
     std::int32_t objects = 0; // entries read; a continued entry counts again
     std::int32_t values = 0;

@@ -114,6 +114,7 @@ BatchSettings readBatchSettings(const std::string& path) {
     s.startingPoint = std::move(chain);
 
     s.className = readText("classtype");
+    s.searchFilter = readText("txtSearchFilter");
     s.outputWindow = readFlag("chkOutputWindow");
     s.outputFile = readFlag("chkOutputFile");
     s.hideEmptyColumns = readFlag("chkHideEmptyColumns");
@@ -157,6 +158,9 @@ BatchWriteResult writeBatchSettings(const std::string& path, const BatchSettings
     }
     file.set("ContextCount", static_cast<std::int32_t>(chain.size()));
     file.set("classtype", s.className);
+    if (!s.searchFilter.empty()) {
+        file.set("txtSearchFilter", s.searchFilter);
+    }
     file.set("chkOutputWindow", s.outputWindow ? 1 : 0);
     file.set("chkOutputFile", s.outputFile ? 1 : 0);
     file.set("chkHideEmptyColumns", s.hideEmptyColumns ? 1 : 0);

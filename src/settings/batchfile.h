@@ -3,7 +3,8 @@
 // BatchSettings and back; this file knows the keys, their order and their defaults.
 //
 // Keys, in the order a save writes them (the spellings are the format's, typing errors included):
-//   TreeName, Context1..ContextN, ContextCount, classtype, chkOutputWindow, chkOutputFile,
+//   TreeName, Context1..ContextN, ContextCount, classtype, txtSearchFilter (only when there is a
+//   filter), chkOutputWindow, chkOutputFile,
 //   chkHideEmptyColumns, txtOutputFilename, txtOutputSeparator, chkOutputEncloseQuotes,
 //   chkOutputColumnHeaders, optResultsTabular, optResultsTabularCross, optResultsNonTabular,
 //   cboAttributesMulti, AttributeCount, then per selected row i (from 0):
@@ -44,6 +45,9 @@ struct BatchSettings {
     // "ContextCount" is below 1, the one key Context<count>, if present.
     std::optional<std::vector<std::string>> startingPoint;
     std::string className;
+    // The search filter of the Select Criteria page (key "txtSearchFilter", written after
+    // "classtype" and only when there is one): absent or empty, no filter.
+    std::string searchFilter;
     bool outputWindow = false;
     bool outputFile = false;
     bool hideEmptyColumns = false;

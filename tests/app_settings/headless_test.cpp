@@ -159,7 +159,7 @@ TEST_F(HeadlessTest, EveryExampleWritesItsReportAndExitsZero) {
         // Nobody saw the window: no placement of it was saved.
         EXPECT_FALSE(fs::exists(root / "home" / ".config" / "korvanex" / "KORVANEX.INI"));
     }
-    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(seen, 4);
 }
 
 TEST_F(HeadlessTest, SettingsWithoutAClassPrintTheMessageAndExitOne) {

@@ -733,7 +733,7 @@ TEST_F(SettingsWindowTest, ExamplesLoadWithRowsOfTheirClass) {
                                       : multi()->currentIndex() == -1);
         EXPECT_FALSE(fs::path(file.outputFileName).has_parent_path());
     }
-    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(seen, 4);
     EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -253,6 +254,34 @@ TEST_F(BatchFileTest, UnwritableFileRaisesTheProfileError) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + bad);
     }
     EXPECT_THROW(writeBatchSettings("/proc/korvanex-report.kvx", sample()), ProfileWriteError);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(BatchFileTest, SearchFilterIsSavedOnlyWhenThereIsOneAndReadsBackWhole) {
+    // No filter: the file holds exactly the keys it always held.
+    BatchSettings s = sample();
+    s.outputFileName = "users.txt";
+    writeBatchSettings(file, s);
+    EXPECT_EQ(slurp(file).find("txtSearchFilter"), std::string::npos);
+    EXPECT_EQ(readBatchSettings(file).searchFilter, "");
+
+    // A filter goes after the class; filters that begin and end with a quote keep their quotes.
+    for (const std::string filter : {"(&(\"Login Disabled\"=TRUE)(!(telephoneNumber=*)))",
+                                     "\"Title\"=Chief \"Boss\"", "'x'=y'", "(sn=a=b;c)"}) {
+        SCOPED_TRACE(filter);
+        s.searchFilter = filter;
+        writeBatchSettings(file, s);
+        const Strings keys = keysOf(slurp(file));
+        const auto at = std::find(keys.begin(), keys.end(), "txtSearchFilter");
+        ASSERT_NE(at, keys.end());
+        EXPECT_EQ(*(at - 1), "classtype");
+        const BatchSettings back = readBatchSettings(file);
+        EXPECT_EQ(back.searchFilter, filter);
+        EXPECT_EQ(back, s);
+    }
 }
 
 } // namespace

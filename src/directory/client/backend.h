@@ -11,6 +11,7 @@
 #pragma once
 
 #include "nwdsclient.h"
+#include "searchfilter.h"
 
 #include <memory>
 #include <string>
@@ -66,11 +67,14 @@ public:
 };
 
 struct SearchRequest {
-    std::string base;        // full name of the base object; "" for the root
+    std::string base; // full name of the base object; "" for the root
     nint32 scope = DS_SEARCH_SUBTREE;
     std::string filterAttribute; // NDS attribute name; only "Object Class" equality is served
     std::string filterValue;     // the class name; matches the class and every class derived
                                  // from it, without regard to case
+    // A further condition the entries must meet as well (attributes by any of their names);
+    // nullptr when there is none.
+    std::shared_ptr<const FilterNode> filter;
     bool allAttributes = false;
     std::vector<std::string> attributes; // NDS names, in the order requested
     bool valuesWanted = true;            // false: attribute names only
@@ -91,11 +95,11 @@ public:
 
     // Schema.
     virtual NWDSCCODE classNames(std::vector<std::string>& out) = 0;
-    virtual NWDSCCODE readClass(const std::string& name, ClassDef& out) = 0;   // -604 if none
+    virtual NWDSCCODE readClass(const std::string& name, ClassDef& out) = 0;    // -604 if none
     virtual NWDSCCODE readAttribute(const std::string& name, AttrDef& out) = 0; // -603 if none
 
     // Objects. `fullName` "" is the root.
-    virtual NWDSCCODE lookup(const std::string& fullName, Entry& out) = 0;        // -601 if none
+    virtual NWDSCCODE lookup(const std::string& fullName, Entry& out) = 0; // -601 if none
     virtual NWDSCCODE list(const std::string& fullName, std::unique_ptr<EntryCursor>& out) = 0;
     virtual NWDSCCODE search(const SearchRequest& request, std::unique_ptr<EntryCursor>& out) = 0;
 };

@@ -261,7 +261,8 @@ NWDSCCODE NWDSAddFilterToken(pFilter_Cursor_T cur, nuint16 tok, const void* val,
     auto it = filters.find(cur);
     if (it == filters.end())
         return ERR_INVALID_HANDLE;
-    const bool known = tok <= FTOK_APPROX || tok == FTOK_ANAME || tok == FTOK_PRESENT;
+    const bool known =
+        tok <= FTOK_APPROX || tok == FTOK_ANAME || tok == FTOK_PRESENT || tok == FTOK_SUBSTRINGS;
     if (!known)
         return ERR_BAD_SYNTAX;
     Filter_Cursor_T::Token t;

@@ -420,6 +420,53 @@ NWDSCCODE startSearch(Backend& backend, Iteration& it, void* request) {
     return backend.search(r, it.cursor);
 }
 
+bool isObjectClassEquality(const FilterNode& f) {
+    return f.kind == FilterNode::Kind::Equal &&
+           (equalNoCase(f.attribute, "Object Class") || equalNoCase(f.attribute, "objectClass"));
+}
+
+// The request's filter from the filter buffer's tokens: an "Object Class" equality at the top
+// (alone or as a term of an AND) becomes the class the backends search for; whatever else the
+// filter asks goes along as the request's further condition.
+NWDSCCODE searchFilter(const Buf_T& buf, SearchRequest& request) {
+    std::vector<FilterToken> tokens;
+    if (!requestFilter(buf, tokens))
+        return ERR_INVALID_REQUEST;
+    std::vector<FilterTokenView> views;
+    views.reserve(tokens.size());
+    for (const FilterToken& t : tokens)
+        views.push_back({t.tok, t.text});
+    auto tree = std::make_shared<FilterNode>();
+    if (!filterFromTokens(views, *tree))
+        return ERR_INVALID_REQUEST;
+    const FilterNode* classItem = nullptr;
+    if (isObjectClassEquality(*tree)) {
+        classItem = tree.get();
+    } else if (tree->kind == FilterNode::Kind::And) {
+        auto& terms = tree->children;
+        for (auto it = terms.begin(); it != terms.end(); ++it) {
+            if (!isObjectClassEquality(*it))
+                continue;
+            request.filterAttribute = it->attribute;
+            request.filterValue = it->value;
+            terms.erase(it);
+            if (terms.size() == 1) {
+                FilterNode only = std::move(terms.front());
+                *tree = std::move(only);
+            }
+            request.filter = std::move(tree);
+            return 0;
+        }
+    }
+    if (classItem) {
+        request.filterAttribute = classItem->attribute;
+        request.filterValue = classItem->value;
+    } else {
+        request.filter = std::move(tree);
+    }
+    return 0;
+}
+
 } // namespace
 
 NWDSCCODE NWDSList(NWDSContextHandle context, const std::string& object, nint32* iterationHandle,
@@ -452,18 +499,11 @@ NWDSCCODE NWDSSearch(NWDSContextHandle context, const std::string& baseObjectNam
             return ERR_INVALID_API_PARAMETER;
         if (infoType != DS_ATTRIBUTE_NAMES && infoType != DS_ATTRIBUTE_VALUES)
             return ERR_INVALID_API_PARAMETER;
-        // The backends serve one filter form, the one a report needs: "Object Class" equal to
-        // a class. Anything else is refused rather than answered as if it were that form.
         Buf_T* filterBuf = findBuffer(filter);
         if (!filterBuf)
             return ERR_INVALID_HANDLE;
-        std::vector<FilterToken> tokens;
-        if (!requestFilter(*filterBuf, tokens) || tokens.size() != 4 ||
-            tokens[0].tok != FTOK_ANAME || !equalNoCase(tokens[0].text, "Object Class") ||
-            tokens[1].tok != FTOK_EQ || tokens[2].tok != FTOK_AVAL || tokens[3].tok != FTOK_END)
-            return ERR_INVALID_REQUEST;
-        request.filterAttribute = tokens[0].text;
-        request.filterValue = tokens[2].text;
+        if (auto rc = searchFilter(*filterBuf, request))
+            return rc;
         request.base = resolveName(baseObjectName, ctx->nameContext);
         request.scope = scope;
         request.valuesWanted = infoType == DS_ATTRIBUTE_VALUES;
@@ -482,6 +522,38 @@ NWDSCCODE NWDSSearch(NWDSContextHandle context, const std::string& baseObjectNam
     if (rc == 0 && countObjectsSearched)
         *countObjectsSearched = static_cast<nint32>(delivered);
     return rc;
+}
+
+NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, nint32 iterationHandle, nuint32 operation) {
+    if (auto rc = faults::check("NWDSCloseIteration"))
+        return rc;
+    if (!findContext(context))
+        return ERR_BAD_CONTEXT;
+    IterationKind kind;
+    switch (operation) {
+    case DSV_SEARCH:
+        kind = IterationKind::Search;
+        break;
+    case DSV_LIST:
+        kind = IterationKind::List;
+        break;
+    case DSV_READ_CLASS_DEF:
+        kind = IterationKind::ClassDefs;
+        break;
+    case DSV_READ_ATTR_DEF:
+        kind = IterationKind::AttrDefs;
+        break;
+    default:
+        return ERR_BAD_VERB;
+    }
+    Iteration* it = nullptr;
+    bool fresh = false;
+    if (iterationHandle == -1)
+        return ERR_INVALID_ITERATION;
+    if (auto rc = iterationFor(&iterationHandle, context, kind, it, fresh))
+        return rc;
+    releaseIteration(iterationHandle);
+    return 0;
 }
 
 namespace {

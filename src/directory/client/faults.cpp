@@ -2,8 +2,10 @@
 #include "faults.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace kvx::client::faults {
@@ -16,6 +18,7 @@ struct Rule {
     long occurrence = 1;
     NWDSCCODE code = 0;
     bool fromThenOn = false;
+    int delayMs = 0; // a slow call rather than a failed one
 };
 
 std::vector<Rule>& rules() {
@@ -82,6 +85,16 @@ void failCallFrom(const std::string& callName, int occurrence, NWDSCCODE code) {
     arm(callName, occurrence, code, true);
 }
 
+void delayCall(const std::string& callName, int milliseconds) {
+    if (callName.empty() || milliseconds <= 0)
+        return;
+    Rule r;
+    r.call = callName;
+    r.fromThenOn = true;
+    r.delayMs = milliseconds;
+    rules().push_back(std::move(r));
+}
+
 void clear() {
     rules().clear();
 }
@@ -98,6 +111,8 @@ NWDSCCODE check(const char* callName) {
         }
         ++it->seen;
         bool fires = it->fromThenOn ? it->seen >= it->occurrence : it->seen == it->occurrence;
+        if (fires && it->delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(it->delayMs));
         if (fires && result == 0)
             result = it->code;
         if (fires && !it->fromThenOn) {
@@ -110,13 +125,15 @@ NWDSCCODE check(const char* callName) {
 }
 
 // Text: rules separated by "," or ";", each "call:occurrence:code"; an occurrence written with
-// a trailing "+" ("NWDSGetAttrVal:3+:-625") fails that call and every later one.
+// a trailing "+" ("NWDSGetAttrVal:3+:-625") fails that call and every later one, and "delay" in
+// its place ("NWDSSearch:delay:200") makes every call of it that many milliseconds slower.
 bool armFromText(const std::string& text) {
     struct Parsed {
         std::string call;
         int occurrence;
         NWDSCCODE code;
         bool from;
+        int delayMs = 0;
     };
     std::vector<Parsed> parsed;
     std::string_view rest = text;
@@ -132,6 +149,13 @@ bool armFromText(const std::string& text) {
             return false;
         std::string_view call = trim(item.substr(0, c1));
         std::string_view occ = trim(item.substr(c1 + 1, c2 - c1 - 1));
+        long long ms = 0;
+        if (occ == "delay") { // "NWDSSearch:delay:200": every call takes 200 ms longer
+            if (call.empty() || !parseNumber(item.substr(c2 + 1), ms) || ms < 1 || ms > 60000)
+                return false;
+            parsed.push_back({std::string(call), 0, 0, true, static_cast<int>(ms)});
+            continue;
+        }
         bool from = !occ.empty() && occ.back() == '+';
         if (from)
             occ.remove_suffix(1);
@@ -141,10 +165,14 @@ bool armFromText(const std::string& text) {
             occurrence > INT32_MAX || !parseNumber(item.substr(c2 + 1), code) || code == 0)
             return false;
         parsed.push_back({std::string(call), static_cast<int>(occurrence),
-                          static_cast<NWDSCCODE>(static_cast<std::uint32_t>(code)), from});
+                          static_cast<NWDSCCODE>(static_cast<std::uint32_t>(code)), from, 0});
     }
-    for (const auto& p : parsed)
-        arm(p.call, p.occurrence, p.code, p.from);
+    for (const auto& p : parsed) {
+        if (p.delayMs > 0)
+            delayCall(p.call, p.delayMs);
+        else
+            arm(p.call, p.occurrence, p.code, p.from);
+    }
     return true;
 }
 

@@ -2,7 +2,8 @@
 // failure path of the program can be exercised through the real code.
 //
 // Tests call failCall(); whole-process runs can set KORVANEX_CLIENT_FAULTS to a list such as
-// "NWDSSearch:2:-625,NWDSGetAttrVal:1:-303" (call:occurrence:code), read by NWCallsInit.
+// "NWDSSearch:2:-625,NWDSGetAttrVal:1:-303" (call:occurrence:code) or "NWDSSearch:delay:200",
+// read by NWCallsInit.
 #pragma once
 
 #include "nwdsclient.h"
@@ -16,6 +17,9 @@ namespace kvx::client::faults {
 void failCall(const std::string& callName, int occurrence, NWDSCCODE code);
 // Every call of `callName` from the `occurrence`th on fails with `code`.
 void failCallFrom(const std::string& callName, int occurrence, NWDSCCODE code);
+// Every call of `callName` from now on takes `milliseconds` longer (a slow server), and then
+// does its work as usual.
+void delayCall(const std::string& callName, int milliseconds);
 void clear();
 
 // Called by each client call on entry: counts the use and returns the code to fail with, or 0.

@@ -110,6 +110,7 @@ constexpr nuint32 DCV_DEFAULT_FLAGS =
 // ---- Buffer operations (NWDSInitBuf) -----------------------------------------------------
 enum : nuint32 {
     DSV_READ = 3,
+    DSV_LIST = 5,
     DSV_SEARCH = 6,
     DSV_READ_ATTR_DEF = 12,
     DSV_READ_CLASS_DEF = 15,
@@ -170,6 +171,7 @@ enum : nuint16 {
     FTOK_APPROX = 10,
     FTOK_ANAME = 14,
     FTOK_PRESENT = 15,
+    FTOK_SUBSTRINGS = 32, // ANAME SUBSTRINGS AVAL(initial) AVAL(any)... AVAL(final)
 };
 
 // ---- Syntax numbers ----------------------------------------------------------------------
@@ -388,6 +390,11 @@ NWDSCCODE NWDSSearch(NWDSContextHandle context, const std::string& baseObjectNam
                      nbool8 searchAliases, pBuf_T filter, nuint32 infoType, nbool8 allAttrs,
                      pBuf_T attrNames, nint32* iterationHandle, nint32 countObjectsToSearch,
                      nint32* countObjectsSearched, pBuf_T objectInfo);
+// Ends an iteration before its last batch (a search the caller stops): what the backend holds
+// for it is released and the handle is no longer valid. `operation` is the iteration's own
+// (DSV_SEARCH, DSV_LIST, DSV_READ_CLASS_DEF or DSV_READ_ATTR_DEF); ERR_INVALID_ITERATION for a
+// handle that is not one of the context's iterations of that operation.
+NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, nint32 iterationHandle, nuint32 operation);
 NWDSCCODE NWDSGetAttrName(NWDSContextHandle context, pBuf_T buf, std::string& attrName,
                           nuint32* attrValCount, nuint32* syntaxID);
 NWDSCCODE NWDSComputeAttrValSize(NWDSContextHandle context, pBuf_T buf, nuint32 syntaxID,

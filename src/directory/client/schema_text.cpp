@@ -239,6 +239,12 @@ bool parseAttributeType(std::string_view text, AttributeTypeDef& out, std::strin
                    equalNoCase(kw, "SUBSTR") || equalNoCase(kw, "USAGE")) {
             if (!r.word(value, why, ("a value after " + kw).c_str()))
                 return false;
+            if (equalNoCase(kw, "EQUALITY"))
+                out.equality = value;
+            else if (equalNoCase(kw, "ORDERING"))
+                out.ordering = value;
+            else if (equalNoCase(kw, "SUBSTR"))
+                out.substr = value;
         } else if (equalNoCase(kw, "SYNTAX")) {
             if (!r.word(value, why, "an OID after SYNTAX", true))
                 return false;
@@ -720,6 +726,12 @@ bool Schema::resolve(std::string& error) {
             a.syntax = syntaxFromOid(a.syntaxOid);
         else
             a.syntax = attrs_[sup].syntax;
+        if (sup >= 0) { // matching rules are inherited where not given
+            for (auto rule : {&AttributeTypeDef::equality, &AttributeTypeDef::ordering,
+                              &AttributeTypeDef::substr})
+                if ((a.*rule).empty())
+                    a.*rule = attrs_[sup].*rule;
+        }
         state[i] = 2;
         --chain;
         return true;

@@ -25,6 +25,8 @@ struct AttributeTypeDef {
     std::string syntaxOid; // without any "{length}" suffix
     int ndsSyntaxExt = -1; // X-NDS_SYNTAX, -1 when absent
     bool singleValue = false;
+    // Matching rules (EQUALITY, ORDERING, SUBSTR), "" when none; inherited from SUP.
+    std::string equality, ordering, substr;
     // Resolved by Schema::resolve().
     nuint32 syntax = SYN_UNKNOWN;
     // Where it was defined, for messages.

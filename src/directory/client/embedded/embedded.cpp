@@ -1,6 +1,7 @@
 #include "embedded.h"
 
 #include "../names.h"
+#include "filter_match.h"
 #include "store.h"
 
 #include <algorithm>
@@ -47,6 +48,8 @@ public:
     bool allAttributes = false;
     bool withAttributes = false;
     bool valuesWanted = true;
+    std::unique_ptr<embedded::FilterMatcher> matcher; // the request's further condition
+    std::vector<char> filterWanted;                   // attributes the condition reads
 
     NWDSCCODE next(Entry& out) override {
         while (true) {
@@ -55,6 +58,11 @@ public:
                 return kEndOfEntries;
             if (matchNothing || (!classSet.empty() && !s_.nodeHasClass(n, classSet)))
                 continue;
+            if (matcher) {
+                s_.fillEntry(n, filterEntry_, &filterWanted, false, true);
+                if (!matcher->matches(filterEntry_))
+                    continue;
+            }
             s_.fillEntry(n, out, withAttributes ? &wanted : nullptr,
                          withAttributes && allAttributes, valuesWanted);
             return 0;
@@ -106,6 +114,7 @@ private:
     std::uint32_t base_;
     nint32 scope_;
     std::uint32_t cur_ = kNone;
+    Entry filterEntry_;
     bool started_ = false;
     bool done_ = false;
 };
@@ -210,6 +219,11 @@ public:
                 for (std::size_t k = 0; k < sc.classes().size(); ++k)
                     cursor->classSet[k] = sc.derivesFrom(static_cast<int>(k), cls);
             }
+        }
+        if (request.filter) {
+            cursor->matcher = std::make_unique<embedded::FilterMatcher>(*request.filter, sc);
+            cursor->filterWanted.assign(sc.attributes().size(), 0);
+            cursor->matcher->markAttributes(cursor->filterWanted);
         }
         cursor->withAttributes = true;
         cursor->allAttributes = request.allAttributes;

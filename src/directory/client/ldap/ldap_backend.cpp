@@ -3,6 +3,7 @@
 #include "../names.h"
 #include "../normalize.h"
 #include "../schema_text.h"
+#include "ldap_filter.h"
 #include "ldap_support.h"
 
 #include <ldap.h>
@@ -362,6 +363,8 @@ public:
                 if (schema_.classes()[k].container && schema_.derivesFrom(k, cls))
                     containersPossible = true;
         }
+        if (request.filter)
+            filter = "(&" + filter + filterText(*request.filter) + ")";
         Wanted wanted;
         wanted.withAttributes = true;
         wanted.all = request.allAttributes;
@@ -389,6 +392,13 @@ public:
         out = std::make_unique<LdapCursor>(*this, conn_, std::move(jobs), std::move(filter),
                                            std::move(attrs), std::move(wanted), fromRoot);
         return 0;
+    }
+
+    // The request's further condition in LDAP form; names of objects in it become DNs.
+    std::string filterText(const FilterNode& f) {
+        return ldapFilterText(f, schema_, [this](const std::string& name, std::string& dn) {
+            return !names::isRootName(name) && resolve(name, dn) == 0;
+        });
     }
 
     // ---- used by the cursor --------------------------------------------------------------

@@ -1,0 +1,96 @@
+// A run in the user's hands: a slow search shows its rows while it goes, refuses to close the
+// window, stops on Esc within a second with its rows and a complete file, and gives every
+// control back.
+#include "reportwindow.h"
+
+#include "directory/client/faults.h"
+#include "directory/client/testing.h"
+#include "results/resultsmodel.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <algorithm>
+
+namespace {
+
+using kvx::reporttest::ReportWindowTest;
+
+TEST_F(ReportWindowTest, CancelMidRunKeepsTheRowsClosesTheFileWholeAndGivesTheWindowBack) {
+    serveSampleTree();
+    start();
+    walkTo({"Acme"});
+    chooseClass("User");
+    chooseAttributes({"Surname", "Telephone Number"});
+    const QString out = tempPath("cancelled.txt");
+    setOutput({}, out);
+    // A slow server: a few users per batch, each batch a fifth of a second late.
+    kvx::client::setResultBufferCapacityForTesting(500);
+    kvx::client::faults::delayCall("NWDSSearch", 200);
+
+    auto* start = find<QPushButton>("cmdStart");
+    auto* load = find<QPushButton>("cmdLoad");
+    auto* cancel = find<QPushButton>("cmdCancel");
+    EXPECT_FALSE(cancel->isEnabled());
+    bool sawRun = false;
+    int rowsSeen = 0;
+    QElapsedTimer sinceCancel;
+    QTimer::singleShot(900, window.get(), [&]() {
+        sawRun = window->runActive();
+        // The rows so far are in the list; what would change the run cannot be touched.
+        rowsSeen = window->resultsModel()->rowCount();
+        EXPECT_GT(rowsSeen, 0);
+        EXPECT_FALSE(start->isEnabled());
+        EXPECT_FALSE(load->isEnabled());
+        EXPECT_FALSE(window->findChild<QAction*>("Exit1")->isEnabled());
+        EXPECT_TRUE(cancel->isEnabled());
+        EXPECT_TRUE(find<QLabel>("StatusBar1Panel3")->text().startsWith("Objects found "));
+        // Closing asks for a cancel first and leaves the window open.
+        window->close();
+        EXPECT_TRUE(window->isVisible());
+        sinceCancel.start();
+        QTest::keyClick(window->findChild<QWidget*>("lvwSearch"), Qt::Key_Escape);
+    });
+    pressStart(); // returns when the run has stopped
+    const qint64 stopMs = sinceCancel.elapsed();
+    kvx::client::faults::clear();
+    kvx::client::setResultBufferCapacityForTesting(0);
+
+    ASSERT_TRUE(sawRun);
+    EXPECT_LT(stopMs, 1000);
+    EXPECT_EQ(messageTexts(), (std::vector<QString>{"A report is running. Cancel it first with "
+                                                    "Cancel on the Results page or Esc."}));
+    EXPECT_EQ(window->statusText(0), "Cancelled");
+    EXPECT_FALSE(window->runActive());
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_TRUE(load->isEnabled());
+    EXPECT_TRUE(window->findChild<QAction*>("Exit1")->isEnabled());
+    EXPECT_FALSE(cancel->isEnabled());
+
+    // The file holds the header and exactly the rows of the list, each line whole; the run did
+    // not reach every user of Acme.
+    const std::string text = readFile(out);
+    const auto lines = std::count(text.begin(), text.end(), '\n');
+    const int rows = window->resultsModel()->rowCount();
+    EXPECT_GE(rows, rowsSeen);
+    EXPECT_LT(rows, 40);
+    EXPECT_EQ(lines, rows + 1);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    const auto rowTexts = resultRows();
+    ASSERT_FALSE(rowTexts.empty());
+    EXPECT_NE(text.find(rowTexts.back()[0] + "," + rowTexts.back()[1] + ","), std::string::npos);
+
+    // The window is the user's again: a new run goes to its end.
+    messages.clear();
+    pressStart();
+    EXPECT_EQ(window->statusText(0), "Finished");
+    EXPECT_EQ(window->resultsModel()->rowCount(), 40);
+    EXPECT_TRUE(messages.empty());
+}
+
+} // namespace

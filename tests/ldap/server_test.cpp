@@ -669,6 +669,44 @@ TEST(LdapServerFaults, ASizeLimitBelowTheResultCountFailsTheSearch) {
     server.stop();
 }
 
+// A server that stops a whole search at a few entries but lets a paged one run (Active
+// Directory's MaxPageSize): the search goes on page by page and every entry comes once.
+TEST(LdapServerFaults, ASearchStoppedAtALimitGoesOnPageByPage) {
+    testing::Slapd server;
+    testing::SlapdOptions o;
+    o.treeFolder = kAcmeFolder;
+    o.sizeLimit = "size=5 size.prtotal=unlimited";
+    std::string error;
+    ASSERT_TRUE(server.start(o, error)) << error;
+    std::vector<std::string> names[2];
+    for (bool unpagedFirst : {false, true}) {
+        TreeSource t;
+        t.name = "LIMITED";
+        t.url = server.url();
+        LdapTuning tuning;
+        tuning.pageSize = 2;
+        tuning.unpagedFirst =
+            unpagedFirst ? LdapTuning::Unpaged::Always : LdapTuning::Unpaged::Never;
+        auto b = makeLdapBackend(t, tuning);
+        ASSERT_EQ(b->open(), 0) << b->lastError();
+        SearchRequest r;
+        r.base = "Acme";
+        r.filterAttribute = "Object Class";
+        r.filterValue = "User";
+        r.attributes = {"Surname"};
+        std::unique_ptr<EntryCursor> c;
+        ASSERT_EQ(b->search(r, c), 0);
+        Drained d = drain(c);
+        EXPECT_EQ(d.rc, 0) << unpagedFirst;
+        for (const Entry& e : d.entries)
+            names[unpagedFirst].push_back(e.name);
+        std::sort(names[unpagedFirst].begin(), names[unpagedFirst].end());
+    }
+    EXPECT_GT(names[0].size(), 5u);
+    EXPECT_EQ(names[1], names[0]); // each once, none lost
+    server.stop();
+}
+
 TEST(LdapServerFaults, AServerStoppedMidSearchFailsTheSearchWithoutHanging) {
     testing::Slapd server;
     testing::SlapdOptions o;

@@ -495,6 +495,41 @@ TEST_F(AdTest, RangeRetrievalReadsEveryValue) {
     }
 }
 
+// A Kerberos bind: the administrator's ticket from the controller's own KDC (kinit into a
+// private cache) and SASL GSSAPI over ldap:// (sealed by Kerberos). The rows are only there
+// for a bound user; with no ticket the run fails and says so.
+TEST_F(AdTest, GssapiBindsWithTheUsersTicket) {
+    Workspace w;
+    ::setenv("KRB5_CONFIG", Domain::dc->krb5Conf().c_str(), 1);
+    ::setenv("KRB5CCNAME", ("FILE:" + w.path + "/ccache").c_str(), 1);
+    ::setenv("LDAPSASL_NOCANON", "on", 1); // the service is asked for by the URL's address
+    const int kinit = kvx::testing::run(
+        {"/bin/sh", "-c",
+         "kinit " + std::string(SambaDc::kAdmin) + " <" + Domain::dc->passwordFile()},
+        w.path + "/kinit.log");
+    ASSERT_EQ(kinit, 0) << readFile(w.path + "/kinit.log");
+    writeFile(w.path + "/client.conf",
+              "[Client]\nDefaultTree=KVX\n\n[Tree KVX]\nURL=" + Domain::dc->plainUrl() +
+                  "\nBase=" + SambaDc::kBase + "\nSASL=GSSAPI\n");
+    writeFile(w.path + "/k.kvx", reportKvx("Sales.kvx.test", "user", 0, {"Surname"}, "k.txt"));
+    auto [status, messages] = runKorvanex(w, w.path + "/k.kvx");
+    EXPECT_EQ(status, 0) << messages;
+    auto rows = split(readFile(w.path + "/k.txt"), '\n');
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Ann Able.Sales.kvx.test|Able",
+                                              "Bob Bell.Sales.kvx.test|Bell",
+                                              "Cid Cole.Sales.kvx.test|Cole", "Object|Surname"}));
+
+    ::setenv("KRB5CCNAME", ("FILE:" + w.path + "/none").c_str(), 1);
+    fs::remove(w.path + "/k.txt");
+    auto [noTicket, why] = runKorvanex(w, w.path + "/k.kvx");
+    EXPECT_NE(noTicket, 0);
+    EXPECT_NE(why.find("GSSAPI"), std::string::npos) << why;
+    EXPECT_FALSE(fs::exists(w.path + "/k.txt")) << readFile(w.path + "/k.txt");
+    for (const char* name : {"KRB5_CONFIG", "KRB5CCNAME", "LDAPSASL_NOCANON"})
+        ::unsetenv(name);
+}
+
 // The example reports for Active Directory administrators run over the test domain.
 TEST_F(AdTest, ExamplesRun) {
     Workspace w;

@@ -854,7 +854,16 @@ private:
         ldap_set_option(ld, LDAP_OPT_TIMEOUT, &op);
         if (!source_.clientCertificate.empty() || !source_.clientKey.empty()) {
             // This connection's own TLS context, with the client certificate (SASL EXTERNAL);
-            // the server's certificate is verified as for every connection.
+            // the server's certificate is verified as for every connection. A new connection
+            // starts without the process's CA settings (libldap keeps them for its shared
+            // context only), so they are copied: without them no server could be trusted.
+            for (int option : {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR}) {
+                char* value = nullptr;
+                if (ldap_get_option(nullptr, option, &value) == LDAP_OPT_SUCCESS && value) {
+                    ldap_set_option(ld, option, value);
+                    ldap_memfree(value);
+                }
+            }
             ldap_set_option(ld, LDAP_OPT_X_TLS_CERTFILE, source_.clientCertificate.c_str());
             ldap_set_option(ld, LDAP_OPT_X_TLS_KEYFILE, source_.clientKey.c_str());
             int demand = LDAP_OPT_X_TLS_DEMAND;

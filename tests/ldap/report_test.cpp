@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ldap.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -638,6 +640,10 @@ TEST_F(LdapReportTest, AClientCertificateBindsAsTheEntryItIsMappedTo) {
     t.sasl = "EXTERNAL";
     t.clientCertificate = cert;
     t.clientKey = key;
+    // In this process libldap read its environment before LDAPTLS_CACERT was set: the CA goes
+    // in as ldap.conf's TLS_CACERT would.
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, server_.caFile().c_str()),
+              LDAP_OPT_SUCCESS);
     auto b = makeLdapBackend(t);
     ASSERT_EQ(b->open(), 0) << b->lastError();
     std::unique_ptr<EntryCursor> cursor;

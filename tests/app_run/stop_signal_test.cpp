@@ -1,6 +1,8 @@
 // SIGTERM and SIGINT stop an unattended report over a generated tree of 200,000 users part-way:
 // the output file is complete up to its last row, the reason is on standard error, and the exit
 // status is 1.
+#include "common/support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -19,12 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using kvx::test::slurp;
 
 class StopSignalTest : public ::testing::Test {
 protected:
@@ -36,21 +32,21 @@ protected:
                                     " --users 200000 --seed 7 --out " + (root_ / "tree").string() +
                                     " >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0);
-        std::ofstream(root_ / "client.conf")
-            << "[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=" << (root_ / "tree").string()
-            << "\n";
-        std::ofstream(root_ / "users.kvx")
-            << "[KORVANEX]\nTreeName=GEN\nContext1=Gen\nContextCount=1\nclasstype=User\n"
-               "chkOutputWindow=1\nchkOutputFile=1\nchkHideEmptyColumns=1\n"
-               "txtOutputFilename=users.txt\ntxtOutputSeparator=,\nchkOutputEncloseQuotes=1\n"
-               "chkOutputColumnHeaders=1\noptResultsTabular=1\noptResultsTabularCross=0\n"
-               "optResultsNonTabular=0\ncboAttributesMulti=-1\nAttributeCount=3\n"
-               "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
-               "lvwSelectedeAttributesSyntax0=CI_String\n"
-               "lvwSelectedeAttributes1=Telephone Number\nlvwSelectedeAttributesSingle1=Multi\n"
-               "lvwSelectedeAttributesSyntax1=Tel_Number\n"
-               "lvwSelectedeAttributes2=Login Time\nlvwSelectedeAttributesSingle2=Single\n"
-               "lvwSelectedeAttributesSyntax2=Time\n";
+        kvx::test::spit(root_ / "client.conf", "[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=" +
+                                                   (root_ / "tree").string() + "\n");
+        kvx::test::spit(
+            root_ / "users.kvx",
+            "[KORVANEX]\nTreeName=GEN\nContext1=Gen\nContextCount=1\nclasstype=User\n"
+            "chkOutputWindow=1\nchkOutputFile=1\nchkHideEmptyColumns=1\n"
+            "txtOutputFilename=users.txt\ntxtOutputSeparator=,\nchkOutputEncloseQuotes=1\n"
+            "chkOutputColumnHeaders=1\noptResultsTabular=1\noptResultsTabularCross=0\n"
+            "optResultsNonTabular=0\ncboAttributesMulti=-1\nAttributeCount=3\n"
+            "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
+            "lvwSelectedeAttributesSyntax0=CI_String\n"
+            "lvwSelectedeAttributes1=Telephone Number\nlvwSelectedeAttributesSingle1=Multi\n"
+            "lvwSelectedeAttributesSyntax1=Tel_Number\n"
+            "lvwSelectedeAttributes2=Login Time\nlvwSelectedeAttributesSingle2=Single\n"
+            "lvwSelectedeAttributesSyntax2=Time\n");
     }
     static void TearDownTestSuite() {
         std::error_code ignored;

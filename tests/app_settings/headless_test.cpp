@@ -1,6 +1,8 @@
 // The built program run as a scheduler runs it: no display, a saved report, /autorun /autoclose.
 // Checks the exit statuses, the messages on standard error, the report files of the examples,
 // and the answers to --help and --version.
+#include "common/support.h"
+
 #include "settings/batchfile.h"
 #include "settings/commandline.h"
 
@@ -13,38 +15,16 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace fs = std::filesystem;
 namespace ks = kvx::settings;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        out.push_back(line);
-    }
-    return out;
-}
+using kvx::test::lines;
+using kvx::test::slurp;
+using kvx::test::spit;
 
 // A Tabular report of the users below `start` (".Sales.Acme") of the sample tree, to a file.
 ks::BatchSettings userReport(const std::string& start, const std::string& output,

@@ -1,261 +1,72 @@
 // The main window's saved defaults, window placement, batch settings files and command line,
 // driven on the offscreen platform over the sample tree (and a second tree) through the real
 // client calls, with the message seam recording and the file-dialog seam answering.
-#include "app/filedialogs.h"
-#include "app/frmndsrep.h"
-#include "app/messages.h"
-#include "directory/client/config.h"
-#include "directory/client/embedded/embedded.h"
-#include "directory/client/faults.h"
-#include "directory/client/registry.h"
-#include "help/frmabout.h"
-#include "help/frmexplaintabular.h"
-#include "help/frminstructions.h"
+#include "common/support.h"
+#include "common/window.h"
+
 #include "results/resultsmodel.h"
 #include "settings/batchfile.h"
 #include "settings/profile.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
-namespace kc = kvx::client;
 namespace ks = kvx::settings;
 namespace fs = std::filesystem;
 
 namespace {
 
-// The application's argument vector stays ours, so that a test can hand the window the command
-// line it wants: Qt reads the arguments from it whenever they are asked for.
-int g_argc = 1;
-char g_programName[] = "app_settings_tests";
-char* g_argv[64] = {g_programName, nullptr};
-std::vector<std::string> g_argStore;
-
-void setArguments(const std::vector<std::string>& args) {
-    g_argStore = args;
-    g_argc = 1;
-    for (std::string& a : g_argStore) {
-        if (g_argc < 62)
-            g_argv[g_argc++] = a.data();
-    }
-    g_argv[g_argc] = nullptr;
-}
-
-kvx::app::KvxApplication& application() {
-    // Kept until the process ends: Qt's own objects must not outlive a static application.
-    static auto* app = new kvx::app::KvxApplication(g_argc, g_argv);
-    return *app;
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-std::string dataDir() {
-    const char* data = std::getenv("KORVANEX_DATA_DIR");
-    return data != nullptr ? data : KVX_SOURCE_DIR "/data";
-}
+using namespace kvx::test;
 
 // A second tree, with no schema of its own: its class list differs from the sample tree's.
-const std::string kBetaLdif = R"(dn: o=Beta Corp
-objectClass: top
-objectClass: organization
-o: Beta Corp
+const std::string kBetaLdif = ldif({container("o=Beta Corp"), container("ou=Labs,o=Beta Corp"),
+                                    container("ou=Bench,ou=Labs,o=Beta Corp")});
 
-dn: ou=Labs,o=Beta Corp
-objectClass: top
-objectClass: organizationalUnit
-ou: Labs
-
-dn: ou=Bench,ou=Labs,o=Beta Corp
-objectClass: top
-objectClass: organizationalUnit
-ou: Bench
-)";
-
-QStringList column(const QTreeWidget* list, int c) {
-    QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(c);
-    return texts;
-}
-
-QStringList listTexts(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
-// "Name.Parent...." of a container node, up to below "[root]".
-QString pathOf(const QTreeWidgetItem* node) {
-    QStringList parts;
-    for (; node != nullptr && node->parent() != nullptr; node = node->parent())
-        parts << node->text(0);
-    return parts.join('.');
-}
-
-struct Shown {
-    kvx::app::Message message;
-    QString panel2; // the second status panel when the message showed
-};
-
-class SettingsWindowTest : public ::testing::Test {
+class SettingsWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        application();
-        ASSERT_TRUE(temp.isValid());
-        root = fs::path(temp.path().toStdString());
+        WindowTest::SetUp();
+        root = fs::path(tempDir.toStdString());
         fs::create_directories(root / "prog");
         fs::create_directories(root / "config");
         ks::setProgramFolderForTesting((root / "prog").string());
         ks::setUserConfigFolderForTesting((root / "config").string());
-        previousHandler =
-            kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
-                shown.push_back({message, window ? window->statusText(1) : QString()});
-            });
-        serveTrees();
+        serveTrees({{"BETA", kBetaLdif}}, "ACME", true); // the sample tree ACME and BETA
     }
 
     void TearDown() override {
-        frmInstruct.reset();
-        frmExplain.reset();
-        frmAbout.reset();
-        window.reset();
-        kvx::app::setMessageHandler(previousHandler);
-        kvx::app::setFileDialogHandler(nullptr);
+        WindowTest::TearDown();
         ks::setProgramFolderForTesting("");
         ks::setUserConfigFolderForTesting("");
-        setArguments({});
-        kc::faults::clear();
-        kc::installTreeProvider(nullptr);
-        kc::resetClient();
-    }
-
-    // The sample tree ACME (the default) and a second tree BETA.
-    void serveTrees() {
-        kc::faults::clear();
-        kc::resetClient();
-        auto provider = std::make_unique<kc::StaticTreeProvider>();
-        provider->add(kc::makeEmbeddedBackend("ACME", dataDir() + "/trees/ACME"));
-        provider->add(kc::makeEmbeddedBackendFromText("BETA", "", kBetaLdif));
-        provider->setDefaultTree("ACME");
-        kc::installTreeProvider(std::move(provider));
-    }
-
-    void start() {
-        window = std::make_unique<TfrmKorvanex>();
-        frmAbout = std::make_unique<TfrmAbout>(window.get());
-        frmExplain = std::make_unique<TfrmExplain>();
-        frmInstruct = std::make_unique<TfrmInstruct>();
-        window->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
-        window->show();
     }
 
     // Closes the window as the user would (which saves the placement) and starts a new one,
     // after replacing the saved defaults with `profile` when one is given.
     void restart(const std::optional<std::string>& profile = std::nullopt) {
         window->close();
-        frmInstruct.reset();
-        frmExplain.reset();
-        frmAbout.reset();
-        window.reset();
+        closeWindows();
         if (profile)
             spit(ini(), *profile);
         start();
     }
 
-    template <class T> T* find(const char* name) const {
-        T* widget = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
-    QTreeWidget* tree() const { return find<QTreeWidget>("tvwNDS"); }
-    QListWidget* classes() const { return find<QListWidget>("lstNDSClasses"); }
-    QTreeWidget* selected() const { return find<QTreeWidget>("lvwSelectedAttributes"); }
     KvxDropDownComboBox* multi() const { return find<KvxDropDownComboBox>("cboAttributeMulti"); }
     QComboBox* trees() const { return find<QComboBox>("cboNDSTree"); }
     QTimer* timer() const { return find<QTimer>("Timer1"); }
     std::string ini() const { return (root / "config" / "KORVANEX.INI").string(); }
     QSize screenSize() const { return QGuiApplication::primaryScreen()->geometry().size(); }
-
-    QTreeWidgetItem* walkTo(const QStringList& path) {
-        QTreeWidgetItem* node = tree()->topLevelItem(0);
-        for (const QString& name : path) {
-            node->setExpanded(true);
-            QTreeWidgetItem* next = nullptr;
-            for (int i = 0; i < node->childCount(); ++i) {
-                if (node->child(i)->text(0) == name)
-                    next = node->child(i);
-            }
-            EXPECT_NE(next, nullptr) << name.toStdString();
-            if (next == nullptr)
-                return nullptr;
-            node = next;
-        }
-        tree()->setCurrentItem(node);
-        return node;
-    }
-
-    void chooseClass(const QString& name) {
-        const QList<QListWidgetItem*> found = classes()->findItems(name, Qt::MatchExactly);
-        ASSERT_EQ(found.size(), 1) << name.toStdString();
-        classes()->setCurrentItem(found.first());
-        window->lstNDSClassesClick();
-    }
-
-    void chooseAttributes(const QStringList& names) {
-        auto* available = find<QTreeWidget>("lvwAttributes");
-        for (const QString& name : names) {
-            const QList<QTreeWidgetItem*> rows = available->findItems(name, Qt::MatchExactly);
-            ASSERT_EQ(rows.size(), 1) << name.toStdString();
-            available->setCurrentItem(rows.first());
-            find<QPushButton>("cmdAttributeAdd")->click();
-        }
-    }
-
-    // The dialogs answer with `path` (empty: cancelled); returns the kinds asked for.
-    std::shared_ptr<std::vector<kvx::app::FileDialogKind>> answerDialogs(const QString& path) {
-        auto kinds = std::make_shared<std::vector<kvx::app::FileDialogKind>>();
-        kvx::app::setFileDialogHandler([kinds, path](QWidget*, kvx::app::FileDialogKind kind) {
-            kinds->push_back(kind);
-            return path;
-        });
-        return kinds;
-    }
 
     void save(const fs::path& file) {
         answerDialogs(QString::fromStdString(file.string()));
@@ -266,30 +77,7 @@ protected:
         window->cmdLoadClick();
     }
 
-    // Runs the event loop until `done` holds or `ms` pass.
-    static bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms)
-            QTest::qWait(20);
-        return done();
-    }
-
-    QStringList texts() const {
-        QStringList out;
-        for (const Shown& s : shown)
-            out << s.message.text;
-        return out;
-    }
-
-    QTemporaryDir temp;
     fs::path root;
-    std::vector<Shown> shown;
-    kvx::app::MessageHandler previousHandler;
-    std::unique_ptr<TfrmKorvanex> window;
-    std::unique_ptr<TfrmAbout> frmAbout;
-    std::unique_ptr<TfrmExplain> frmExplain;
-    std::unique_ptr<TfrmInstruct> frmInstruct;
 };
 
 // ---- Saved defaults and window placement ---------------------------------------------------
@@ -302,14 +90,8 @@ TEST_F(SettingsWindowTest, WithoutAProfileTheWindowIsCentredWithTheDesignedOutpu
     EXPECT_EQ(outer.left(), (screen.width() - outer.width()) / 2);
     EXPECT_EQ(outer.top(), (screen.height() - outer.height()) / 2);
     EXPECT_FALSE(window->isMaximized() || window->isMinimized());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputFile")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "NDSReport.txt");
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ",");
-    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(outputPage(), kDesignedOutputPage);
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, CentringATallerWindowTruncatesTowardZero) {
@@ -349,7 +131,7 @@ TEST_F(SettingsWindowTest, ExtremeStoredPlacementStillGivesADrawableWindow) {
     EXPECT_EQ(window->height(), 455);
     QTest::qWait(50); // painted without trouble
     window->close();
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
@@ -357,12 +139,10 @@ TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
                 "OutputEncloseQuotes=-1\nOutputColumnHeaders=x\nOutputFileName=\"  out.txt  \"\n");
     start();
     EXPECT_TRUE(window->isMaximized());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputFile")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked()); // not a number
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "  out.txt  ");
+    // OutputColumnHeaders is not a number.
+    EXPECT_EQ(outputPage(),
+              "OutputWindow=0 OutputFile=1 OutputColumnHeaders=0 OutputEncloseQuotes=1 "
+              "HideEmptyColumns=0 separator=[,] name=[  out.txt  ]");
 
     restart("[Size]\nState=1\n");
     EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
@@ -389,17 +169,16 @@ TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
     find<QPushButton>("Button1")->click();
     restart();
     EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), " "); // blanks are kept
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, SetAsDefaultThatCannotWriteShowsTheError) {
     start();
     ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
     find<QPushButton>("Button1")->click();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].message.text,
-              "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
-    EXPECT_EQ(shown[0].message.kind, kvx::app::MessageKind::Error);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
+    EXPECT_EQ(messages[0].kind, kvx::app::MessageKind::Error);
 }
 
 TEST_F(SettingsWindowTest, ClosingWritesPlacementOnlyInTheNormalState) {
@@ -428,7 +207,7 @@ TEST_F(SettingsWindowTest, ClosingWritesPlacementOnlyInTheNormalState) {
     window->close();
     EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "State", -5), 1);
     EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Top", -5), 50);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
@@ -436,9 +215,8 @@ TEST_F(SettingsWindowTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
     ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
     window->close();
     EXPECT_FALSE(window->isVisible());
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].message.text,
-              "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
 }
 
 // ---- Batch settings files ------------------------------------------------------------------
@@ -458,13 +236,15 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
         const int expandedIndex = multi()->currentIndex();
         const QStringList rows[3] = {column(selected(), 0), column(selected(), 1),
                                      column(selected(), 2)};
-        find<QCheckBox>("chkOutputWindow")->setChecked(m != 0);
-        find<QCheckBox>("chkOutputFile")->setChecked(m != 1);
-        find<QCheckBox>("chkHideEmptyColumns")->setChecked(m == 2);
-        find<QCheckBox>("chkOutputEncloseQuotes")->setChecked(m == 0);
-        find<QCheckBox>("chkOutputColumnHeaders")->setChecked(m != 2);
-        find<QLineEdit>("txtOutputFilename")->setText(QString("mode %1.txt").arg(m));
-        find<QLineEdit>("txtOutputSeparator")->setText(m == 1 ? "\t" : ";");
+        // A tab separator is written so that it reads back whole.
+        setOutput({.toWindow = m != 0,
+                   .toFile = m != 1,
+                   .headers = m != 2,
+                   .quotes = m == 0,
+                   .separator = m == 1 ? "\t" : ";",
+                   .hideEmpty = m == 2},
+                  QString("mode %1.txt").arg(m));
+        const std::string page = outputPage();
         const fs::path file = root / ("mode" + std::to_string(m) + ".kvx");
         save(file);
         ASSERT_TRUE(fs::exists(file));
@@ -493,16 +273,9 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
             EXPECT_EQ(find<QRadioButton>(modes[o])->isChecked(), o == m) << modes[o];
         EXPECT_EQ(multi()->isEnabled(), m == 1);
         EXPECT_EQ(multi()->currentIndex(), expandedIndex);
-        EXPECT_EQ(find<QCheckBox>("chkOutputWindow")->isChecked(), m != 0);
-        EXPECT_EQ(find<QCheckBox>("chkOutputFile")->isChecked(), m != 1);
-        EXPECT_EQ(find<QCheckBox>("chkHideEmptyColumns")->isChecked(), m == 2);
-        EXPECT_EQ(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked(), m == 0);
-        EXPECT_EQ(find<QCheckBox>("chkOutputColumnHeaders")->isChecked(), m != 2);
-        EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), QString("mode %1.txt").arg(m));
-        // A tab separator is written so that it reads back whole.
-        EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), m == 1 ? "\t" : ";");
+        EXPECT_EQ(outputPage(), page);
     }
-    EXPECT_TRUE(texts().isEmpty()) << texts().join(" | ").toStdString();
+    EXPECT_TRUE(messageTexts().isEmpty()) << messageTexts().join(" | ").toStdString();
 }
 
 TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
@@ -513,13 +286,13 @@ TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
     window->cmdLoadClick();
     EXPECT_EQ(*kinds,
               (std::vector{kvx::app::FileDialogKind::Save, kvx::app::FileDialogKind::Open}));
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 
     tree()->setCurrentItem(nullptr);
     spit(file, "[KORVANEX]\nclasstype=Old\n");
     save(file);
     EXPECT_EQ(slurp(file), "[KORVANEX]\nTreeName=Default\n");
-    EXPECT_EQ(texts(), QStringList{"Select the starting point in the NDS Tree"});
+    EXPECT_EQ(messageTexts(), QStringList{"Select the starting point in the NDS Tree"});
 }
 
 TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
@@ -531,7 +304,7 @@ TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
     walkTo({"Acme", "Finance"});
     load(file);
     EXPECT_EQ(tree()->currentItem(), tree()->topLevelItem(0));
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
@@ -542,7 +315,7 @@ TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     const fs::path missing = root / "missing.kvx";
     load(missing);
-    EXPECT_EQ(texts(),
+    EXPECT_EQ(messageTexts(),
               QStringList{QString("Cannot read the settings file %1").arg(missing.c_str())});
     EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
@@ -561,7 +334,7 @@ TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
     load(file);
     // "Gone" is not below Acme: the walk stops there, and both missing names are named.
     EXPECT_EQ(
-        texts(),
+        messageTexts(),
         (QStringList{"The container \"Dev.Gone.acme\" named in the settings file was not found",
                      "The class \"Vanished Class\" named in the settings file was not found"}));
     EXPECT_EQ(pathOf(tree()->currentItem()), "Acme");
@@ -596,7 +369,7 @@ TEST_F(SettingsWindowTest, FileForAnotherTreeOpensThatTreeFirst) {
     EXPECT_FALSE(listTexts(classes()).contains("User")); // BETA's own class list
     ASSERT_NE(classes()->currentItem(), nullptr);
     EXPECT_EQ(classes()->currentItem()->text(), "Organizational Unit");
-    EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
+    EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 
     // And back: a file for the sample tree reopens it.
     const fs::path acme = root / "acme.kvx";
@@ -734,7 +507,7 @@ TEST_F(SettingsWindowTest, ExamplesLoadWithRowsOfTheirClass) {
         EXPECT_FALSE(fs::path(file.outputFileName).has_parent_path());
     }
     EXPECT_EQ(seen, 4);
-    EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
+    EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 }
 
 // ---- Command line and unattended run -------------------------------------------------------
@@ -750,10 +523,9 @@ TEST_F(SettingsWindowTest, SampleCommandLineLoadsRunsAndCloses) {
     EXPECT_TRUE(timer()->isActive());
     EXPECT_EQ(timer()->interval(), 1000);
     ASSERT_TRUE(waitFor([&] { return !window->isVisible(); }));
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].message.kind, kvx::app::MessageKind::Notice);
-    EXPECT_EQ(shown[0].panel2,
-              QString("Auto Running %1 - Will close when complete").arg(file.c_str()));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, kvx::app::MessageKind::Notice);
+    EXPECT_EQ(panels[0], QString("Auto Running %1 - Will close when complete").arg(file.c_str()));
     EXPECT_EQ(window->statusText(1), "");
     EXPECT_FALSE(timer()->isActive());
     EXPECT_GT(window->resultsModel()->rowCount(), 0);
@@ -763,9 +535,9 @@ TEST_F(SettingsWindowTest, SampleCommandLineLoadsRunsAndCloses) {
 TEST_F(SettingsWindowTest, AutorunAloneStopsAtTheClassCheckAndStaysOpen) {
     setArguments({"/AUTORUN"});
     start();
-    ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
-    EXPECT_EQ(shown[0].message.text, "Select the Object Class  (User, Group, etc) to search");
-    EXPECT_EQ(shown[0].panel2, "Auto Running ");
+    ASSERT_TRUE(waitFor([&] { return !messages.empty(); }));
+    EXPECT_EQ(messages[0].text, "Select the Object Class  (User, Group, etc) to search");
+    EXPECT_EQ(panels[0], "Auto Running ");
     EXPECT_TRUE(waitFor([&] { return window->statusText(1).isEmpty(); }));
     EXPECT_TRUE(window->isVisible());
 }
@@ -777,7 +549,7 @@ TEST_F(SettingsWindowTest, UnattendedRunThatStopsAtACheckStillCloses) {
     setArguments({"/settings=" + file.string(), "/autoclose", "/autorun"});
     start();
     ASSERT_TRUE(waitFor([&] { return !window->isVisible(); }));
-    EXPECT_EQ(texts(), QStringList{"You have not selected output to either File or Screen"});
+    EXPECT_EQ(messageTexts(), QStringList{"You have not selected output to either File or Screen"});
     EXPECT_EQ(window->resultsModel()->rowCount(), 0);
 }
 
@@ -787,7 +559,7 @@ TEST_F(SettingsWindowTest, FlagsThatAreNotQuiteFlagsAndAutocloseAloneDoNothing) 
     EXPECT_FALSE(timer()->isActive());
     QTest::qWait(1200);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, SettingsNamesAfterTheFirstEqualsAndBesideTheProgram) {
@@ -815,9 +587,9 @@ TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) 
     start();
     EXPECT_EQ(classes()->currentItem()->text(), "User"); // the second file names no class
     EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), "|");
-    ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !messages.empty(); }));
     // [root] is the starting point, User the class, no attributes: the run's notice.
-    EXPECT_EQ(shown[0].panel2, QString("Auto Running %1").arg(second.c_str()));
+    EXPECT_EQ(panels[0], QString("Auto Running %1").arg(second.c_str()));
     EXPECT_TRUE(window->isVisible());
 }
 
@@ -836,12 +608,12 @@ TEST_F(SettingsWindowTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
     find<QLineEdit>("txtOutputFilename")->setText(QString::fromStdString(report.string()));
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
-        shown.push_back({message, QString()});
+        messages.push_back(message);
         if (message.kind == kvx::app::MessageKind::Notice)
             throw std::runtime_error("out of memory");
     });
     EXPECT_NO_THROW(window->RunProcess());
-    EXPECT_EQ(texts(),
+    EXPECT_EQ(messageTexts(),
               (QStringList{"No Attributes have been selected. Only object names will be listed",
                            "out of memory",
                            "Cannot write the output file. The report in it is incomplete."}));

@@ -2,29 +2,19 @@
 // per-user configuration folder, and whole-file reads and writes.
 #pragma once
 
+#include "common/support.h"
 #include "settings/profile.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
 namespace kvx::settings::testing {
 
-inline std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void spit(const std::filesystem::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
+using kvx::test::slurp;
+using kvx::test::spit;
 
 // Each test gets `dir` with "prog" (the program's folder) and "config" (the per-user folder)
 // inside, and `file`, a path in `dir` named by the fixture.

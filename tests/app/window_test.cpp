@@ -267,10 +267,7 @@ TEST_F(MainWindowTest, TreeListHasDefaultFirstAndEachTreeOnce) {
     QTreeWidgetItem* rootBefore = root();
     find<QPushButton>("cmdTreeReload")->click();
     auto* combo = find<QComboBox>("cboNDSTree");
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    EXPECT_EQ(items, (QStringList{"Default", "ACME", "BETA", "Gamma"}));
+    EXPECT_EQ(comboTexts(combo), (QStringList{"Default", "ACME", "BETA", "Gamma"}));
     EXPECT_EQ(combo->currentIndex(), 0); // the tree still open stays chosen
     EXPECT_EQ(root(), rootBefore);       // the container tree waits for the user's choice
     EXPECT_TRUE(messages.empty());
@@ -488,9 +485,7 @@ TEST_F(MainWindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
         new KvxLocaleSortItem(attributes, QStringList{name, name[0] == 'Z' ? "Multi" : "Single",
                                                       name[0] == 'C' ? "Dist_Name" : "CI_String"});
     attributes->sortByColumn(0, Qt::AscendingOrder);
-    QStringList before;
-    for (int i = 0; i < attributes->topLevelItemCount(); ++i)
-        before << attributes->topLevelItem(i)->text(0);
+    const QStringList before = captions(attributes);
     ASSERT_EQ(before, localeSorted(before));
     pages()->setCurrentIndex(1);
     for (int section : {1, 2, 0, 0}) {
@@ -498,10 +493,7 @@ TEST_F(MainWindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(section) + 5, 5));
     }
-    QStringList after;
-    for (int i = 0; i < attributes->topLevelItemCount(); ++i)
-        after << attributes->topLevelItem(i)->text(0);
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(captions(attributes), before);
 }
 
 TEST_F(MainWindowTest, ResizingKeepsControlsToTheirEdges) {

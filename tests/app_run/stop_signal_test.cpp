@@ -12,9 +12,6 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -62,48 +59,20 @@ protected:
     // Runs the report headless, sends `signal` once a megabyte of rows is written, waits.
     static Stopped runAndStop(int signal) {
         const fs::path work = root_ / ("run" + std::to_string(signal));
-        fs::create_directories(work / "home");
         const fs::path out = work / "users.txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(work.c_str()) != 0)
-                ::_exit(126);
-            ::unsetenv("DISPLAY");
-            ::unsetenv("WAYLAND_DISPLAY");
-            ::unsetenv("QT_QPA_PLATFORM");
-            ::setenv("HOME", (work / "home").c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (work / "home" / ".config").c_str(), 1);
-            ::setenv("KORVANEX_CLIENT_CONF", (root_ / "client.conf").c_str(), 1);
-            if (!std::freopen((work / "stderr.txt").c_str(), "w", stderr))
-                ::_exit(126);
-            const std::string settings = "/settings=" + (root_ / "users.kvx").string();
-            ::execl(KORVANEX_EXE, KORVANEX_EXE, settings.c_str(), "/autorun", "/autoclose",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        Stopped r;
-        int status = 0;
-        const auto started = std::chrono::steady_clock::now();
         bool sent = false;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            std::error_code ec;
-            if (!sent && fs::exists(out, ec) && fs::file_size(out, ec) > (1u << 20)) {
-                ::kill(pid, signal);
-                sent = true;
-            }
-            if (std::chrono::steady_clock::now() - started > std::chrono::minutes(5)) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the run did not end";
-                return r;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        const kvx::test::HeadlessRun run = kvx::test::runHeadless(
+            KORVANEX_EXE, work, root_ / "users.kvx", root_ / "client.conf", std::chrono::minutes(5),
+            [&](pid_t pid) {
+                std::error_code ec;
+                if (!sent && fs::exists(out, ec) && fs::file_size(out, ec) > (1u << 20)) {
+                    ::kill(pid, signal);
+                    sent = true;
+                }
+            });
+        EXPECT_TRUE(run.finished) << "the run did not end";
         EXPECT_TRUE(sent) << "the run ended before a megabyte was written";
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = slurp(work / "stderr.txt");
-        r.file = slurp(out);
-        return r;
+        return {run.finished ? run.status : -1, run.err, slurp(out)};
     }
 
     static fs::path root_;

@@ -76,6 +76,11 @@ protected:
         answerDialogs(QString::fromStdString(file.string()));
         window->cmdLoadClick();
     }
+    // Loads a batch settings file of the section [KORVANEX] with the lines `body`.
+    void loadText(const std::string& body) {
+        spit(root / "loaded.kvx", "[KORVANEX]\n" + body);
+        load(root / "loaded.kvx");
+    }
 
     fs::path root;
 };
@@ -324,14 +329,12 @@ TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
 }
 
 TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
-    const fs::path file = root / "gone.kvx";
-    spit(file, "[KORVANEX]\nTreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
-               "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
-               "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
-               "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
-               "lvwSelectedeAttributesSyntax0=CI_String\n");
     start(); // as at start-up: no class chosen
-    load(file);
+    loadText("TreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
+             "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
+             "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
+             "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
+             "lvwSelectedeAttributesSyntax0=CI_String\n");
     // "Gone" is not below Acme: the walk stops there, and both missing names are named.
     EXPECT_EQ(
         messageTexts(),
@@ -347,11 +350,8 @@ TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
 }
 
 TEST_F(SettingsWindowTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
-    const fs::path file = root / "case.kvx";
-    spit(file, "[KORVANEX]\nTreeName=default\nContext1=SALES\nContext2=aCmE\nContextCount=2\n"
-               "classtype=uSER\n");
     start();
-    load(file);
+    loadText("TreeName=default\nContext1=SALES\nContext2=aCmE\nContextCount=2\nclasstype=uSER\n");
     EXPECT_EQ(trees()->currentText(), "Default");
     EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
@@ -360,10 +360,8 @@ TEST_F(SettingsWindowTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
 TEST_F(SettingsWindowTest, FileForAnotherTreeOpensThatTreeFirst) {
     start();
     ASSERT_TRUE(listTexts(classes()).contains("User"));
-    const fs::path file = root / "beta.kvx";
-    spit(file, "[KORVANEX]\nTreeName=beta\nContext1=Bench\nContext2=Labs\nContext3=Beta Corp\n"
-               "ContextCount=3\nclasstype=Organizational Unit\n");
-    load(file);
+    loadText("TreeName=beta\nContext1=Bench\nContext2=Labs\nContext3=Beta Corp\n"
+             "ContextCount=3\nclasstype=Organizational Unit\n");
     EXPECT_EQ(trees()->currentText(), "BETA");
     EXPECT_EQ(pathOf(tree()->currentItem()), "Bench.Labs.Beta Corp");
     EXPECT_FALSE(listTexts(classes()).contains("User")); // BETA's own class list
@@ -372,16 +370,12 @@ TEST_F(SettingsWindowTest, FileForAnotherTreeOpensThatTreeFirst) {
     EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 
     // And back: a file for the sample tree reopens it.
-    const fs::path acme = root / "acme.kvx";
-    spit(acme, "[KORVANEX]\nTreeName=ACME\nContext1=IT\nContext2=Acme\nContextCount=2\n"
-               "classtype=User\n");
-    load(acme);
+    loadText("TreeName=ACME\nContext1=IT\nContext2=Acme\nContextCount=2\nclasstype=User\n");
     EXPECT_EQ(pathOf(tree()->currentItem()), "IT.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
 }
 
 TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
-    const fs::path file = root / "rows.kvx";
     const std::string rows =
         "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
         "lvwSelectedeAttributesSyntax0=CI_String\n"
@@ -391,8 +385,7 @@ TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
         "lvwSelectedeAttributesSingle2=Single\n"
         "lvwSelectedeAttributesSyntax2=Time\n";
     start();
-    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=3\n" + rows);
-    load(file);
+    loadText("classtype=User\nAttributeCount=3\n" + rows);
     EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time"}));
     // A restored date row sorts as a date, as one added by hand does.
     auto* available = find<QTreeWidget>("lvwAttributes");
@@ -401,19 +394,16 @@ TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
     EXPECT_NE(dateKind, 0);
     EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(2)), dateKind);
 
-    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=1\n" + rows);
-    load(file);
+    loadText("classtype=User\nAttributeCount=1\n" + rows);
     EXPECT_EQ(column(selected(), 0), QStringList{"Surname"});
 
-    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=5\n" + rows);
-    load(file);
+    loadText("classtype=User\nAttributeCount=5\n" + rows);
     EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time", "", ""}));
     EXPECT_EQ(column(selected(), 1), (QStringList{"Multi", "Multi", "Single", "", ""}));
 }
 
 TEST_F(SettingsWindowTest, ExpandedAttributeIndexAmongTheMultiRows) {
-    const fs::path file = root / "multi.kvx";
-    const std::string body = "[KORVANEX]\nclasstype=User\noptResultsTabularCross=1\n"
+    const std::string body = "classtype=User\noptResultsTabularCross=1\n"
                              "AttributeCount=3\nlvwSelectedeAttributes0=Surname\n"
                              "lvwSelectedeAttributesSingle0=multi\n"
                              "lvwSelectedeAttributes1=Login Time\n"
@@ -421,52 +411,39 @@ TEST_F(SettingsWindowTest, ExpandedAttributeIndexAmongTheMultiRows) {
                              "lvwSelectedeAttributes2=Group Membership\n"
                              "lvwSelectedeAttributesSingle2=Multi\n";
     start();
-    spit(file, body + "cboAttributesMulti=1\n");
-    load(file);
-    QStringList items;
-    for (int i = 0; i < multi()->count(); ++i)
-        items << multi()->itemText(i);
-    ASSERT_EQ(items, (QStringList{"Surname", "Group Membership"}));
+    loadText(body + "cboAttributesMulti=1\n");
+    ASSERT_EQ(comboItems(), (QStringList{"Surname", "Group Membership"}));
     EXPECT_EQ(multi()->currentText(), "Group Membership");
-    spit(file, body);
-    load(file);
+    loadText(body);
     EXPECT_EQ(multi()->currentText(), "Surname"); // no key: the first entry
-    spit(file, body + "cboAttributesMulti=2\n");
-    load(file);
+    loadText(body + "cboAttributesMulti=2\n");
     EXPECT_EQ(multi()->currentIndex(), -1); // beyond the entries: none
-    spit(file, body + "cboAttributesMulti=-1\n");
-    load(file);
+    loadText(body + "cboAttributesMulti=-1\n");
     EXPECT_EQ(multi()->currentIndex(), -1);
 }
 
 TEST_F(SettingsWindowTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
-    const fs::path file = root / "options.kvx";
     start();
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     ASSERT_FALSE(multi()->isEnabled());
-    spit(file, "[KORVANEX]\noptResultsTabularCross=1\n");
-    load(file);
+    loadText("optResultsTabularCross=1\n");
     EXPECT_TRUE(find<QRadioButton>("optResultsTabularCross")->isChecked());
     EXPECT_FALSE(find<QRadioButton>("optResultsTabular")->isChecked());
     EXPECT_TRUE(multi()->isEnabled());
 
-    spit(file, "[KORVANEX]\noptResultsTabular=1\n");
-    load(file);
+    loadText("optResultsTabular=1\n");
     EXPECT_FALSE(multi()->isEnabled());
 
     // All three cleared: no mode, and the combo keeps the state it had.
     find<QRadioButton>("optResultsTabularCross")->setChecked(true);
-    spit(file, "[KORVANEX]\n");
-    load(file);
+    loadText("");
     for (const char* option :
          {"optResultsTabular", "optResultsTabularCross", "optResultsNonTabular"})
         EXPECT_FALSE(find<QRadioButton>(option)->isChecked()) << option;
     EXPECT_TRUE(multi()->isEnabled());
 
     // More than one set: the last of them in the file's order wins.
-    spit(file,
-         "[KORVANEX]\noptResultsTabular=1\noptResultsTabularCross=1\noptResultsNonTabular=3\n");
-    load(file);
+    loadText("optResultsTabular=1\noptResultsTabularCross=1\noptResultsNonTabular=3\n");
     EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
     EXPECT_FALSE(find<QRadioButton>("optResultsTabularCross")->isChecked());
     EXPECT_FALSE(multi()->isEnabled());

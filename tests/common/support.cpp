@@ -1,10 +1,29 @@
 #include "support.h"
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kvx::test {
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kvx-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
 
 std::string slurp(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -59,6 +78,47 @@ std::string ldif(const std::vector<std::string>& records, bool versioned) {
     for (std::size_t i = 0; i < records.size(); ++i)
         text += (i > 0 || versioned ? "\n" : "") + records[i];
     return text;
+}
+
+HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& folder,
+                        const std::filesystem::path& kvx, const std::filesystem::path& clientConf,
+                        std::chrono::seconds limit,
+                        const std::function<void(pid_t)>& whileRunning) {
+    std::filesystem::create_directories(folder / "home");
+    const std::string settings = "/settings=" + kvx.string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            ::unsetenv(name);
+        ::setenv("HOME", (folder / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder / "home" / ".config").c_str(), 1);
+        ::setenv("KORVANEX_CLIENT_CONF", clientConf.c_str(), 1);
+        if (!std::freopen((folder / "stderr.txt").c_str(), "w", stderr))
+            ::_exit(126);
+        ::execl(exe.c_str(), exe.c_str(), settings.c_str(), "/autorun", "/autoclose",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    HeadlessRun run;
+    int status = 0;
+    const auto started = std::chrono::steady_clock::now();
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (whileRunning)
+            whileRunning(pid);
+        if (std::chrono::steady_clock::now() - started > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            run.err = slurp(folder / "stderr.txt");
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.finished = true;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = slurp(folder / "stderr.txt");
+    return run;
 }
 
 } // namespace kvx::test

@@ -2,11 +2,29 @@
 // small LDIF trees written one entry a line.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace kvx::test {
+
+// A folder of its own, made fresh under the temporary folder, removed with all it holds.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
 
 // The whole content of a file as bytes (empty when it cannot be read).
 std::string slurp(const std::filesystem::path& path);
@@ -22,5 +40,19 @@ std::string entry(const std::string& dn, const std::string& classes, const std::
 std::string container(const std::string& dn);
 // Records joined by blank lines, after "version: 1" when `versioned`.
 std::string ldif(const std::vector<std::string>& records, bool versioned = false);
+
+// An unattended run of the program as a scheduled job runs it: `exe /settings=<kvx> /autorun
+// /autoclose` in `folder`, with no display, a home folder of its own (folder/home), the client
+// configuration `clientConf` and standard error to folder/stderr.txt. `whileRunning` is called
+// every 20 ms while the program runs (it may signal it); one that runs past `limit` is killed.
+struct HeadlessRun {
+    bool finished = false;
+    int status = -1; // the exit status (-1: ended by a signal)
+    std::string err; // what it wrote to standard error
+};
+HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& folder,
+                        const std::filesystem::path& kvx, const std::filesystem::path& clientConf,
+                        std::chrono::seconds limit,
+                        const std::function<void(pid_t)>& whileRunning = {});
 
 } // namespace kvx::test

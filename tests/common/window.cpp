@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
@@ -93,6 +94,13 @@ QStringList listTexts(const QListWidget* list) {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
         texts << list->item(i)->text();
+    return texts;
+}
+
+QStringList comboTexts(const QComboBox* combo) {
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
     return texts;
 }
 
@@ -236,11 +244,7 @@ void WindowTest::chooseAttributes(const QStringList& names) {
 }
 
 QStringList WindowTest::comboItems() const {
-    auto* combo = find<KvxDropDownComboBox>("cboAttributeMulti");
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
+    return comboTexts(find<KvxDropDownComboBox>("cboAttributeMulti"));
 }
 
 void WindowTest::dropDownCombo() {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QDialog;
 class QListWidget;
 class QTreeWidget;
@@ -60,6 +61,7 @@ inline QStringList captions(const QTreeWidget* list) {
     return column(list, 0);
 }
 QStringList listTexts(const QListWidget* list);
+QStringList comboTexts(const QComboBox* combo);
 QStringList childTexts(const QTreeWidgetItem* node);
 QTreeWidgetItem* childNamed(QTreeWidgetItem* node, const QString& text);
 QStringList localeSorted(QStringList texts);

@@ -32,19 +32,10 @@ std::vector<std::string> strays(const fs::path& dir, const std::string& keep) {
 
 class ProfileFailureTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kvx-profile-failure-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        setProgramFolderForTesting((dir / "no-program-folder").string());
-    }
-    void TearDown() override {
-        setProgramFolderForTesting("");
-        fs::remove_all(dir);
-    }
-    fs::path dir;
+    void SetUp() override { setProgramFolderForTesting((dir / "no-program-folder").string()); }
+    void TearDown() override { setProgramFolderForTesting(""); }
+    kvx::test::TempFolder temp;
+    fs::path dir = temp.path();
 };
 
 // The process may not write files past a size limit: the write of the copy fails with EFBIG.

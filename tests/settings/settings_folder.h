@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace kvx::settings::testing {
 
@@ -23,11 +22,7 @@ protected:
     virtual const char* fileName() const = 0;
 
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("kvx-settings-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir);
+        dir = temp.path();
         std::filesystem::create_directories(dir / "prog");
         std::filesystem::create_directories(dir / "config");
         setProgramFolderForTesting((dir / "prog").string());
@@ -37,9 +32,9 @@ protected:
     void TearDown() override {
         setProgramFolderForTesting("");
         setUserConfigFolderForTesting("");
-        std::filesystem::remove_all(dir);
     }
 
+    kvx::test::TempFolder temp;
     std::filesystem::path dir;
     std::string file;
 };

@@ -157,18 +157,13 @@ TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
 
 TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
     start();
-    find<QCheckBox>("chkOutputWindow")->setChecked(false);
-    find<QCheckBox>("chkOutputColumnHeaders")->setChecked(true);
-    find<QLineEdit>("txtOutputFilename")->setText("report.csv");
-    find<QLineEdit>("txtOutputSeparator")->setText("");
+    setOutput({.toWindow = false, .toFile = false, .separator = ""}, "report.csv");
+    const std::string page = outputPage();
     find<QPushButton>("Button1")->click();
     EXPECT_NE(slurp(ini()).find("\nOutputSeparator=\n"), std::string::npos);
     EXPECT_EQ(slurp(ini()).find("Width"), std::string::npos); // placement is not written here
     restart();
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ""); // empty, not the default ","
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "report.csv");
-    EXPECT_FALSE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
+    EXPECT_EQ(outputPage(), page); // the separator empty, not the default ","
 
     find<QLineEdit>("txtOutputSeparator")->setText(" ");
     find<QPushButton>("Button1")->click();
@@ -579,10 +574,7 @@ TEST_F(SettingsWindowTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     const fs::path report = root / "report.txt";
-    find<QCheckBox>("chkOutputWindow")->setChecked(false);
-    find<QCheckBox>("chkOutputFile")->setChecked(true);
-    find<QCheckBox>("chkOutputColumnHeaders")->setChecked(true);
-    find<QLineEdit>("txtOutputFilename")->setText(QString::fromStdString(report.string()));
+    setOutput({.toWindow = false}, QString::fromStdString(report.string()));
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
         messages.push_back(message);

@@ -56,6 +56,15 @@ protected:
     }
 };
 
+// The window started over the two trees.
+class StartedWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        start();
+    }
+};
+
 TEST_F(MainWindowTest, ClientThatFailsToStartLeavesTheDesignDefaults) {
     kc::faults::failCall("NWCallsInit", 1, -601);
     start();
@@ -73,8 +82,7 @@ TEST_F(MainWindowTest, ClientThatFailsToStartLeavesTheDesignDefaults) {
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(MainWindowTest, StartUpChoosesDefaultAndRootsTheTree) {
-    start();
+TEST_F(StartedWindowTest, StartUpChoosesDefaultAndRootsTheTree) {
     EXPECT_TRUE(messages.empty());
     auto* combo = find<QComboBox>("cboNDSTree");
     EXPECT_EQ(combo->currentIndex(), 0);
@@ -162,8 +170,7 @@ TEST_F(MainWindowTest, FailedContextCreationGivesOneMessage) {
 }
 
 // What the Attributes page shows belongs to the open tree: choosing another tree empties it.
-TEST_F(MainWindowTest, ChangingTreesEmptiesTheAttributesPage) {
-    start();
+TEST_F(StartedWindowTest, ChangingTreesEmptiesTheAttributesPage) {
     auto* classes = find<QListWidget>("lstNDSClasses");
     classes->setCurrentRow(0);
     auto* available = find<QTreeWidget>("lvwAttributes");
@@ -184,8 +191,7 @@ TEST_F(MainWindowTest, ChangingTreesEmptiesTheAttributesPage) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(MainWindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
-    start();
+TEST_F(StartedWindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
     const QStringList texts = childTexts(root());
     EXPECT_EQ(localeSorted(texts), texts);
     EXPECT_EQ(localeSorted(texts), localeSorted({"Acme", "GB", "Zeta", "beta"}));
@@ -206,8 +212,7 @@ TEST_F(MainWindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
     EXPECT_FALSE(acmeChildren.contains("Admin"));
 }
 
-TEST_F(MainWindowTest, ExpandingSelectsTheNodeAndDoesNotListItAgain) {
-    start();
+TEST_F(StartedWindowTest, ExpandingSelectsTheNodeAndDoesNotListItAgain) {
     QTreeWidgetItem* acme = expand(childNamed(root(), "Acme"));
     EXPECT_EQ(tree()->currentItem(), acme);
     const QStringList before = childTexts(acme);
@@ -222,8 +227,7 @@ TEST_F(MainWindowTest, ExpandingSelectsTheNodeAndDoesNotListItAgain) {
     EXPECT_EQ(tree()->currentItem(), acme);
 }
 
-TEST_F(MainWindowTest, NodesCarryAbsoluteDistinguishedNames) {
-    start();
+TEST_F(StartedWindowTest, NodesCarryAbsoluteDistinguishedNames) {
     QTreeWidgetItem* acme = expand(childNamed(root(), "Acme"));
     QTreeWidgetItem* sales = expand(childNamed(acme, "Sales"));
     QTreeWidgetItem* dev = childNamed(sales, "Dev");
@@ -239,8 +243,7 @@ TEST_F(MainWindowTest, NodesCarryAbsoluteDistinguishedNames) {
     EXPECT_EQ(TfrmKorvanex::nodeRecord(root())->distinguishedName, "");
 }
 
-TEST_F(MainWindowTest, BranchWhoseListingFailsPartWayKeepsWhatItGot) {
-    start();
+TEST_F(StartedWindowTest, BranchWhoseListingFailsPartWayKeepsWhatItGot) {
     QTreeWidgetItem* acme = childNamed(root(), "Acme");
     ASSERT_NE(acme, nullptr);
     // Acme has five subordinates; the third name read fails.
@@ -273,8 +276,7 @@ TEST_F(MainWindowTest, TreeListHasDefaultFirstAndEachTreeOnce) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(MainWindowTest, TreeListFailureLeavesTheListAsItWas) {
-    start();
+TEST_F(StartedWindowTest, TreeListFailureLeavesTheListAsItWas) {
     kc::faults::failCall("NWCCOpenConnByRef", 1, -625);
     find<QPushButton>("cmdTreeReload")->click();
     EXPECT_EQ(messageTexts(), QStringList{"Cannot NWCCOpenConnByRef\nCode : fffffd8f"});
@@ -284,8 +286,7 @@ TEST_F(MainWindowTest, TreeListFailureLeavesTheListAsItWas) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(MainWindowTest, ChoosingATreeRebuildsOnlyOnTheUsersChoice) {
-    start();
+TEST_F(StartedWindowTest, ChoosingATreeRebuildsOnlyOnTheUsersChoice) {
     find<QPushButton>("cmdTreeReload")->click();
     auto* combo = find<QComboBox>("cboNDSTree");
     const int beta = combo->findText("BETA");
@@ -303,8 +304,7 @@ TEST_F(MainWindowTest, ChoosingATreeRebuildsOnlyOnTheUsersChoice) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(MainWindowTest, PageFlowByButtonsAndEnter) {
-    start();
+TEST_F(StartedWindowTest, PageFlowByButtonsAndEnter) {
     auto* tabs = pages();
     QTest::keyClick(tree(), Qt::Key_Return);
     EXPECT_EQ(tabs->currentIndex(), 1);
@@ -316,18 +316,12 @@ TEST_F(MainWindowTest, PageFlowByButtonsAndEnter) {
     find<QPushButton>("cmdNextPage2")->click();
     EXPECT_EQ(tabs->currentIndex(), 2);
     // Enter and Space on a focused button press that button, not the page's default one.
-    std::vector<kvx::app::FileDialogKind> asked;
-    const auto previous =
-        kvx::app::setFileDialogHandler([&asked](QWidget*, kvx::app::FileDialogKind kind) {
-            asked.push_back(kind);
-            return QString(); // cancelled
-        });
+    const auto asked = answerDialogs(QString()); // cancelled
     tabs->setCurrentIndex(4);
     QTest::keyClick(find<QPushButton>("cmdSave"), Qt::Key_Return);
     QTest::keyClick(find<QPushButton>("cmdLoad"), Qt::Key_Space);
-    kvx::app::setFileDialogHandler(previous);
-    EXPECT_EQ(asked, (std::vector<kvx::app::FileDialogKind>{kvx::app::FileDialogKind::Save,
-                                                            kvx::app::FileDialogKind::Open}));
+    EXPECT_EQ(*asked, (std::vector<kvx::app::FileDialogKind>{kvx::app::FileDialogKind::Save,
+                                                             kvx::app::FileDialogKind::Open}));
     EXPECT_EQ(tabs->currentIndex(), 4);
     // "Set As Default" with Enter saves the defaults; it does not start a report (which, with
     // no class chosen, would stop at its first check with a message).
@@ -343,8 +337,7 @@ TEST_F(MainWindowTest, PageFlowByButtonsAndEnter) {
     EXPECT_EQ(messages.size(), 1u);
 }
 
-TEST_F(MainWindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
-    start();
+TEST_F(StartedWindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
     auto* combo = find<QComboBox>("cboAttributeMulti");
     auto* tabular = find<QRadioButton>("optResultsTabular");
     auto* cross = find<QRadioButton>("optResultsTabularCross");
@@ -363,8 +356,7 @@ TEST_F(MainWindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
     EXPECT_EQ(combo->currentText(), "Group Membership");
 }
 
-TEST_F(MainWindowTest, ExplanationOpensOnThePageOfItsButton) {
-    start();
+TEST_F(StartedWindowTest, ExplanationOpensOnThePageOfItsButton) {
     const std::pair<const char*, int> buttons[] = {
         {"cmdExplainTabularCross", 1}, {"cmdExplainNonTabular", 2}, {"cmdExplainTabular", 0}};
     frmExplain->setActivePage(TfrmExplain::pgNonTabular);
@@ -385,8 +377,7 @@ TEST_F(MainWindowTest, ExplanationOpensOnThePageOfItsButton) {
     EXPECT_EQ(frmExplain->pageControl()->tabText(1), "Tabular Cross");
 }
 
-TEST_F(MainWindowTest, InstructionsOpenOnResultsThenOnTheLastPageShown) {
-    start();
+TEST_F(StartedWindowTest, InstructionsOpenOnResultsThenOnTheLastPageShown) {
     QAction* instructions = window->findChild<QAction*>("InstructionsforUse1");
     ASSERT_NE(instructions, nullptr);
     int shown = -1;
@@ -408,8 +399,7 @@ TEST_F(MainWindowTest, InstructionsOpenOnResultsThenOnTheLastPageShown) {
     EXPECT_EQ(frmInstruct->windowTitle(), "Korvanex - Instructions for use.");
 }
 
-TEST_F(MainWindowTest, AboutBoxSetsItsTextsOnEveryShowing) {
-    start();
+TEST_F(StartedWindowTest, AboutBoxSetsItsTextsOnEveryShowing) {
     EXPECT_TRUE(frmAbout->productLabel()->text().isEmpty());
     QString product;
     QString caption;
@@ -434,8 +424,7 @@ TEST_F(MainWindowTest, AboutBoxSetsItsTextsOnEveryShowing) {
     EXPECT_EQ(product, "Korvanex Verion 1.6");
 }
 
-TEST_F(MainWindowTest, MenusStatusBarAndControlsAreAsDesigned) {
-    start();
+TEST_F(StartedWindowTest, MenusStatusBarAndControlsAreAsDesigned) {
     QStringList menus;
     for (QAction* action : window->findChild<QMenuBar*>("MainMenu1")->actions())
         menus << action->text();
@@ -478,8 +467,7 @@ TEST_F(MainWindowTest, MenusStatusBarAndControlsAreAsDesigned) {
 
 // The available attributes stay in alphabetical order: a click on a header does not re-sort
 // them (">>" copies them in the order shown).
-TEST_F(MainWindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
-    start();
+TEST_F(StartedWindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
     auto* attributes = find<QTreeWidget>("lvwAttributes");
     for (const char* name : {"Surname", "CN", "Given Name", "aliased", "Zone"})
         new KvxLocaleSortItem(attributes, QStringList{name, name[0] == 'Z' ? "Multi" : "Single",
@@ -496,8 +484,7 @@ TEST_F(MainWindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
     EXPECT_EQ(captions(attributes), before);
 }
 
-TEST_F(MainWindowTest, ResizingKeepsControlsToTheirEdges) {
-    start();
+TEST_F(StartedWindowTest, ResizingKeepsControlsToTheirEdges) {
     EXPECT_GE(window->minimumSize().width(), 671);
     EXPECT_GE(window->minimumSize().height(), 455);
     window->resize(200, 200);
@@ -522,8 +509,7 @@ TEST_F(MainWindowTest, ResizingKeepsControlsToTheirEdges) {
     EXPECT_GT(geometryIn(next).bottom(), treeLarge.bottom() - 40);
 }
 
-TEST_F(MainWindowTest, ExitClosesTheWindowLikeItsCloseBox) {
-    start();
+TEST_F(StartedWindowTest, ExitClosesTheWindowLikeItsCloseBox) {
     window->findChild<QAction*>("Exit1")->trigger();
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(messages.empty());

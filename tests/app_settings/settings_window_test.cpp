@@ -85,10 +85,18 @@ protected:
     fs::path root;
 };
 
+// The window started at once, as at start-up: no class chosen.
+class StartedSettingsTest : public SettingsWindowTest {
+protected:
+    void SetUp() override {
+        SettingsWindowTest::SetUp();
+        start();
+    }
+};
+
 // ---- Saved defaults and window placement ---------------------------------------------------
 
-TEST_F(SettingsWindowTest, WithoutAProfileTheWindowIsCentredWithTheDesignedOutputPage) {
-    start();
+TEST_F(StartedSettingsTest, WithoutAProfileTheWindowIsCentredWithTheDesignedOutputPage) {
     const QSize screen = screenSize();
     const QRect outer = window->frameGeometry();
     EXPECT_EQ(window->size(), QSize(671, 455));
@@ -155,8 +163,7 @@ TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
     EXPECT_EQ(window->windowState(), Qt::WindowNoState);
 }
 
-TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
-    start();
+TEST_F(StartedSettingsTest, SetAsDefaultWithEmptyAndBlankSeparators) {
     setOutput({.toWindow = false, .toFile = false, .separator = ""}, "report.csv");
     const std::string page = outputPage();
     find<QPushButton>("Button1")->click();
@@ -172,8 +179,7 @@ TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsWindowTest, SetAsDefaultThatCannotWriteShowsTheError) {
-    start();
+TEST_F(StartedSettingsTest, SetAsDefaultThatCannotWriteShowsTheError) {
     ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
     find<QPushButton>("Button1")->click();
     ASSERT_EQ(messages.size(), 1u);
@@ -210,8 +216,7 @@ TEST_F(SettingsWindowTest, ClosingWritesPlacementOnlyInTheNormalState) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsWindowTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
-    start();
+TEST_F(StartedSettingsTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
     ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
     window->close();
     EXPECT_FALSE(window->isVisible());
@@ -278,8 +283,7 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
     EXPECT_TRUE(messageTexts().isEmpty()) << messageTexts().join(" | ").toStdString();
 }
 
-TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
-    start();
+TEST_F(StartedSettingsTest, SaveCancelledOrWithoutAStartingPoint) {
     const fs::path file = root / "none.kvx";
     const auto kinds = answerDialogs(QString());
     window->cmdSaveClick();
@@ -295,8 +299,7 @@ TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
     EXPECT_EQ(messageTexts(), QStringList{"Select the starting point in the NDS Tree"});
 }
 
-TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
-    start();
+TEST_F(StartedSettingsTest, RootFileSelectsTheRoot) {
     tree()->setCurrentItem(tree()->topLevelItem(0));
     const fs::path file = root / "root.kvx";
     save(file);
@@ -307,8 +310,7 @@ TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
-    start();
+TEST_F(StartedSettingsTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     chooseAttributes({"Surname"});
@@ -323,8 +325,7 @@ TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     EXPECT_TRUE(find<QRadioButton>("optResultsTabular")->isChecked());
 }
 
-TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
-    start(); // as at start-up: no class chosen
+TEST_F(StartedSettingsTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
     loadText("TreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
              "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
              "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
@@ -344,16 +345,14 @@ TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
     EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
 }
 
-TEST_F(SettingsWindowTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
-    start();
+TEST_F(StartedSettingsTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
     loadText("TreeName=default\nContext1=SALES\nContext2=aCmE\nContextCount=2\nclasstype=uSER\n");
     EXPECT_EQ(trees()->currentText(), "Default");
     EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
 }
 
-TEST_F(SettingsWindowTest, FileForAnotherTreeOpensThatTreeFirst) {
-    start();
+TEST_F(StartedSettingsTest, FileForAnotherTreeOpensThatTreeFirst) {
     ASSERT_TRUE(listTexts(classes()).contains("User"));
     loadText("TreeName=beta\nContext1=Bench\nContext2=Labs\nContext3=Beta Corp\n"
              "ContextCount=3\nclasstype=Organizational Unit\n");
@@ -417,8 +416,7 @@ TEST_F(SettingsWindowTest, ExpandedAttributeIndexAmongTheMultiRows) {
     EXPECT_EQ(multi()->currentIndex(), -1);
 }
 
-TEST_F(SettingsWindowTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
-    start();
+TEST_F(StartedSettingsTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     ASSERT_FALSE(multi()->isEnabled());
     loadText("optResultsTabularCross=1\n");
@@ -444,8 +442,7 @@ TEST_F(SettingsWindowTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
     EXPECT_FALSE(multi()->isEnabled());
 }
 
-TEST_F(SettingsWindowTest, ExamplesLoadWithRowsOfTheirClass) {
-    start();
+TEST_F(StartedSettingsTest, ExamplesLoadWithRowsOfTheirClass) {
     const fs::path examples = fs::path(KVX_SOURCE_DIR) / "examples";
     int seen = 0;
     for (const auto& entry : fs::directory_iterator(examples)) {
@@ -569,8 +566,7 @@ TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) 
 
 // Whatever ends a run (here an error raised while the run's notice shows), the output file is
 // closed with what was written, and called incomplete.
-TEST_F(SettingsWindowTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
-    start();
+TEST_F(StartedSettingsTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     const fs::path report = root / "report.txt";

@@ -1,5 +1,5 @@
-// Helpers every test program may use: whole-file reads and writes, text split into lines, and
-// small LDIF trees written one entry a line.
+// Helpers every test program may use: temporary folders, whole-file reads and writes, text split
+// into lines, small LDIF trees written one entry a line, and unattended runs of the program.
 #pragma once
 
 #include <chrono>

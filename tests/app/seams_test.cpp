@@ -1,5 +1,5 @@
 // The message and file-dialog seams and the application's error display.
-#include "apptest.h"
+#include "common/window.h"
 
 #include "app/filedialogs.h"
 #include "settings/profile.h"
@@ -16,35 +16,6 @@
 
 #include <stdexcept>
 #include <string>
-
-namespace kvx::test {
-
-kvx::app::KvxApplication& application() {
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    // Kept until the process ends: Qt's own objects must not outlive a static application.
-    static auto* app = new kvx::app::KvxApplication(argc, argv);
-    return *app;
-}
-
-MessageRecorder::MessageRecorder() {
-    previous_ = kvx::app::setMessageHandler(
-        [this](QWidget*, const kvx::app::Message& message) { messages.push_back(message); });
-}
-
-MessageRecorder::~MessageRecorder() {
-    kvx::app::setMessageHandler(previous_);
-}
-
-std::vector<QString> MessageRecorder::texts() const {
-    std::vector<QString> out;
-    for (const auto& m : messages)
-        out.push_back(m.text);
-    return out;
-}
-
-} // namespace kvx::test
 
 namespace {
 

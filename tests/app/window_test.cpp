@@ -1,16 +1,9 @@
 // The main window driven on the offscreen platform: start-up, page flow, the tree list, container
 // browsing and the help windows, over trees served from texts through the real client calls.
-#include "apptest.h"
+#include "common/support.h"
+#include "common/window.h"
 
-#include "app/filedialogs.h"
-#include "app/frmndsrep.h"
-#include "directory/client/config.h"
-#include "directory/client/embedded/embedded.h"
 #include "directory/client/faults.h"
-#include "directory/client/registry.h"
-#include "help/frmabout.h"
-#include "help/frmexplaintabular.h"
-#include "help/frminstructions.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -31,168 +24,27 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
-#include <memory>
-
 namespace kc = kvx::client;
 
 namespace {
 
+using namespace kvx::test;
+
 // Served in an order that is not sorted by name.
-const std::string kAcmeLdif = R"(dn: o=Zeta
-objectClass: top
-objectClass: organization
-o: Zeta
+const std::string kAcmeLdif =
+    ldif({container("o=Zeta"), container("c=GB"), container("o=beta"), container("o=Acme"),
+          entry("cn=Admin,o=Acme", "person", "sn: Admin\n"), container("ou=Sales,o=Acme"),
+          container("ou=Dev,ou=Sales,o=Acme"), container("ou=Marketing,o=Acme"),
+          container("ou=Finance,o=Acme"), container("ou=Archive,o=Acme")});
+const std::string kBetaLdif = ldif({container("o=Beta Corp"), container("ou=Labs,o=Beta Corp")});
 
-dn: c=GB
-objectClass: top
-objectClass: country
-c: GB
-
-dn: o=beta
-objectClass: top
-objectClass: organization
-o: beta
-
-dn: o=Acme
-objectClass: top
-objectClass: organization
-o: Acme
-
-dn: cn=Admin,o=Acme
-objectClass: top
-objectClass: person
-cn: Admin
-sn: Admin
-
-dn: ou=Sales,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Sales
-
-dn: ou=Dev,ou=Sales,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Dev
-
-dn: ou=Marketing,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Marketing
-
-dn: ou=Finance,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Finance
-
-dn: ou=Archive,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Archive
-)";
-
-const std::string kBetaLdif = R"(dn: o=Beta Corp
-objectClass: top
-objectClass: organization
-o: Beta Corp
-
-dn: ou=Labs,o=Beta Corp
-objectClass: top
-objectClass: organizationalUnit
-ou: Labs
-)";
-
-struct Tree {
-    std::string name;
-    std::string ldif;
-    bool advertised = false;
-};
-
-QStringList childTexts(const QTreeWidgetItem* node) {
-    QStringList texts;
-    for (int i = 0; i < node->childCount(); ++i)
-        texts << node->child(i)->text(0);
-    return texts;
-}
-
-QStringList localeSorted(QStringList texts) {
-    std::sort(texts.begin(), texts.end(), [](const QString& a, const QString& b) {
-        return QString::localeAwareCompare(a, b) < 0;
-    });
-    return texts;
-}
-
-QTreeWidgetItem* childNamed(QTreeWidgetItem* node, const QString& text) {
-    for (int i = 0; i < node->childCount(); ++i) {
-        if (node->child(i)->text(0) == text)
-            return node->child(i);
-    }
-    return nullptr;
-}
-
-// Runs `action` on the modal dialog as soon as it shows; the action must close it.
-void whenModalShows(std::function<void(QDialog*)> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, action]() {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        action(dialog);
-    });
-    timer->start();
-}
-
-class WindowTest : public ::testing::Test {
+class MainWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        kvx::test::application();
-        serve({{"ACME", kAcmeLdif}, {"BETA", kBetaLdif}}, "ACME");
-        recorder = std::make_unique<kvx::test::MessageRecorder>();
+        WindowTest::SetUp();
+        serveTrees({{"ACME", kAcmeLdif}, {"BETA", kBetaLdif}}, "ACME");
     }
 
-    void TearDown() override {
-        frmInstruct.reset();
-        frmExplain.reset();
-        frmAbout.reset();
-        window.reset();
-        recorder.reset();
-        kc::faults::clear();
-        kc::installTreeProvider(nullptr);
-        kc::resetClient();
-    }
-
-    void serve(const std::vector<Tree>& trees, const std::string& defaultTree) {
-        kc::faults::clear();
-        kc::resetClient();
-        auto provider = std::make_unique<kc::StaticTreeProvider>();
-        for (const auto& tree : trees)
-            provider->add(kc::makeEmbeddedBackendFromText(tree.name, "", tree.ldif),
-                          tree.advertised);
-        provider->setDefaultTree(defaultTree);
-        kc::installTreeProvider(std::move(provider));
-    }
-
-    // Creates the four windows in the program's order and shows the main one (start-up runs).
-    void start() {
-        window = std::make_unique<TfrmKorvanex>();
-        frmAbout = std::make_unique<TfrmAbout>(window.get());
-        frmExplain = std::make_unique<TfrmExplain>();
-        frmInstruct = std::make_unique<TfrmInstruct>();
-        window->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
-        window->show();
-    }
-
-    template <class T> T* find(const char* name) const {
-        T* widget = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
-    QTreeWidget* tree() const { return find<QTreeWidget>("tvwNDS"); }
     QTreeWidgetItem* root() const { return tree()->topLevelItem(0); }
     QTabWidget* pages() const { return find<QTabWidget>("PageControl1"); }
 
@@ -202,40 +54,36 @@ protected:
             node->setExpanded(true);
         return node;
     }
-
-    std::unique_ptr<kvx::test::MessageRecorder> recorder;
-    std::unique_ptr<TfrmKorvanex> window;
-    std::unique_ptr<TfrmAbout> frmAbout;
-    std::unique_ptr<TfrmExplain> frmExplain;
-    std::unique_ptr<TfrmInstruct> frmInstruct;
 };
 
-TEST_F(WindowTest, ClientThatFailsToStartLeavesTheDesignDefaults) {
+// The window started over the two trees.
+class StartedWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        start();
+    }
+};
+
+TEST_F(MainWindowTest, ClientThatFailsToStartLeavesTheDesignDefaults) {
     kc::faults::failCall("NWCallsInit", 1, -601);
     start();
-    EXPECT_EQ(recorder->texts(), std::vector<QString>{"Cannot NWCallsInit\nCode : fffffda7"});
-    EXPECT_EQ(recorder->messages[0].caption, "Korvanex");
+    EXPECT_EQ(messageTexts(), QStringList{"Cannot NWCallsInit\nCode : fffffda7"});
+    EXPECT_EQ(messages[0].caption, "Korvanex");
     EXPECT_EQ(find<QComboBox>("cboNDSTree")->currentIndex(), -1);
     EXPECT_EQ(find<QComboBox>("cboNDSTree")->count(), 1);
     EXPECT_EQ(tree()->topLevelItemCount(), 0);
     EXPECT_EQ(find<QListWidget>("lstNDSClasses")->count(), 0);
     EXPECT_EQ(window->directoryContext(), 0);
-    EXPECT_TRUE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputFile")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "NDSReport.txt");
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ",");
+    EXPECT_EQ(outputPage(), kDesignedOutputPage);
     EXPECT_TRUE(find<QRadioButton>("optResultsTabular")->isChecked());
     EXPECT_FALSE(find<QComboBox>("cboAttributeMulti")->isEnabled());
     EXPECT_FALSE(window->findChild<QTimer*>("Timer1")->isActive());
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(WindowTest, StartUpChoosesDefaultAndRootsTheTree) {
-    start();
-    EXPECT_TRUE(recorder->messages.empty());
+TEST_F(StartedWindowTest, StartUpChoosesDefaultAndRootsTheTree) {
+    EXPECT_TRUE(messages.empty());
     auto* combo = find<QComboBox>("cboNDSTree");
     EXPECT_EQ(combo->currentIndex(), 0);
     EXPECT_EQ(combo->currentText(), "Default");
@@ -254,8 +102,8 @@ TEST_F(WindowTest, StartUpChoosesDefaultAndRootsTheTree) {
     EXPECT_GT(window->directoryContext(), 0);
 }
 
-TEST_F(WindowTest, UnreachableDefaultTreeStillRootsTheTreeAndStartUpGoesOn) {
-    serve({{"ACME", kAcmeLdif}}, "GONE");
+TEST_F(MainWindowTest, UnreachableDefaultTreeStillRootsTheTreeAndStartUpGoesOn) {
+    serveTrees({{"ACME", kAcmeLdif}}, "GONE");
     start();
     ASSERT_EQ(tree()->topLevelItemCount(), 1);
     EXPECT_EQ(root()->text(0), "[root]");
@@ -265,65 +113,64 @@ TEST_F(WindowTest, UnreachableDefaultTreeStillRootsTheTreeAndStartUpGoesOn) {
     EXPECT_EQ(pages()->currentIndex(), 0);
 }
 
-TEST_F(WindowTest, ATreeThatCannotBeOpenedSaysWhyOnceBelowTheFirstFailedCall) {
+TEST_F(MainWindowTest, ATreeThatCannotBeOpenedSaysWhyOnceBelowTheFirstFailedCall) {
     const QString reason = "ldif:3: unknown attribute type \"shoeSize\"";
-    serve({{"ACME", kAcmeLdif}, {"BAD", "dn: o=Bad\nobjectClass: organization\nshoeSize: 9\n"}},
-          "BAD");
+    serveTrees(
+        {{"ACME", kAcmeLdif}, {"BAD", "dn: o=Bad\nobjectClass: organization\nshoeSize: 9\n"}},
+        "BAD");
     start();
     auto withReason = [&] {
         int n = 0;
-        for (const QString& text : recorder->texts())
+        for (const QString& text : messageTexts())
             n += text.contains(reason);
         return n;
     };
-    ASSERT_FALSE(recorder->messages.empty());
+    ASSERT_FALSE(messages.empty());
     EXPECT_EQ(withReason(), 1);
-    EXPECT_TRUE(recorder->texts().front().endsWith("\nCode : fffffd84\n" + reason))
-        << recorder->texts().front().toStdString();
+    EXPECT_TRUE(messageTexts().front().endsWith("\nCode : fffffd84\n" + reason))
+        << messageTexts().front().toStdString();
 
     // Choosing the tree again fails again, without saying the same again; a tree the client
     // does not know says so.
     find<QPushButton>("cmdTreeReload")->click();
     auto* combo = find<QComboBox>("cboNDSTree");
-    recorder->messages.clear();
+    messages.clear();
     const int bad = combo->findText("BAD");
     combo->setCurrentIndex(bad);
     emit combo->activated(bad);
-    EXPECT_FALSE(recorder->messages.empty());
+    EXPECT_FALSE(messages.empty());
     EXPECT_EQ(withReason(), 0);
-    serve({{"ACME", kAcmeLdif}}, "ACME");
-    recorder->messages.clear();
+    serveTrees({{"ACME", kAcmeLdif}}, "ACME");
+    messages.clear();
     emit combo->activated(bad);
-    ASSERT_FALSE(recorder->messages.empty());
-    EXPECT_TRUE(recorder->texts().front().endsWith("fffffd50\nthe tree \"BAD\" is not configured"))
-        << recorder->texts().front().toStdString();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(messageTexts().front().endsWith("fffffd50\nthe tree \"BAD\" is not configured"))
+        << messageTexts().front().toStdString();
 }
 
-TEST_F(WindowTest, ContextFailuresAreEachReportedAndTheTreeIsStillRebuilt) {
+TEST_F(MainWindowTest, ContextFailuresAreEachReportedAndTheTreeIsStillRebuilt) {
     kc::faults::failCall("NWDSGetContext", 1, -601);
     kc::faults::failCallFrom("NWDSSetContext", 1, -303);
     start();
-    EXPECT_EQ(recorder->texts(), (std::vector<QString>{"Cannot Get Context\nCode : fffffda7",
-                                                       "Cannot Set Context\nCode : fffffed1",
-                                                       "Cannot Set Context\nCode : fffffed1",
-                                                       "Cannot Set Context\nCode : fffffed1"}));
+    EXPECT_EQ(messageTexts(), (QStringList{"Cannot Get Context\nCode : fffffda7",
+                                           "Cannot Set Context\nCode : fffffed1",
+                                           "Cannot Set Context\nCode : fffffed1",
+                                           "Cannot Set Context\nCode : fffffed1"}));
     ASSERT_EQ(tree()->topLevelItemCount(), 1);
     EXPECT_EQ(root()->text(0), "[root]");
     EXPECT_EQ(pages()->currentIndex(), 0);
 }
 
-TEST_F(WindowTest, FailedContextCreationGivesOneMessage) {
+TEST_F(MainWindowTest, FailedContextCreationGivesOneMessage) {
     kc::faults::failCall("NWDSCreateContextHandle", 1, -150);
     start();
-    EXPECT_EQ(recorder->texts(), (std::vector<QString>{"Cannot Create Context\nCode : ffffff6a"}));
+    EXPECT_EQ(messageTexts(), (QStringList{"Cannot Create Context\nCode : ffffff6a"}));
     ASSERT_EQ(tree()->topLevelItemCount(), 1);
     EXPECT_EQ(root()->text(0), "[root]");
 }
 
 // What the Attributes page shows belongs to the open tree: choosing another tree empties it.
-TEST_F(WindowTest, ChangingTreesEmptiesTheAttributesPage) {
-    serve({{"ACME", kAcmeLdif}, {"BETA", kBetaLdif}}, "ACME");
-    start();
+TEST_F(StartedWindowTest, ChangingTreesEmptiesTheAttributesPage) {
     auto* classes = find<QListWidget>("lstNDSClasses");
     classes->setCurrentRow(0);
     auto* available = find<QTreeWidget>("lvwAttributes");
@@ -341,11 +188,10 @@ TEST_F(WindowTest, ChangingTreesEmptiesTheAttributesPage) {
     EXPECT_EQ(find<QTreeWidget>("lvwSelectedAttributes")->topLevelItemCount(), 0);
     EXPECT_EQ(combo->count(), 0);
     EXPECT_EQ(classes->selectedItems().size(), 0);
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(WindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
-    start();
+TEST_F(StartedWindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
     const QStringList texts = childTexts(root());
     EXPECT_EQ(localeSorted(texts), texts);
     EXPECT_EQ(localeSorted(texts), localeSorted({"Acme", "GB", "Zeta", "beta"}));
@@ -366,8 +212,7 @@ TEST_F(WindowTest, RootListsOnlyContainersSortedWithTheirPictures) {
     EXPECT_FALSE(acmeChildren.contains("Admin"));
 }
 
-TEST_F(WindowTest, ExpandingSelectsTheNodeAndDoesNotListItAgain) {
-    start();
+TEST_F(StartedWindowTest, ExpandingSelectsTheNodeAndDoesNotListItAgain) {
     QTreeWidgetItem* acme = expand(childNamed(root(), "Acme"));
     EXPECT_EQ(tree()->currentItem(), acme);
     const QStringList before = childTexts(acme);
@@ -377,13 +222,12 @@ TEST_F(WindowTest, ExpandingSelectsTheNodeAndDoesNotListItAgain) {
     acme->setExpanded(false);
     tree()->setCurrentItem(root());
     acme->setExpanded(true);
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
     EXPECT_EQ(childTexts(acme), before);
     EXPECT_EQ(tree()->currentItem(), acme);
 }
 
-TEST_F(WindowTest, NodesCarryAbsoluteDistinguishedNames) {
-    start();
+TEST_F(StartedWindowTest, NodesCarryAbsoluteDistinguishedNames) {
     QTreeWidgetItem* acme = expand(childNamed(root(), "Acme"));
     QTreeWidgetItem* sales = expand(childNamed(acme, "Sales"));
     QTreeWidgetItem* dev = childNamed(sales, "Dev");
@@ -399,14 +243,13 @@ TEST_F(WindowTest, NodesCarryAbsoluteDistinguishedNames) {
     EXPECT_EQ(TfrmKorvanex::nodeRecord(root())->distinguishedName, "");
 }
 
-TEST_F(WindowTest, BranchWhoseListingFailsPartWayKeepsWhatItGot) {
-    start();
+TEST_F(StartedWindowTest, BranchWhoseListingFailsPartWayKeepsWhatItGot) {
     QTreeWidgetItem* acme = childNamed(root(), "Acme");
     ASSERT_NE(acme, nullptr);
     // Acme has five subordinates; the third name read fails.
     kc::faults::failCall("NWDSGetObjectName", 3, -625);
     expand(acme);
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
     const QStringList kept = childTexts(acme);
     EXPECT_GE(kept.size(), 1);
     EXPECT_LE(kept.size(), 2);
@@ -416,39 +259,34 @@ TEST_F(WindowTest, BranchWhoseListingFailsPartWayKeepsWhatItGot) {
     EXPECT_EQ(tree()->currentItem(), acme);
 }
 
-TEST_F(WindowTest, TreeListHasDefaultFirstAndEachTreeOnce) {
-    serve({{"ACME", kAcmeLdif},
-           {"DEFAULT", kBetaLdif},
-           {"BETA", kBetaLdif},
-           {"acme", kBetaLdif, true},
-           {"Gamma", kBetaLdif, true}},
-          "ACME");
+TEST_F(MainWindowTest, TreeListHasDefaultFirstAndEachTreeOnce) {
+    serveTrees({{"ACME", kAcmeLdif},
+                {"DEFAULT", kBetaLdif},
+                {"BETA", kBetaLdif},
+                {"acme", kBetaLdif, "", true},
+                {"Gamma", kBetaLdif, "", true}},
+               "ACME");
     start();
     QTreeWidgetItem* rootBefore = root();
     find<QPushButton>("cmdTreeReload")->click();
     auto* combo = find<QComboBox>("cboNDSTree");
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    EXPECT_EQ(items, (QStringList{"Default", "ACME", "BETA", "Gamma"}));
+    EXPECT_EQ(comboTexts(combo), (QStringList{"Default", "ACME", "BETA", "Gamma"}));
     EXPECT_EQ(combo->currentIndex(), 0); // the tree still open stays chosen
     EXPECT_EQ(root(), rootBefore);       // the container tree waits for the user's choice
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(WindowTest, TreeListFailureLeavesTheListAsItWas) {
-    start();
+TEST_F(StartedWindowTest, TreeListFailureLeavesTheListAsItWas) {
     kc::faults::failCall("NWCCOpenConnByRef", 1, -625);
     find<QPushButton>("cmdTreeReload")->click();
-    EXPECT_EQ(recorder->texts(), std::vector<QString>{"Cannot NWCCOpenConnByRef\nCode : fffffd8f"});
+    EXPECT_EQ(messageTexts(), QStringList{"Cannot NWCCOpenConnByRef\nCode : fffffd8f"});
     auto* combo = find<QComboBox>("cboNDSTree");
     EXPECT_EQ(combo->count(), 1);
     EXPECT_EQ(combo->currentText(), "Default");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(WindowTest, ChoosingATreeRebuildsOnlyOnTheUsersChoice) {
-    start();
+TEST_F(StartedWindowTest, ChoosingATreeRebuildsOnlyOnTheUsersChoice) {
     find<QPushButton>("cmdTreeReload")->click();
     auto* combo = find<QComboBox>("cboNDSTree");
     const int beta = combo->findText("BETA");
@@ -463,11 +301,10 @@ TEST_F(WindowTest, ChoosingATreeRebuildsOnlyOnTheUsersChoice) {
     QTreeWidgetItem* corp = expand(childNamed(root(), "Beta Corp"));
     EXPECT_EQ(childTexts(corp), QStringList{"Labs"});
     EXPECT_EQ(TfrmKorvanex::nodeRecord(corp->child(0))->distinguishedName, ".Labs.Beta Corp");
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(WindowTest, PageFlowByButtonsAndEnter) {
-    start();
+TEST_F(StartedWindowTest, PageFlowByButtonsAndEnter) {
     auto* tabs = pages();
     QTest::keyClick(tree(), Qt::Key_Return);
     EXPECT_EQ(tabs->currentIndex(), 1);
@@ -479,18 +316,12 @@ TEST_F(WindowTest, PageFlowByButtonsAndEnter) {
     find<QPushButton>("cmdNextPage2")->click();
     EXPECT_EQ(tabs->currentIndex(), 2);
     // Enter and Space on a focused button press that button, not the page's default one.
-    std::vector<kvx::app::FileDialogKind> asked;
-    const auto previous =
-        kvx::app::setFileDialogHandler([&asked](QWidget*, kvx::app::FileDialogKind kind) {
-            asked.push_back(kind);
-            return QString(); // cancelled
-        });
+    const auto asked = answerDialogs(QString()); // cancelled
     tabs->setCurrentIndex(4);
     QTest::keyClick(find<QPushButton>("cmdSave"), Qt::Key_Return);
     QTest::keyClick(find<QPushButton>("cmdLoad"), Qt::Key_Space);
-    kvx::app::setFileDialogHandler(previous);
-    EXPECT_EQ(asked, (std::vector<kvx::app::FileDialogKind>{kvx::app::FileDialogKind::Save,
-                                                            kvx::app::FileDialogKind::Open}));
+    EXPECT_EQ(*asked, (std::vector<kvx::app::FileDialogKind>{kvx::app::FileDialogKind::Save,
+                                                             kvx::app::FileDialogKind::Open}));
     EXPECT_EQ(tabs->currentIndex(), 4);
     // "Set As Default" with Enter saves the defaults; it does not start a report (which, with
     // no class chosen, would stop at its first check with a message).
@@ -500,14 +331,13 @@ TEST_F(WindowTest, PageFlowByButtonsAndEnter) {
     QTest::keyClick(setAsDefault, Qt::Key_Enter);
     QTest::keyClick(find<QCheckBox>("chkOutputFile"), Qt::Key_Space); // toggles, no run
     EXPECT_EQ(tabs->currentIndex(), 2);
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
     // Enter on a check box of the page still presses "Start".
     QTest::keyClick(find<QCheckBox>("chkOutputFile"), Qt::Key_Return);
-    EXPECT_EQ(recorder->messages.size(), 1u);
+    EXPECT_EQ(messages.size(), 1u);
 }
 
-TEST_F(WindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
-    start();
+TEST_F(StartedWindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
     auto* combo = find<QComboBox>("cboAttributeMulti");
     auto* tabular = find<QRadioButton>("optResultsTabular");
     auto* cross = find<QRadioButton>("optResultsTabularCross");
@@ -526,8 +356,7 @@ TEST_F(WindowTest, TabularCrossAloneEnablesTheExpandedAttributeCombo) {
     EXPECT_EQ(combo->currentText(), "Group Membership");
 }
 
-TEST_F(WindowTest, ExplanationOpensOnThePageOfItsButton) {
-    start();
+TEST_F(StartedWindowTest, ExplanationOpensOnThePageOfItsButton) {
     const std::pair<const char*, int> buttons[] = {
         {"cmdExplainTabularCross", 1}, {"cmdExplainNonTabular", 2}, {"cmdExplainTabular", 0}};
     frmExplain->setActivePage(TfrmExplain::pgNonTabular);
@@ -548,8 +377,7 @@ TEST_F(WindowTest, ExplanationOpensOnThePageOfItsButton) {
     EXPECT_EQ(frmExplain->pageControl()->tabText(1), "Tabular Cross");
 }
 
-TEST_F(WindowTest, InstructionsOpenOnResultsThenOnTheLastPageShown) {
-    start();
+TEST_F(StartedWindowTest, InstructionsOpenOnResultsThenOnTheLastPageShown) {
     QAction* instructions = window->findChild<QAction*>("InstructionsforUse1");
     ASSERT_NE(instructions, nullptr);
     int shown = -1;
@@ -571,8 +399,7 @@ TEST_F(WindowTest, InstructionsOpenOnResultsThenOnTheLastPageShown) {
     EXPECT_EQ(frmInstruct->windowTitle(), "Korvanex - Instructions for use.");
 }
 
-TEST_F(WindowTest, AboutBoxSetsItsTextsOnEveryShowing) {
-    start();
+TEST_F(StartedWindowTest, AboutBoxSetsItsTextsOnEveryShowing) {
     EXPECT_TRUE(frmAbout->productLabel()->text().isEmpty());
     QString product;
     QString caption;
@@ -597,8 +424,7 @@ TEST_F(WindowTest, AboutBoxSetsItsTextsOnEveryShowing) {
     EXPECT_EQ(product, "Korvanex Verion 1.6");
 }
 
-TEST_F(WindowTest, MenusStatusBarAndControlsAreAsDesigned) {
-    start();
+TEST_F(StartedWindowTest, MenusStatusBarAndControlsAreAsDesigned) {
     QStringList menus;
     for (QAction* action : window->findChild<QMenuBar*>("MainMenu1")->actions())
         menus << action->text();
@@ -641,16 +467,13 @@ TEST_F(WindowTest, MenusStatusBarAndControlsAreAsDesigned) {
 
 // The available attributes stay in alphabetical order: a click on a header does not re-sort
 // them (">>" copies them in the order shown).
-TEST_F(WindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
-    start();
+TEST_F(StartedWindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
     auto* attributes = find<QTreeWidget>("lvwAttributes");
     for (const char* name : {"Surname", "CN", "Given Name", "aliased", "Zone"})
         new KvxLocaleSortItem(attributes, QStringList{name, name[0] == 'Z' ? "Multi" : "Single",
                                                       name[0] == 'C' ? "Dist_Name" : "CI_String"});
     attributes->sortByColumn(0, Qt::AscendingOrder);
-    QStringList before;
-    for (int i = 0; i < attributes->topLevelItemCount(); ++i)
-        before << attributes->topLevelItem(i)->text(0);
+    const QStringList before = captions(attributes);
     ASSERT_EQ(before, localeSorted(before));
     pages()->setCurrentIndex(1);
     for (int section : {1, 2, 0, 0}) {
@@ -658,14 +481,10 @@ TEST_F(WindowTest, AvailableAttributesKeepTheirOrderWhenAHeaderIsClicked) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(section) + 5, 5));
     }
-    QStringList after;
-    for (int i = 0; i < attributes->topLevelItemCount(); ++i)
-        after << attributes->topLevelItem(i)->text(0);
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(captions(attributes), before);
 }
 
-TEST_F(WindowTest, ResizingKeepsControlsToTheirEdges) {
-    start();
+TEST_F(StartedWindowTest, ResizingKeepsControlsToTheirEdges) {
     EXPECT_GE(window->minimumSize().width(), 671);
     EXPECT_GE(window->minimumSize().height(), 455);
     window->resize(200, 200);
@@ -690,11 +509,10 @@ TEST_F(WindowTest, ResizingKeepsControlsToTheirEdges) {
     EXPECT_GT(geometryIn(next).bottom(), treeLarge.bottom() - 40);
 }
 
-TEST_F(WindowTest, ExitClosesTheWindowLikeItsCloseBox) {
-    start();
+TEST_F(StartedWindowTest, ExitClosesTheWindowLikeItsCloseBox) {
     window->findChild<QAction*>("Exit1")->trigger();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(recorder->messages.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Start on the Output page over the sample tree: the checks of a run with their messages and what
 // they leave behind, the output file byte for byte in each mode, failures of the search's client
 // calls, and entries the client splits across batches.
-#include "reportwindow.h"
+#include "common/support.h"
+#include "common/window.h"
 
 #include "directory/client/faults.h"
 #include "directory/client/testing.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-using kvx::reporttest::ReportWindowTest;
+using namespace kvx::test;
+using ReportWindowTest = WindowTest;
 
 // The four users below Dev.Sales.Acme in the sample tree, in the order the tree holds them.
 const std::string kFrank = "Frank Miller.Dev.Sales.Acme";
@@ -182,15 +184,14 @@ TEST_F(SampleRunTest, NoContainerNoClassOrNoOutputStopsAndLeavesTheFileAlone) {
 
     find<QTreeWidget>("tvwNDS")->setCurrentItem(nullptr);
     pressStart();
-    EXPECT_EQ(messageTexts(), std::vector<QString>{"Select the starting point in the NDS Tree"});
+    EXPECT_EQ(messageTexts(), QStringList{"Select the starting point in the NDS Tree"});
     walkTo({"Acme", "Sales", "Dev"});
 
     messages.clear();
     auto* classes = find<QListWidget>("lstNDSClasses");
     classes->setCurrentItem(nullptr);
     pressStart();
-    EXPECT_EQ(messageTexts(),
-              std::vector<QString>{"Select the Object Class  (User, Group, etc) to search"});
+    EXPECT_EQ(messageTexts(), QStringList{"Select the Object Class  (User, Group, etc) to search"});
     chooseClass("User");
     EXPECT_EQ(captions(find<QTreeWidget>("lvwSelectedAttributes")), QStringList{});
     chooseAttributes({"Surname"});
@@ -198,8 +199,7 @@ TEST_F(SampleRunTest, NoContainerNoClassOrNoOutputStopsAndLeavesTheFileAlone) {
     messages.clear();
     setOutput({.toWindow = false, .toFile = false}, out);
     pressStart();
-    EXPECT_EQ(messageTexts(),
-              std::vector<QString>{"You have not selected output to either File or Screen"});
+    EXPECT_EQ(messageTexts(), QStringList{"You have not selected output to either File or Screen"});
 
     for (const auto& m : messages)
         EXPECT_EQ(m.caption, "Korvanex");
@@ -222,7 +222,7 @@ TEST_F(SampleRunTest, FileThatCannotBeOpenedLeavesPageAndResultsAsTheyWere) {
         chooseMode("optResultsNonTabular"); // would change the columns if the run went on
         pressStart();
         EXPECT_EQ(messageTexts(),
-                  std::vector<QString>{"Cannot Open Output File. Check the filename and path."});
+                  QStringList{"Cannot Open Output File. Check the filename and path."});
         EXPECT_EQ(page(), 2);
         EXPECT_EQ(resultRows(), rowsBefore);
         EXPECT_EQ(resultCaptions(), (QStringList{"Object", "Surname"}));
@@ -264,7 +264,7 @@ TEST_F(SampleRunTest, TabularCrossWithoutAnAttributeLeavesTheLastReport) {
     dropDownCombo(); // opened and closed without a choice
     pressStart();
     EXPECT_EQ(messageTexts(),
-              std::vector<QString>{"An Attribute must be selected for a Tabular Cross report"});
+              QStringList{"An Attribute must be selected for a Tabular Cross report"});
     EXPECT_EQ(readFile(out), "older report\r\n"); // the check comes before the file is opened
     EXPECT_EQ(page(), 2);
     EXPECT_EQ(resultRows(), rowsBefore);
@@ -286,8 +286,8 @@ TEST_F(SampleRunTest, WriteFailureIsReportedAndNotCoveredByFinished) {
     chooseAttributes({"Surname"});
     setOutput({}, "/dev/full");
     pressStart();
-    EXPECT_EQ(messageTexts(), std::vector<QString>{
-                                  "Cannot write the output file. The report in it is incomplete."});
+    EXPECT_EQ(messageTexts(),
+              QStringList{"Cannot write the output file. The report in it is incomplete."});
     EXPECT_NE(window->statusText(0), "Finished");
     EXPECT_EQ(resultRows().size(), 4u); // the list is complete; only the file is not
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -323,8 +323,7 @@ TEST_P(SearchCallFailureTest, ReportsKeepsRowsSoFarAndFinishes) {
     setOutput({}, out);
     kvx::client::faults::failCall(f.call, f.occurrence, -601);
     pressStart();
-    EXPECT_EQ(messageTexts(),
-              std::vector<QString>{QString::fromLatin1(f.reportedAs) + "\nCode : fffffda7"});
+    EXPECT_EQ(messageTexts(), QStringList{QString::fromLatin1(f.reportedAs) + "\nCode : fffffda7"});
     EXPECT_EQ(window->statusText(0), "Finished");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(page(), 3);
@@ -390,43 +389,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Entries split across batches ----------------------------------------------------------
 
-const char* kSplitLdif = R"(version: 1
-
-dn: o=Org
-objectClass: top
-objectClass: organization
-o: Org
-
-dn: cn=Alpha,o=Org
-objectClass: top
-objectClass: person
-cn: Alpha
-sn: First
-telephoneNumber: 100
-
-dn: cn=Beta,o=Org
-objectClass: top
-objectClass: person
-cn: Beta
-sn: Second
-description: Beta's first note
-)";
+// Beta's i-th telephone number.
+std::string betaNumber(int i) {
+    return "+44 20 7946 10" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+}
 
 std::string splitLdif() {
-    std::string ldif = kSplitLdif;
     // Forty numbers after the description, then a second description: Beta's entry cannot fit one
     // small batch, and a later piece begins again with the telephone numbers.
+    std::string beta = "sn: Second\ndescription: Beta's first note\n";
     for (int i = 0; i < 40; ++i)
-        ldif += "telephoneNumber: +44 20 7946 10" + std::string(i < 10 ? "0" : "") +
-                std::to_string(i) + "\n";
-    ldif += "description: Beta's second note\n"
-            "\n"
-            "dn: cn=Gamma,o=Org\n"
-            "objectClass: top\n"
-            "objectClass: person\n"
-            "cn: Gamma\n"
-            "sn: Third\n";
-    return ldif;
+        beta += "telephoneNumber: " + betaNumber(i) + "\n";
+    beta += "description: Beta's second note\n";
+    return ldif(
+        {container("o=Org"), entry("cn=Alpha,o=Org", "person", "sn: First\ntelephoneNumber: 100\n"),
+         entry("cn=Beta,o=Org", "person", beta), entry("cn=Gamma,o=Org", "person", "sn: Third\n")},
+        true);
 }
 
 class SplitEntryTest : public ReportWindowTest {
@@ -441,6 +419,7 @@ protected:
         out = tempPath("split.txt");
         setOutput({}, out);
         kvx::client::setResultBufferCapacityForTesting(300);
+        expectSplit();
     }
     // The same search through the search core on the window's own context, counting: more
     // entries than objects means an object came in several pieces.
@@ -470,7 +449,6 @@ protected:
 TEST_F(SplitEntryTest, TabularKeepsOneRowPerObjectWithItsFirstValues) {
     pressStart();
     EXPECT_TRUE(messages.empty());
-    expectSplit();
     EXPECT_EQ(readFile(out), "Object,Surname,Telephone Number,Description\r\n"
                              "Alpha.Org,First,100,\r\n"
                              "Beta.Org,Second,+44 20 7946 1000,Beta's first note\r\n"
@@ -485,12 +463,10 @@ TEST_F(SplitEntryTest, TabularCrossKeepsEveryExpandedValueOfEveryPiece) {
     pickExpandedAttribute("Telephone Number");
     pressStart();
     EXPECT_TRUE(messages.empty());
-    expectSplit();
     std::string expected = "Object,Surname,Telephone Number,Description\r\n"
                            "Alpha.Org,First,100,\r\n";
     for (int i = 0; i < 40; ++i)
-        expected += "Beta.Org,Second,+44 20 7946 10" + std::string(i < 10 ? "0" : "") +
-                    std::to_string(i) + ",Beta's first note\r\n";
+        expected += "Beta.Org,Second," + betaNumber(i) + ",Beta's first note\r\n";
     EXPECT_EQ(readFile(out), expected);
     EXPECT_EQ(resultRows().size(), 41u);
 }
@@ -498,7 +474,6 @@ TEST_F(SplitEntryTest, TabularCrossKeepsEveryExpandedValueOfEveryPiece) {
 TEST_F(SplitEntryTest, NonTabularListsEveryValueOnce) {
     find<QRadioButton>("optResultsNonTabular")->click();
     pressStart();
-    expectSplit();
     std::string expected = "Object,Attribute,Value\r\n"
                            "Alpha.Org,Surname,First\r\n"
                            "Alpha.Org,Telephone Number,100\r\n"
@@ -506,15 +481,10 @@ TEST_F(SplitEntryTest, NonTabularListsEveryValueOnce) {
                            "Beta.Org,Description,Beta's first note\r\n"
                            "Beta.Org,Description,Beta's second note\r\n";
     for (int i = 0; i < 40; ++i)
-        expected += "Beta.Org,Telephone Number,+44 20 7946 10" + std::string(i < 10 ? "0" : "") +
-                    std::to_string(i) + "\r\n";
+        expected += "Beta.Org,Telephone Number," + betaNumber(i) + "\r\n";
     expected += "Gamma.Org,Surname,Third\r\n";
     EXPECT_EQ(readFile(out), expected);
 }
-
-} // namespace
-
-namespace {
 
 // The value of the first "<attribute>: " line of the record `dn` in an LDIF file, with its
 // continuation lines joined (RFC 2849 folding: a line beginning with one blank continues the one
@@ -563,22 +533,15 @@ TEST_F(SampleRunTest, LongValueIsWrittenWhole) {
     EXPECT_NE(readFile(out).find(line), std::string::npos);
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(ReportWindowTest, NamesAndValuesOfAnyLengthAreWrittenWhole) {
     const std::string name(600, 'n');
     std::string title;
     for (int i = 0; i < 500; ++i)
         title += "t" + std::to_string(i) + ", \"q\" ";
-    serveText("", "version: 1\n\n"
-                  "dn: o=Org\nobjectClass: top\nobjectClass: organization\no: Org\n\n"
-                  "dn: cn=" +
-                      name +
-                      ",o=Org\nobjectClass: top\nobjectClass: person\n"
-                      "objectClass: organizationalPerson\ncn: " +
-                      name + "\nsn: S\ntitle: " + title + "\n");
+    serveText(
+        "", ldif({container("o=Org"), entry("cn=" + name + ",o=Org", "person organizationalPerson",
+                                            "sn: S\ntitle: " + title + "\n")},
+                 true));
     start();
     walkTo({"Org"});
     chooseClass("Organizational Person");
@@ -595,16 +558,9 @@ TEST_F(ReportWindowTest, NamesAndValuesOfAnyLengthAreWrittenWhole) {
     EXPECT_EQ(resultRows()[0][1], title);
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(SampleRunTest, RootOfTheTreeSearchesEveryContainer) {
-    walkTo({});
-    chooseClass("Organization");
-    chooseAttributes({"Description", "Telephone Number"});
-    setOutput({.headers = false, .quotes = true}, out);
-    pressStart();
+    runReport({}, "Organization", {"Description", "Telephone Number"},
+              {.headers = false, .quotes = true}, out);
     EXPECT_TRUE(messages.empty());
     // acme-uk.ldif loads before acme.ldif, so GB (with Acme UK) comes first below the root.
     EXPECT_EQ(readFile(out), "\"Acme UK.GB\",\"Acme UK Ltd.\",\"+44 161 496 0000\"\r\n"

@@ -1,6 +1,7 @@
 // The results list after a run over the sample tree: sort kinds of the columns, sorting by column
 // clicks, columns fitted or hidden, and the clipboard copy.
-#include "reportwindow.h"
+#include "common/support.h"
+#include "common/window.h"
 
 #include "results/resultsmodel.h"
 
@@ -19,7 +20,8 @@
 
 namespace {
 
-using kvx::reporttest::ReportWindowTest;
+using namespace kvx::test;
+using ReportWindowTest = WindowTest;
 
 const QString kTaro = QString::fromUtf8("\xE7\x94\xB0\xE4\xB8\xAD \xE5\xA4\xAA\xE9\x83\x8E");
 const QString kTaroGiven = QString::fromUtf8("\xE5\xA4\xAA\xE9\x83\x8E");
@@ -50,12 +52,10 @@ protected:
 };
 
 TEST_F(ResultsListTest, ColumnsCarryTheSortKindsOfTheirSyntaxes) {
-    walkTo({"Acme", "Sales", "Dev"});
-    chooseClass("User");
-    chooseAttributes({"Given Name", "Password Minimum Length", "Login Time", "Last Referenced Time",
-                      "Revision", "Password Expiration Interval"});
-    setOutput({.toFile = false}, QString());
-    pressStart();
+    runReport({"Acme", "Sales", "Dev"}, "User",
+              {"Given Name", "Password Minimum Length", "Login Time", "Last Referenced Time",
+               "Revision", "Password Expiration Interval"},
+              {.toFile = false}, QString());
     EXPECT_TRUE(messages.empty());
     const kvx::ResultsModel* model = window->resultsModel();
     ASSERT_EQ(model->columnCount(), 7);
@@ -68,11 +68,8 @@ TEST_F(ResultsListTest, ColumnsCarryTheSortKindsOfTheirSyntaxes) {
 }
 
 TEST_F(ResultsListTest, ColumnClicksSortByKindAndEachColumnKeepsItsDirectionAcrossRuns) {
-    walkTo({"Acme", "Sales"});
-    chooseClass("User");
-    chooseAttributes({"Given Name", "Password Minimum Length", "Login Time"});
-    setOutput({.toFile = false}, QString());
-    pressStart();
+    runReport({"Acme", "Sales"}, "User", {"Given Name", "Password Minimum Length", "Login Time"},
+              {.toFile = false}, QString());
     ASSERT_EQ(resultColumn(0).size(), 11);
 
     clickColumn(2); // whole numbers, not text: 6 before 10
@@ -107,11 +104,8 @@ TEST_F(ResultsListTest, ColumnClicksSortByKindAndEachColumnKeepsItsDirectionAcro
 // The sorted column shows its direction, and the copy gives the columns in the order the user
 // has dragged them into.
 TEST_F(ResultsListTest, SortIndicatorAndCopyInTheOrderShown) {
-    walkTo({"Acme", "Sales", "Dev"});
-    chooseClass("User");
-    chooseAttributes({"Given Name", "Surname", "Password Minimum Length"});
-    setOutput({.toFile = false}, QString());
-    pressStart();
+    runReport({"Acme", "Sales", "Dev"}, "User",
+              {"Given Name", "Surname", "Password Minimum Length"}, {.toFile = false}, QString());
     QHeaderView* header = find<QTreeView>("lvwSearch")->header();
     EXPECT_EQ(header->sortIndicatorSection(), -1); // a new run is not sorted
     clickColumn(2);
@@ -190,11 +184,7 @@ TEST_F(ResultsListTest, HiddenEmptyColumnIsLeftOutOfTheCopyButNotOutOfTheFile) {
 }
 
 TEST_F(ResultsListTest, NoMatchStillBuildsTheColumnsAndCopiesNothing) {
-    walkTo({"Acme", "Sales", "Dev"});
-    chooseClass("Printer");
-    chooseAttributes({"Status"});
-    setOutput({.toFile = false}, QString());
-    pressStart();
+    runReport({"Acme", "Sales", "Dev"}, "Printer", {"Status"}, {.toFile = false}, QString());
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(window->resultsModel()->rowCount(), 0);
     EXPECT_EQ(resultCaptions(), (QStringList{"Object", "Status"}));
@@ -204,10 +194,6 @@ TEST_F(ResultsListTest, NoMatchStillBuildsTheColumnsAndCopiesNothing) {
     EXPECT_EQ(copy(), "");
     EXPECT_EQ(window->statusText(0), "Finished");
 }
-
-} // namespace
-
-namespace {
 
 // A class with 300 attributes of its own: more columns than a sort parameter's low eight bits
 // can name.
@@ -228,34 +214,13 @@ std::string wideSchema() {
     return schema;
 }
 
-const char* kWideLdif = R"(version: 1
-
-dn: o=Org
-objectClass: top
-objectClass: organization
-o: Org
-
-dn: cn=One,o=Org
-objectClass: top
-objectClass: kvxWideObject
-cn: One
-kvxA024: 7
-kvxA280: 30
-
-dn: cn=Two,o=Org
-objectClass: top
-objectClass: kvxWideObject
-cn: Two
-kvxA024: 8
-kvxA280: 4
-
-dn: cn=Three,o=Org
-objectClass: top
-objectClass: kvxWideObject
-cn: Three
-kvxA024: 9
-kvxA280: 100
-)";
+std::string wideEntry(const char* cn, const char* a024, const char* a280) {
+    return entry(std::string("cn=") + cn + ",o=Org", "kvxWideObject",
+                 std::string("kvxA024: ") + a024 + "\nkvxA280: " + a280 + "\n");
+}
+const std::string kWideLdif = ldif({container("o=Org"), wideEntry("One", "7", "30"),
+                                    wideEntry("Two", "8", "4"), wideEntry("Three", "9", "100")},
+                                   true);
 
 TEST_F(ReportWindowTest, WideReportSortsSizesAndCopiesEveryColumn) {
     serveText(wideSchema(), kWideLdif);
@@ -296,44 +261,20 @@ TEST_F(ReportWindowTest, WideReportSortsSizesAndCopiesEveryColumn) {
         EXPECT_EQ(lines[i].count('\t'), 4) << lines[i].toStdString();
 }
 
-} // namespace
-
-namespace {
-
 // Texts with more characters are not always the wider ones: twenty narrow letters against
 // fourteen wide ones.
-const char* kWidthLdif = R"(version: 1
-
-dn: o=Org
-objectClass: top
-objectClass: organization
-o: Org
-
-dn: cn=iiiiiiiiiiiiiiiiiiiiiiii,o=Org
-objectClass: top
-objectClass: person
-objectClass: organizationalPerson
-cn: iiiiiiiiiiiiiiiiiiiiiiii
-sn: Narrow
-title: iiiiiiiiiiiiiiiiiiii
-
-dn: cn=WWWWWWWWWWWWWWWW,o=Org
-objectClass: top
-objectClass: person
-objectClass: organizationalPerson
-cn: WWWWWWWWWWWWWWWW
-sn: Wide
-title: WWWWWWWWWWWWWW
-)";
+const std::string kWidthLdif =
+    ldif({container("o=Org"),
+          entry("cn=iiiiiiiiiiiiiiiiiiiiiiii,o=Org", "person organizationalPerson",
+                "sn: Narrow\ntitle: iiiiiiiiiiiiiiiiiiii\n"),
+          entry("cn=WWWWWWWWWWWWWWWW,o=Org", "person organizationalPerson",
+                "sn: Wide\ntitle: WWWWWWWWWWWWWW\n")},
+         true);
 
 TEST_F(ReportWindowTest, FittedColumnIsAsWideAsItsWidestCellNotItsLongest) {
     serveText("", kWidthLdif);
     start();
-    walkTo({"Org"});
-    chooseClass("Organizational Person");
-    chooseAttributes({"Title", "Surname"});
-    setOutput({.toFile = false}, QString());
-    pressStart();
+    runReport({"Org"}, "Organizational Person", {"Title", "Surname"}, {.toFile = false}, QString());
     ASSERT_TRUE(messages.empty());
     const QFontMetrics metrics(find<QTreeView>("lvwSearch")->font());
     ASSERT_GT(metrics.horizontalAdvance("WWWWWWWWWWWWWW"),
@@ -343,25 +284,11 @@ TEST_F(ReportWindowTest, FittedColumnIsAsWideAsItsWidestCellNotItsLongest) {
     EXPECT_EQ(window->resultsModel()->columnWidth(1), sectionWidth(1));
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(ReportWindowTest, ValueRenderedEmptyStillKeepsItsColumnShown) {
-    serveText("", R"(version: 1
+    serveText("",
+              ldif({container("o=Org"), entry("cn=Blank,o=Org", "person", "sn: B\ndescription:\n")},
+                   true));
 
-dn: o=Org
-objectClass: top
-objectClass: organization
-o: Org
-
-dn: cn=Blank,o=Org
-objectClass: top
-objectClass: person
-cn: Blank
-sn: B
-description:
-)");
     start();
     walkTo({"Org"});
     chooseClass("Person");

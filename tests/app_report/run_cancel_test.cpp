@@ -1,7 +1,7 @@
 // A run in the user's hands: a slow search shows its rows while it goes, refuses to close the
 // window, stops on Esc within a second with its rows and a complete file, and gives every
 // control back.
-#include "reportwindow.h"
+#include "common/window.h"
 
 #include "directory/client/faults.h"
 #include "directory/client/testing.h"
@@ -18,7 +18,8 @@
 
 namespace {
 
-using kvx::reporttest::ReportWindowTest;
+using namespace kvx::test;
+using ReportWindowTest = WindowTest;
 
 TEST_F(ReportWindowTest, CancelMidRunKeepsTheRowsClosesTheFileWholeAndGivesTheWindowBack) {
     serveSampleTree();
@@ -62,8 +63,8 @@ TEST_F(ReportWindowTest, CancelMidRunKeepsTheRowsClosesTheFileWholeAndGivesTheWi
 
     ASSERT_TRUE(sawRun);
     EXPECT_LT(stopMs, 1000);
-    EXPECT_EQ(messageTexts(), (std::vector<QString>{"A report is running. Cancel it first with "
-                                                    "Cancel on the Results page or Esc."}));
+    EXPECT_EQ(messageTexts(), (QStringList{"A report is running. Cancel it first with "
+                                           "Cancel on the Results page or Esc."}));
     EXPECT_EQ(window->statusText(0), "Cancelled");
     EXPECT_FALSE(window->runActive());
     EXPECT_TRUE(start->isEnabled());

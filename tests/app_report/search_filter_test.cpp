@@ -1,9 +1,7 @@
 // The search filter of the Select Criteria page: checked at Start (a filter that does not read,
 // or names an attribute the tree does not know, runs nothing), combined with the class, and
 // saved to and loaded from batch settings files.
-#include "reportwindow.h"
-
-#include "app/filedialogs.h"
+#include "common/window.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,7 +10,8 @@
 
 namespace {
 
-using kvx::reporttest::ReportWindowTest;
+using namespace kvx::test;
+using ReportWindowTest = WindowTest;
 
 class SearchFilterTest : public ReportWindowTest {
 protected:
@@ -27,10 +26,6 @@ protected:
         setOutput({}, out);
         filter = find<QLineEdit>("txtSearchFilter");
     }
-    void TearDown() override {
-        kvx::app::setFileDialogHandler(nullptr);
-        ReportWindowTest::TearDown();
-    }
     QString out;
     QLineEdit* filter = nullptr;
 };
@@ -43,12 +38,12 @@ TEST_F(SearchFilterTest, AFaultyFilterRunsNothingAndAGoodOneNarrowsTheClass) {
     pressStart();
     filter->setText("(|(sn=Lee)(\"Login Disabld\"=FALSE))");
     pressStart();
-    EXPECT_EQ(messageTexts(),
-              (std::vector<QString>{
-                  "The search filter cannot be read at position 12: an attribute name with "
-                  "blanks is written in double quotes, as in (\"Login Disabled\"=TRUE).",
-                  "The search filter names an attribute the directory does not know: Login "
-                  "Disabld"}));
+    EXPECT_EQ(
+        messageTexts(),
+        (QStringList{"The search filter cannot be read at position 12: an attribute name with "
+                     "blanks is written in double quotes, as in (\"Login Disabled\"=TRUE).",
+                     "The search filter names an attribute the directory does not know: Login "
+                     "Disabld"}));
     EXPECT_EQ(readFile(out), "older report\r\n");
     EXPECT_EQ(find<QTabWidget>("PageControl1")->currentIndex(), 2); // not on to the results
 
@@ -64,7 +59,7 @@ TEST_F(SearchFilterTest, AFaultyFilterRunsNothingAndAGoodOneNarrowsTheClass) {
 
 TEST_F(SearchFilterTest, BatchFilesKeepTheFilterAndFilesWithoutOneClearIt) {
     const QString saved = tempPath("filtered.kvx");
-    kvx::app::setFileDialogHandler([&](QWidget*, kvx::app::FileDialogKind) { return saved; });
+    answerDialogs(saved);
     filter->setText("(\"Login Disabled\"=TRUE)");
     find<QPushButton>("cmdSave")->click();
     EXPECT_NE(readFile(saved).find("\ntxtSearchFilter=(\"Login Disabled\"=TRUE)\n"),

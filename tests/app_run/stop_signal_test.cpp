@@ -1,6 +1,8 @@
 // SIGTERM and SIGINT stop an unattended report over a generated tree of 200,000 users part-way:
 // the output file is complete up to its last row, the reason is on standard error, and the exit
 // status is 1.
+#include "common/support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,23 +10,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using kvx::test::slurp;
 
 class StopSignalTest : public ::testing::Test {
 protected:
@@ -36,21 +29,21 @@ protected:
                                     " --users 200000 --seed 7 --out " + (root_ / "tree").string() +
                                     " >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0);
-        std::ofstream(root_ / "client.conf")
-            << "[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=" << (root_ / "tree").string()
-            << "\n";
-        std::ofstream(root_ / "users.kvx")
-            << "[KORVANEX]\nTreeName=GEN\nContext1=Gen\nContextCount=1\nclasstype=User\n"
-               "chkOutputWindow=1\nchkOutputFile=1\nchkHideEmptyColumns=1\n"
-               "txtOutputFilename=users.txt\ntxtOutputSeparator=,\nchkOutputEncloseQuotes=1\n"
-               "chkOutputColumnHeaders=1\noptResultsTabular=1\noptResultsTabularCross=0\n"
-               "optResultsNonTabular=0\ncboAttributesMulti=-1\nAttributeCount=3\n"
-               "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
-               "lvwSelectedeAttributesSyntax0=CI_String\n"
-               "lvwSelectedeAttributes1=Telephone Number\nlvwSelectedeAttributesSingle1=Multi\n"
-               "lvwSelectedeAttributesSyntax1=Tel_Number\n"
-               "lvwSelectedeAttributes2=Login Time\nlvwSelectedeAttributesSingle2=Single\n"
-               "lvwSelectedeAttributesSyntax2=Time\n";
+        kvx::test::spit(root_ / "client.conf", "[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=" +
+                                                   (root_ / "tree").string() + "\n");
+        kvx::test::spit(
+            root_ / "users.kvx",
+            "[KORVANEX]\nTreeName=GEN\nContext1=Gen\nContextCount=1\nclasstype=User\n"
+            "chkOutputWindow=1\nchkOutputFile=1\nchkHideEmptyColumns=1\n"
+            "txtOutputFilename=users.txt\ntxtOutputSeparator=,\nchkOutputEncloseQuotes=1\n"
+            "chkOutputColumnHeaders=1\noptResultsTabular=1\noptResultsTabularCross=0\n"
+            "optResultsNonTabular=0\ncboAttributesMulti=-1\nAttributeCount=3\n"
+            "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
+            "lvwSelectedeAttributesSyntax0=CI_String\n"
+            "lvwSelectedeAttributes1=Telephone Number\nlvwSelectedeAttributesSingle1=Multi\n"
+            "lvwSelectedeAttributesSyntax1=Tel_Number\n"
+            "lvwSelectedeAttributes2=Login Time\nlvwSelectedeAttributesSingle2=Single\n"
+            "lvwSelectedeAttributesSyntax2=Time\n");
     }
     static void TearDownTestSuite() {
         std::error_code ignored;
@@ -66,48 +59,20 @@ protected:
     // Runs the report headless, sends `signal` once a megabyte of rows is written, waits.
     static Stopped runAndStop(int signal) {
         const fs::path work = root_ / ("run" + std::to_string(signal));
-        fs::create_directories(work / "home");
         const fs::path out = work / "users.txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(work.c_str()) != 0)
-                ::_exit(126);
-            ::unsetenv("DISPLAY");
-            ::unsetenv("WAYLAND_DISPLAY");
-            ::unsetenv("QT_QPA_PLATFORM");
-            ::setenv("HOME", (work / "home").c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (work / "home" / ".config").c_str(), 1);
-            ::setenv("KORVANEX_CLIENT_CONF", (root_ / "client.conf").c_str(), 1);
-            if (!std::freopen((work / "stderr.txt").c_str(), "w", stderr))
-                ::_exit(126);
-            const std::string settings = "/settings=" + (root_ / "users.kvx").string();
-            ::execl(KORVANEX_EXE, KORVANEX_EXE, settings.c_str(), "/autorun", "/autoclose",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        Stopped r;
-        int status = 0;
-        const auto started = std::chrono::steady_clock::now();
         bool sent = false;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            std::error_code ec;
-            if (!sent && fs::exists(out, ec) && fs::file_size(out, ec) > (1u << 20)) {
-                ::kill(pid, signal);
-                sent = true;
-            }
-            if (std::chrono::steady_clock::now() - started > std::chrono::minutes(5)) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the run did not end";
-                return r;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        const kvx::test::HeadlessRun run = kvx::test::runHeadless(
+            KORVANEX_EXE, work, root_ / "users.kvx", root_ / "client.conf", std::chrono::minutes(5),
+            [&](pid_t pid) {
+                std::error_code ec;
+                if (!sent && fs::exists(out, ec) && fs::file_size(out, ec) > (1u << 20)) {
+                    ::kill(pid, signal);
+                    sent = true;
+                }
+            });
+        EXPECT_TRUE(run.finished) << "the run did not end";
         EXPECT_TRUE(sent) << "the run ended before a megabyte was written";
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = slurp(work / "stderr.txt");
-        r.file = slurp(out);
-        return r;
+        return {run.finished ? run.status : -1, run.err, slurp(out)};
     }
 
     static fs::path root_;

@@ -1,6 +1,8 @@
 // The built program run as a scheduler runs it: no display, a saved report, /autorun /autoclose.
 // Checks the exit statuses, the messages on standard error, the report files of the examples,
 // and the answers to --help and --version.
+#include "common/support.h"
+
 #include "settings/batchfile.h"
 #include "settings/commandline.h"
 
@@ -13,38 +15,16 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace fs = std::filesystem;
 namespace ks = kvx::settings;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        out.push_back(line);
-    }
-    return out;
-}
+using kvx::test::lines;
+using kvx::test::slurp;
+using kvx::test::spit;
 
 // A Tabular report of the users below `start` (".Sales.Acme") of the sample tree, to a file.
 ks::BatchSettings userReport(const std::string& start, const std::string& output,
@@ -162,17 +142,6 @@ TEST_F(HeadlessTest, EveryExampleWritesItsReportAndExitsZero) {
     EXPECT_EQ(seen, 4);
 }
 
-TEST_F(HeadlessTest, SettingsWithoutAClassPrintTheMessageAndExitOne) {
-    const fs::path file = root / "noclass.kvx";
-    spit(file, "[KORVANEX]\nTreeName=Default\nContext1=Acme\nContextCount=1\n"
-               "chkOutputWindow=1\n");
-    const Outcome r = runSettings(file);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Korvanex: Select the Object Class  (User, Group, etc) to search\n"),
-              std::string::npos)
-        << r.err;
-}
-
 // A settings file that cannot be read, or that names a tree, container or class the directory
 // does not have, stops the unattended run before it starts, saying which; an attribute the class
 // lacks is named and the report still runs with its column empty.
@@ -270,33 +239,29 @@ TEST_F(HeadlessTest, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_TRUE(help.err.empty()) << help.err;
 }
 
-TEST_F(HeadlessTest, UnreachableTreeStillRunsAndReportsTheFailure) {
+// A tree that cannot be opened, or a client that cannot start (start-up stops before the
+// unattended run is scheduled, so nothing would ever close the window): the program ends by
+// itself with status 1 and says why.
+TEST_F(HeadlessTest, UnreachableTreeOrClientThatCannotStartEndsTheRunWithOne) {
     const fs::path conf = root / "client.conf";
     spit(conf, "[Client]\nDefaultTree=NOWHERE\n[Tree NOWHERE]\nFolder=/nonexistent/tree\n");
-    const fs::path file = root / "report.kvx";
-    spit(file, "[KORVANEX]\nTreeName=Default\nclasstype=User\nchkOutputWindow=1\n");
-    const Outcome r =
-        run({QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"},
-            [&](QProcessEnvironment& env) {
-                env.insert("KORVANEX_CLIENT_CONF", QString::fromStdString(conf.string()));
-            });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Korvanex: "), std::string::npos);
-}
-
-TEST_F(HeadlessTest, ClientThatCannotStartEndsTheRunInsteadOfWaiting) {
-    // Start-up stops before the unattended run is scheduled: nothing would ever close the
-    // window, so the program must end by itself.
-    const fs::path file = root / "report.kvx";
-    spit(file, "[KORVANEX]\nTreeName=Default\nclasstype=User\nchkOutputWindow=1\n");
-    const Outcome r =
-        run({QString::fromStdString("/settings=" + file.string()), "/autorun", "/autoclose"},
-            [&](QProcessEnvironment& env) {
-                env.insert("KORVANEX_CLIENT_FAULTS", "NWCallsInit:1:-601");
-            });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Korvanex: Cannot NWCallsInit\nCode : fffffda7\n"), std::string::npos)
-        << r.err;
+    spit(root / "report.kvx", "[KORVANEX]\nTreeName=Default\nclasstype=User\nchkOutputWindow=1\n");
+    const struct {
+        const char* variable;
+        std::string value;
+        std::string message;
+    } cases[] = {
+        {"KORVANEX_CLIENT_CONF", conf.string(), "Korvanex: "},
+        {"KORVANEX_CLIENT_FAULTS", "NWCallsInit:1:-601",
+         "Korvanex: Cannot NWCallsInit\nCode : fffffda7\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = runSettings(root / "report.kvx", [&](QProcessEnvironment& env) {
+            env.insert(c.variable, QString::fromStdString(c.value));
+        });
+        EXPECT_EQ(r.status, 1) << c.variable;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
 }
 
 // A container whose name holds an escaped period runs where it was saved: from a file saved now,
@@ -339,10 +304,11 @@ TEST_F(HeadlessTest, SeparatorOfBlanksAndValuesHoldingItStayApart) {
 TEST_F(HeadlessTest, PlatformsThatShowNothingCountAsNoDisplay) {
     spit(root / "noclass.kvx", "[KORVANEX]\nTreeName=ACME\nContext1=Acme\nContextCount=1\n"
                                "chkOutputWindow=1\n");
-    for (const char* platform : {"offscreen", "minimal"}) {
+    for (const char* platform : {"", "offscreen", "minimal"}) { // "": no platform named
         SCOPED_TRACE(platform);
         const auto onPlatform = [platform](QProcessEnvironment& env) {
-            env.insert("QT_QPA_PLATFORM", platform);
+            if (*platform != '\0')
+                env.insert("QT_QPA_PLATFORM", platform);
         };
         const Outcome r = runSettings(root / "noclass.kvx", onPlatform, 30000);
         EXPECT_EQ(r.status, 1);

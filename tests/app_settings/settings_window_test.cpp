@@ -1,261 +1,72 @@
 // The main window's saved defaults, window placement, batch settings files and command line,
 // driven on the offscreen platform over the sample tree (and a second tree) through the real
 // client calls, with the message seam recording and the file-dialog seam answering.
-#include "app/filedialogs.h"
-#include "app/frmndsrep.h"
-#include "app/messages.h"
-#include "directory/client/config.h"
-#include "directory/client/embedded/embedded.h"
-#include "directory/client/faults.h"
-#include "directory/client/registry.h"
-#include "help/frmabout.h"
-#include "help/frmexplaintabular.h"
-#include "help/frminstructions.h"
+#include "common/support.h"
+#include "common/window.h"
+
 #include "results/resultsmodel.h"
 #include "settings/batchfile.h"
 #include "settings/profile.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 
-namespace kc = kvx::client;
 namespace ks = kvx::settings;
 namespace fs = std::filesystem;
 
 namespace {
 
-// The application's argument vector stays ours, so that a test can hand the window the command
-// line it wants: Qt reads the arguments from it whenever they are asked for.
-int g_argc = 1;
-char g_programName[] = "app_settings_tests";
-char* g_argv[64] = {g_programName, nullptr};
-std::vector<std::string> g_argStore;
-
-void setArguments(const std::vector<std::string>& args) {
-    g_argStore = args;
-    g_argc = 1;
-    for (std::string& a : g_argStore) {
-        if (g_argc < 62)
-            g_argv[g_argc++] = a.data();
-    }
-    g_argv[g_argc] = nullptr;
-}
-
-kvx::app::KvxApplication& application() {
-    // Kept until the process ends: Qt's own objects must not outlive a static application.
-    static auto* app = new kvx::app::KvxApplication(g_argc, g_argv);
-    return *app;
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-std::string dataDir() {
-    const char* data = std::getenv("KORVANEX_DATA_DIR");
-    return data != nullptr ? data : KVX_SOURCE_DIR "/data";
-}
+using namespace kvx::test;
 
 // A second tree, with no schema of its own: its class list differs from the sample tree's.
-const std::string kBetaLdif = R"(dn: o=Beta Corp
-objectClass: top
-objectClass: organization
-o: Beta Corp
+const std::string kBetaLdif = ldif({container("o=Beta Corp"), container("ou=Labs,o=Beta Corp"),
+                                    container("ou=Bench,ou=Labs,o=Beta Corp")});
 
-dn: ou=Labs,o=Beta Corp
-objectClass: top
-objectClass: organizationalUnit
-ou: Labs
-
-dn: ou=Bench,ou=Labs,o=Beta Corp
-objectClass: top
-objectClass: organizationalUnit
-ou: Bench
-)";
-
-QStringList column(const QTreeWidget* list, int c) {
-    QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(c);
-    return texts;
-}
-
-QStringList listTexts(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
-// "Name.Parent...." of a container node, up to below "[root]".
-QString pathOf(const QTreeWidgetItem* node) {
-    QStringList parts;
-    for (; node != nullptr && node->parent() != nullptr; node = node->parent())
-        parts << node->text(0);
-    return parts.join('.');
-}
-
-struct Shown {
-    kvx::app::Message message;
-    QString panel2; // the second status panel when the message showed
-};
-
-class SettingsWindowTest : public ::testing::Test {
+class SettingsWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        application();
-        ASSERT_TRUE(temp.isValid());
-        root = fs::path(temp.path().toStdString());
+        WindowTest::SetUp();
+        root = fs::path(tempDir.toStdString());
         fs::create_directories(root / "prog");
         fs::create_directories(root / "config");
         ks::setProgramFolderForTesting((root / "prog").string());
         ks::setUserConfigFolderForTesting((root / "config").string());
-        previousHandler =
-            kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
-                shown.push_back({message, window ? window->statusText(1) : QString()});
-            });
-        serveTrees();
+        serveTrees({{"BETA", kBetaLdif}}, "ACME", true); // the sample tree ACME and BETA
     }
 
     void TearDown() override {
-        frmInstruct.reset();
-        frmExplain.reset();
-        frmAbout.reset();
-        window.reset();
-        kvx::app::setMessageHandler(previousHandler);
-        kvx::app::setFileDialogHandler(nullptr);
+        WindowTest::TearDown();
         ks::setProgramFolderForTesting("");
         ks::setUserConfigFolderForTesting("");
-        setArguments({});
-        kc::faults::clear();
-        kc::installTreeProvider(nullptr);
-        kc::resetClient();
-    }
-
-    // The sample tree ACME (the default) and a second tree BETA.
-    void serveTrees() {
-        kc::faults::clear();
-        kc::resetClient();
-        auto provider = std::make_unique<kc::StaticTreeProvider>();
-        provider->add(kc::makeEmbeddedBackend("ACME", dataDir() + "/trees/ACME"));
-        provider->add(kc::makeEmbeddedBackendFromText("BETA", "", kBetaLdif));
-        provider->setDefaultTree("ACME");
-        kc::installTreeProvider(std::move(provider));
-    }
-
-    void start() {
-        window = std::make_unique<TfrmKorvanex>();
-        frmAbout = std::make_unique<TfrmAbout>(window.get());
-        frmExplain = std::make_unique<TfrmExplain>();
-        frmInstruct = std::make_unique<TfrmInstruct>();
-        window->setHelpWindows(frmAbout.get(), frmExplain.get(), frmInstruct.get());
-        window->show();
     }
 
     // Closes the window as the user would (which saves the placement) and starts a new one,
     // after replacing the saved defaults with `profile` when one is given.
     void restart(const std::optional<std::string>& profile = std::nullopt) {
         window->close();
-        frmInstruct.reset();
-        frmExplain.reset();
-        frmAbout.reset();
-        window.reset();
+        closeWindows();
         if (profile)
             spit(ini(), *profile);
         start();
     }
 
-    template <class T> T* find(const char* name) const {
-        T* widget = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
-    QTreeWidget* tree() const { return find<QTreeWidget>("tvwNDS"); }
-    QListWidget* classes() const { return find<QListWidget>("lstNDSClasses"); }
-    QTreeWidget* selected() const { return find<QTreeWidget>("lvwSelectedAttributes"); }
     KvxDropDownComboBox* multi() const { return find<KvxDropDownComboBox>("cboAttributeMulti"); }
     QComboBox* trees() const { return find<QComboBox>("cboNDSTree"); }
     QTimer* timer() const { return find<QTimer>("Timer1"); }
     std::string ini() const { return (root / "config" / "KORVANEX.INI").string(); }
     QSize screenSize() const { return QGuiApplication::primaryScreen()->geometry().size(); }
-
-    QTreeWidgetItem* walkTo(const QStringList& path) {
-        QTreeWidgetItem* node = tree()->topLevelItem(0);
-        for (const QString& name : path) {
-            node->setExpanded(true);
-            QTreeWidgetItem* next = nullptr;
-            for (int i = 0; i < node->childCount(); ++i) {
-                if (node->child(i)->text(0) == name)
-                    next = node->child(i);
-            }
-            EXPECT_NE(next, nullptr) << name.toStdString();
-            if (next == nullptr)
-                return nullptr;
-            node = next;
-        }
-        tree()->setCurrentItem(node);
-        return node;
-    }
-
-    void chooseClass(const QString& name) {
-        const QList<QListWidgetItem*> found = classes()->findItems(name, Qt::MatchExactly);
-        ASSERT_EQ(found.size(), 1) << name.toStdString();
-        classes()->setCurrentItem(found.first());
-        window->lstNDSClassesClick();
-    }
-
-    void chooseAttributes(const QStringList& names) {
-        auto* available = find<QTreeWidget>("lvwAttributes");
-        for (const QString& name : names) {
-            const QList<QTreeWidgetItem*> rows = available->findItems(name, Qt::MatchExactly);
-            ASSERT_EQ(rows.size(), 1) << name.toStdString();
-            available->setCurrentItem(rows.first());
-            find<QPushButton>("cmdAttributeAdd")->click();
-        }
-    }
-
-    // The dialogs answer with `path` (empty: cancelled); returns the kinds asked for.
-    std::shared_ptr<std::vector<kvx::app::FileDialogKind>> answerDialogs(const QString& path) {
-        auto kinds = std::make_shared<std::vector<kvx::app::FileDialogKind>>();
-        kvx::app::setFileDialogHandler([kinds, path](QWidget*, kvx::app::FileDialogKind kind) {
-            kinds->push_back(kind);
-            return path;
-        });
-        return kinds;
-    }
 
     void save(const fs::path& file) {
         answerDialogs(QString::fromStdString(file.string()));
@@ -265,51 +76,35 @@ protected:
         answerDialogs(QString::fromStdString(file.string()));
         window->cmdLoadClick();
     }
-
-    // Runs the event loop until `done` holds or `ms` pass.
-    static bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms)
-            QTest::qWait(20);
-        return done();
+    // Loads a batch settings file of the section [KORVANEX] with the lines `body`.
+    void loadText(const std::string& body) {
+        spit(root / "loaded.kvx", "[KORVANEX]\n" + body);
+        load(root / "loaded.kvx");
     }
 
-    QStringList texts() const {
-        QStringList out;
-        for (const Shown& s : shown)
-            out << s.message.text;
-        return out;
-    }
-
-    QTemporaryDir temp;
     fs::path root;
-    std::vector<Shown> shown;
-    kvx::app::MessageHandler previousHandler;
-    std::unique_ptr<TfrmKorvanex> window;
-    std::unique_ptr<TfrmAbout> frmAbout;
-    std::unique_ptr<TfrmExplain> frmExplain;
-    std::unique_ptr<TfrmInstruct> frmInstruct;
+};
+
+// The window started at once, as at start-up: no class chosen.
+class StartedSettingsTest : public SettingsWindowTest {
+protected:
+    void SetUp() override {
+        SettingsWindowTest::SetUp();
+        start();
+    }
 };
 
 // ---- Saved defaults and window placement ---------------------------------------------------
 
-TEST_F(SettingsWindowTest, WithoutAProfileTheWindowIsCentredWithTheDesignedOutputPage) {
-    start();
+TEST_F(StartedSettingsTest, WithoutAProfileTheWindowIsCentredWithTheDesignedOutputPage) {
     const QSize screen = screenSize();
     const QRect outer = window->frameGeometry();
     EXPECT_EQ(window->size(), QSize(671, 455));
     EXPECT_EQ(outer.left(), (screen.width() - outer.width()) / 2);
     EXPECT_EQ(outer.top(), (screen.height() - outer.height()) / 2);
     EXPECT_FALSE(window->isMaximized() || window->isMinimized());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputFile")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "NDSReport.txt");
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ",");
-    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(outputPage(), kDesignedOutputPage);
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, CentringATallerWindowTruncatesTowardZero) {
@@ -349,7 +144,7 @@ TEST_F(SettingsWindowTest, ExtremeStoredPlacementStillGivesADrawableWindow) {
     EXPECT_EQ(window->height(), 455);
     QTest::qWait(50); // painted without trouble
     window->close();
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
@@ -357,12 +152,10 @@ TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
                 "OutputEncloseQuotes=-1\nOutputColumnHeaders=x\nOutputFileName=\"  out.txt  \"\n");
     start();
     EXPECT_TRUE(window->isMaximized());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputFile")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkHideEmptyColumns")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked());
-    EXPECT_FALSE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked()); // not a number
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "  out.txt  ");
+    // OutputColumnHeaders is not a number.
+    EXPECT_EQ(outputPage(),
+              "OutputWindow=0 OutputFile=1 OutputColumnHeaders=0 OutputEncloseQuotes=1 "
+              "HideEmptyColumns=0 separator=[,] name=[  out.txt  ]");
 
     restart("[Size]\nState=1\n");
     EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
@@ -370,36 +163,28 @@ TEST_F(SettingsWindowTest, StoredStatesAndCheckBoxValues) {
     EXPECT_EQ(window->windowState(), Qt::WindowNoState);
 }
 
-TEST_F(SettingsWindowTest, SetAsDefaultWithEmptyAndBlankSeparators) {
-    start();
-    find<QCheckBox>("chkOutputWindow")->setChecked(false);
-    find<QCheckBox>("chkOutputColumnHeaders")->setChecked(true);
-    find<QLineEdit>("txtOutputFilename")->setText("report.csv");
-    find<QLineEdit>("txtOutputSeparator")->setText("");
+TEST_F(StartedSettingsTest, SetAsDefaultWithEmptyAndBlankSeparators) {
+    setOutput({.toWindow = false, .toFile = false, .separator = ""}, "report.csv");
+    const std::string page = outputPage();
     find<QPushButton>("Button1")->click();
     EXPECT_NE(slurp(ini()).find("\nOutputSeparator=\n"), std::string::npos);
     EXPECT_EQ(slurp(ini()).find("Width"), std::string::npos); // placement is not written here
     restart();
-    EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), ""); // empty, not the default ","
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "report.csv");
-    EXPECT_FALSE(find<QCheckBox>("chkOutputWindow")->isChecked());
-    EXPECT_TRUE(find<QCheckBox>("chkOutputColumnHeaders")->isChecked());
+    EXPECT_EQ(outputPage(), page); // the separator empty, not the default ","
 
     find<QLineEdit>("txtOutputSeparator")->setText(" ");
     find<QPushButton>("Button1")->click();
     restart();
     EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), " "); // blanks are kept
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsWindowTest, SetAsDefaultThatCannotWriteShowsTheError) {
-    start();
+TEST_F(StartedSettingsTest, SetAsDefaultThatCannotWriteShowsTheError) {
     ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
     find<QPushButton>("Button1")->click();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].message.text,
-              "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
-    EXPECT_EQ(shown[0].message.kind, kvx::app::MessageKind::Error);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
+    EXPECT_EQ(messages[0].kind, kvx::app::MessageKind::Error);
 }
 
 TEST_F(SettingsWindowTest, ClosingWritesPlacementOnlyInTheNormalState) {
@@ -428,17 +213,15 @@ TEST_F(SettingsWindowTest, ClosingWritesPlacementOnlyInTheNormalState) {
     window->close();
     EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "State", -5), 1);
     EXPECT_EQ(ks::ReadIniInteger(ini(), "Size", "Top", -5), 50);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsWindowTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
-    start();
+TEST_F(StartedSettingsTest, ClosingWhenThePlacementCannotBeWrittenStillCloses) {
     ks::setUserConfigFolderForTesting("/proc/korvanex-no-such-folder");
     window->close();
     EXPECT_FALSE(window->isVisible());
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].message.text,
-              "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Unable to write to /proc/korvanex-no-such-folder/KORVANEX.INI");
 }
 
 // ---- Batch settings files ------------------------------------------------------------------
@@ -458,13 +241,15 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
         const int expandedIndex = multi()->currentIndex();
         const QStringList rows[3] = {column(selected(), 0), column(selected(), 1),
                                      column(selected(), 2)};
-        find<QCheckBox>("chkOutputWindow")->setChecked(m != 0);
-        find<QCheckBox>("chkOutputFile")->setChecked(m != 1);
-        find<QCheckBox>("chkHideEmptyColumns")->setChecked(m == 2);
-        find<QCheckBox>("chkOutputEncloseQuotes")->setChecked(m == 0);
-        find<QCheckBox>("chkOutputColumnHeaders")->setChecked(m != 2);
-        find<QLineEdit>("txtOutputFilename")->setText(QString("mode %1.txt").arg(m));
-        find<QLineEdit>("txtOutputSeparator")->setText(m == 1 ? "\t" : ";");
+        // A tab separator is written so that it reads back whole.
+        setOutput({.toWindow = m != 0,
+                   .toFile = m != 1,
+                   .headers = m != 2,
+                   .quotes = m == 0,
+                   .separator = m == 1 ? "\t" : ";",
+                   .hideEmpty = m == 2},
+                  QString("mode %1.txt").arg(m));
+        const std::string page = outputPage();
         const fs::path file = root / ("mode" + std::to_string(m) + ".kvx");
         save(file);
         ASSERT_TRUE(fs::exists(file));
@@ -493,37 +278,28 @@ TEST_F(SettingsWindowTest, SaveThenLoadRoundTripsInEveryMode) {
             EXPECT_EQ(find<QRadioButton>(modes[o])->isChecked(), o == m) << modes[o];
         EXPECT_EQ(multi()->isEnabled(), m == 1);
         EXPECT_EQ(multi()->currentIndex(), expandedIndex);
-        EXPECT_EQ(find<QCheckBox>("chkOutputWindow")->isChecked(), m != 0);
-        EXPECT_EQ(find<QCheckBox>("chkOutputFile")->isChecked(), m != 1);
-        EXPECT_EQ(find<QCheckBox>("chkHideEmptyColumns")->isChecked(), m == 2);
-        EXPECT_EQ(find<QCheckBox>("chkOutputEncloseQuotes")->isChecked(), m == 0);
-        EXPECT_EQ(find<QCheckBox>("chkOutputColumnHeaders")->isChecked(), m != 2);
-        EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), QString("mode %1.txt").arg(m));
-        // A tab separator is written so that it reads back whole.
-        EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), m == 1 ? "\t" : ";");
+        EXPECT_EQ(outputPage(), page);
     }
-    EXPECT_TRUE(texts().isEmpty()) << texts().join(" | ").toStdString();
+    EXPECT_TRUE(messageTexts().isEmpty()) << messageTexts().join(" | ").toStdString();
 }
 
-TEST_F(SettingsWindowTest, SaveCancelledOrWithoutAStartingPoint) {
-    start();
+TEST_F(StartedSettingsTest, SaveCancelledOrWithoutAStartingPoint) {
     const fs::path file = root / "none.kvx";
     const auto kinds = answerDialogs(QString());
     window->cmdSaveClick();
     window->cmdLoadClick();
     EXPECT_EQ(*kinds,
               (std::vector{kvx::app::FileDialogKind::Save, kvx::app::FileDialogKind::Open}));
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 
     tree()->setCurrentItem(nullptr);
     spit(file, "[KORVANEX]\nclasstype=Old\n");
     save(file);
     EXPECT_EQ(slurp(file), "[KORVANEX]\nTreeName=Default\n");
-    EXPECT_EQ(texts(), QStringList{"Select the starting point in the NDS Tree"});
+    EXPECT_EQ(messageTexts(), QStringList{"Select the starting point in the NDS Tree"});
 }
 
-TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
-    start();
+TEST_F(StartedSettingsTest, RootFileSelectsTheRoot) {
     tree()->setCurrentItem(tree()->topLevelItem(0));
     const fs::path file = root / "root.kvx";
     save(file);
@@ -531,18 +307,17 @@ TEST_F(SettingsWindowTest, RootFileSelectsTheRoot) {
     walkTo({"Acme", "Finance"});
     load(file);
     EXPECT_EQ(tree()->currentItem(), tree()->topLevelItem(0));
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
-    start();
+TEST_F(StartedSettingsTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     chooseAttributes({"Surname"});
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     const fs::path missing = root / "missing.kvx";
     load(missing);
-    EXPECT_EQ(texts(),
+    EXPECT_EQ(messageTexts(),
               QStringList{QString("Cannot read the settings file %1").arg(missing.c_str())});
     EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
@@ -550,18 +325,15 @@ TEST_F(SettingsWindowTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     EXPECT_TRUE(find<QRadioButton>("optResultsTabular")->isChecked());
 }
 
-TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
-    const fs::path file = root / "gone.kvx";
-    spit(file, "[KORVANEX]\nTreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
-               "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
-               "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
-               "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
-               "lvwSelectedeAttributesSyntax0=CI_String\n");
-    start(); // as at start-up: no class chosen
-    load(file);
+TEST_F(StartedSettingsTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
+    loadText("TreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
+             "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
+             "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
+             "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
+             "lvwSelectedeAttributesSyntax0=CI_String\n");
     // "Gone" is not below Acme: the walk stops there, and both missing names are named.
     EXPECT_EQ(
-        texts(),
+        messageTexts(),
         (QStringList{"The container \"Dev.Gone.acme\" named in the settings file was not found",
                      "The class \"Vanished Class\" named in the settings file was not found"}));
     EXPECT_EQ(pathOf(tree()->currentItem()), "Acme");
@@ -573,42 +345,31 @@ TEST_F(SettingsWindowTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
     EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
 }
 
-TEST_F(SettingsWindowTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
-    const fs::path file = root / "case.kvx";
-    spit(file, "[KORVANEX]\nTreeName=default\nContext1=SALES\nContext2=aCmE\nContextCount=2\n"
-               "classtype=uSER\n");
-    start();
-    load(file);
+TEST_F(StartedSettingsTest, NamesMatchIgnoringTheCaseOfAToZOnly) {
+    loadText("TreeName=default\nContext1=SALES\nContext2=aCmE\nContextCount=2\nclasstype=uSER\n");
     EXPECT_EQ(trees()->currentText(), "Default");
     EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
 }
 
-TEST_F(SettingsWindowTest, FileForAnotherTreeOpensThatTreeFirst) {
-    start();
+TEST_F(StartedSettingsTest, FileForAnotherTreeOpensThatTreeFirst) {
     ASSERT_TRUE(listTexts(classes()).contains("User"));
-    const fs::path file = root / "beta.kvx";
-    spit(file, "[KORVANEX]\nTreeName=beta\nContext1=Bench\nContext2=Labs\nContext3=Beta Corp\n"
-               "ContextCount=3\nclasstype=Organizational Unit\n");
-    load(file);
+    loadText("TreeName=beta\nContext1=Bench\nContext2=Labs\nContext3=Beta Corp\n"
+             "ContextCount=3\nclasstype=Organizational Unit\n");
     EXPECT_EQ(trees()->currentText(), "BETA");
     EXPECT_EQ(pathOf(tree()->currentItem()), "Bench.Labs.Beta Corp");
     EXPECT_FALSE(listTexts(classes()).contains("User")); // BETA's own class list
     ASSERT_NE(classes()->currentItem(), nullptr);
     EXPECT_EQ(classes()->currentItem()->text(), "Organizational Unit");
-    EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
+    EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 
     // And back: a file for the sample tree reopens it.
-    const fs::path acme = root / "acme.kvx";
-    spit(acme, "[KORVANEX]\nTreeName=ACME\nContext1=IT\nContext2=Acme\nContextCount=2\n"
-               "classtype=User\n");
-    load(acme);
+    loadText("TreeName=ACME\nContext1=IT\nContext2=Acme\nContextCount=2\nclasstype=User\n");
     EXPECT_EQ(pathOf(tree()->currentItem()), "IT.Acme");
     EXPECT_EQ(classes()->currentItem()->text(), "User");
 }
 
 TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
-    const fs::path file = root / "rows.kvx";
     const std::string rows =
         "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
         "lvwSelectedeAttributesSyntax0=CI_String\n"
@@ -618,8 +379,7 @@ TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
         "lvwSelectedeAttributesSingle2=Single\n"
         "lvwSelectedeAttributesSyntax2=Time\n";
     start();
-    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=3\n" + rows);
-    load(file);
+    loadText("classtype=User\nAttributeCount=3\n" + rows);
     EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time"}));
     // A restored date row sorts as a date, as one added by hand does.
     auto* available = find<QTreeWidget>("lvwAttributes");
@@ -628,19 +388,16 @@ TEST_F(SettingsWindowTest, RowsAsTheFileHasThemDuplicatesAndCounts) {
     EXPECT_NE(dateKind, 0);
     EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(2)), dateKind);
 
-    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=1\n" + rows);
-    load(file);
+    loadText("classtype=User\nAttributeCount=1\n" + rows);
     EXPECT_EQ(column(selected(), 0), QStringList{"Surname"});
 
-    spit(file, "[KORVANEX]\nclasstype=User\nAttributeCount=5\n" + rows);
-    load(file);
+    loadText("classtype=User\nAttributeCount=5\n" + rows);
     EXPECT_EQ(column(selected(), 0), (QStringList{"Surname", "Surname", "Login Time", "", ""}));
     EXPECT_EQ(column(selected(), 1), (QStringList{"Multi", "Multi", "Single", "", ""}));
 }
 
 TEST_F(SettingsWindowTest, ExpandedAttributeIndexAmongTheMultiRows) {
-    const fs::path file = root / "multi.kvx";
-    const std::string body = "[KORVANEX]\nclasstype=User\noptResultsTabularCross=1\n"
+    const std::string body = "classtype=User\noptResultsTabularCross=1\n"
                              "AttributeCount=3\nlvwSelectedeAttributes0=Surname\n"
                              "lvwSelectedeAttributesSingle0=multi\n"
                              "lvwSelectedeAttributes1=Login Time\n"
@@ -648,59 +405,44 @@ TEST_F(SettingsWindowTest, ExpandedAttributeIndexAmongTheMultiRows) {
                              "lvwSelectedeAttributes2=Group Membership\n"
                              "lvwSelectedeAttributesSingle2=Multi\n";
     start();
-    spit(file, body + "cboAttributesMulti=1\n");
-    load(file);
-    QStringList items;
-    for (int i = 0; i < multi()->count(); ++i)
-        items << multi()->itemText(i);
-    ASSERT_EQ(items, (QStringList{"Surname", "Group Membership"}));
+    loadText(body + "cboAttributesMulti=1\n");
+    ASSERT_EQ(comboItems(), (QStringList{"Surname", "Group Membership"}));
     EXPECT_EQ(multi()->currentText(), "Group Membership");
-    spit(file, body);
-    load(file);
+    loadText(body);
     EXPECT_EQ(multi()->currentText(), "Surname"); // no key: the first entry
-    spit(file, body + "cboAttributesMulti=2\n");
-    load(file);
+    loadText(body + "cboAttributesMulti=2\n");
     EXPECT_EQ(multi()->currentIndex(), -1); // beyond the entries: none
-    spit(file, body + "cboAttributesMulti=-1\n");
-    load(file);
+    loadText(body + "cboAttributesMulti=-1\n");
     EXPECT_EQ(multi()->currentIndex(), -1);
 }
 
-TEST_F(SettingsWindowTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
-    const fs::path file = root / "options.kvx";
-    start();
+TEST_F(StartedSettingsTest, OptionButtonsRunTheirHandlingOnlyWhenChosen) {
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     ASSERT_FALSE(multi()->isEnabled());
-    spit(file, "[KORVANEX]\noptResultsTabularCross=1\n");
-    load(file);
+    loadText("optResultsTabularCross=1\n");
     EXPECT_TRUE(find<QRadioButton>("optResultsTabularCross")->isChecked());
     EXPECT_FALSE(find<QRadioButton>("optResultsTabular")->isChecked());
     EXPECT_TRUE(multi()->isEnabled());
 
-    spit(file, "[KORVANEX]\noptResultsTabular=1\n");
-    load(file);
+    loadText("optResultsTabular=1\n");
     EXPECT_FALSE(multi()->isEnabled());
 
     // All three cleared: no mode, and the combo keeps the state it had.
     find<QRadioButton>("optResultsTabularCross")->setChecked(true);
-    spit(file, "[KORVANEX]\n");
-    load(file);
+    loadText("");
     for (const char* option :
          {"optResultsTabular", "optResultsTabularCross", "optResultsNonTabular"})
         EXPECT_FALSE(find<QRadioButton>(option)->isChecked()) << option;
     EXPECT_TRUE(multi()->isEnabled());
 
     // More than one set: the last of them in the file's order wins.
-    spit(file,
-         "[KORVANEX]\noptResultsTabular=1\noptResultsTabularCross=1\noptResultsNonTabular=3\n");
-    load(file);
+    loadText("optResultsTabular=1\noptResultsTabularCross=1\noptResultsNonTabular=3\n");
     EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
     EXPECT_FALSE(find<QRadioButton>("optResultsTabularCross")->isChecked());
     EXPECT_FALSE(multi()->isEnabled());
 }
 
-TEST_F(SettingsWindowTest, ExamplesLoadWithRowsOfTheirClass) {
-    start();
+TEST_F(StartedSettingsTest, ExamplesLoadWithRowsOfTheirClass) {
     const fs::path examples = fs::path(KVX_SOURCE_DIR) / "examples";
     int seen = 0;
     for (const auto& entry : fs::directory_iterator(examples)) {
@@ -734,7 +476,7 @@ TEST_F(SettingsWindowTest, ExamplesLoadWithRowsOfTheirClass) {
         EXPECT_FALSE(fs::path(file.outputFileName).has_parent_path());
     }
     EXPECT_EQ(seen, 4);
-    EXPECT_TRUE(shown.empty()) << texts().join(" | ").toStdString();
+    EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 }
 
 // ---- Command line and unattended run -------------------------------------------------------
@@ -750,10 +492,9 @@ TEST_F(SettingsWindowTest, SampleCommandLineLoadsRunsAndCloses) {
     EXPECT_TRUE(timer()->isActive());
     EXPECT_EQ(timer()->interval(), 1000);
     ASSERT_TRUE(waitFor([&] { return !window->isVisible(); }));
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].message.kind, kvx::app::MessageKind::Notice);
-    EXPECT_EQ(shown[0].panel2,
-              QString("Auto Running %1 - Will close when complete").arg(file.c_str()));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, kvx::app::MessageKind::Notice);
+    EXPECT_EQ(panels[0], QString("Auto Running %1 - Will close when complete").arg(file.c_str()));
     EXPECT_EQ(window->statusText(1), "");
     EXPECT_FALSE(timer()->isActive());
     EXPECT_GT(window->resultsModel()->rowCount(), 0);
@@ -763,9 +504,9 @@ TEST_F(SettingsWindowTest, SampleCommandLineLoadsRunsAndCloses) {
 TEST_F(SettingsWindowTest, AutorunAloneStopsAtTheClassCheckAndStaysOpen) {
     setArguments({"/AUTORUN"});
     start();
-    ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
-    EXPECT_EQ(shown[0].message.text, "Select the Object Class  (User, Group, etc) to search");
-    EXPECT_EQ(shown[0].panel2, "Auto Running ");
+    ASSERT_TRUE(waitFor([&] { return !messages.empty(); }));
+    EXPECT_EQ(messages[0].text, "Select the Object Class  (User, Group, etc) to search");
+    EXPECT_EQ(panels[0], "Auto Running ");
     EXPECT_TRUE(waitFor([&] { return window->statusText(1).isEmpty(); }));
     EXPECT_TRUE(window->isVisible());
 }
@@ -777,7 +518,7 @@ TEST_F(SettingsWindowTest, UnattendedRunThatStopsAtACheckStillCloses) {
     setArguments({"/settings=" + file.string(), "/autoclose", "/autorun"});
     start();
     ASSERT_TRUE(waitFor([&] { return !window->isVisible(); }));
-    EXPECT_EQ(texts(), QStringList{"You have not selected output to either File or Screen"});
+    EXPECT_EQ(messageTexts(), QStringList{"You have not selected output to either File or Screen"});
     EXPECT_EQ(window->resultsModel()->rowCount(), 0);
 }
 
@@ -787,7 +528,7 @@ TEST_F(SettingsWindowTest, FlagsThatAreNotQuiteFlagsAndAutocloseAloneDoNothing) 
     EXPECT_FALSE(timer()->isActive());
     QTest::qWait(1200);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SettingsWindowTest, SettingsNamesAfterTheFirstEqualsAndBesideTheProgram) {
@@ -815,9 +556,9 @@ TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) 
     start();
     EXPECT_EQ(classes()->currentItem()->text(), "User"); // the second file names no class
     EXPECT_EQ(find<QLineEdit>("txtOutputSeparator")->text(), "|");
-    ASSERT_TRUE(waitFor([&] { return !shown.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !messages.empty(); }));
     // [root] is the starting point, User the class, no attributes: the run's notice.
-    EXPECT_EQ(shown[0].panel2, QString("Auto Running %1").arg(second.c_str()));
+    EXPECT_EQ(panels[0], QString("Auto Running %1").arg(second.c_str()));
     EXPECT_TRUE(window->isVisible());
 }
 
@@ -825,23 +566,19 @@ TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) 
 
 // Whatever ends a run (here an error raised while the run's notice shows), the output file is
 // closed with what was written, and called incomplete.
-TEST_F(SettingsWindowTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
-    start();
+TEST_F(StartedSettingsTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     const fs::path report = root / "report.txt";
-    find<QCheckBox>("chkOutputWindow")->setChecked(false);
-    find<QCheckBox>("chkOutputFile")->setChecked(true);
-    find<QCheckBox>("chkOutputColumnHeaders")->setChecked(true);
-    find<QLineEdit>("txtOutputFilename")->setText(QString::fromStdString(report.string()));
+    setOutput({.toWindow = false}, QString::fromStdString(report.string()));
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
-        shown.push_back({message, QString()});
+        messages.push_back(message);
         if (message.kind == kvx::app::MessageKind::Notice)
             throw std::runtime_error("out of memory");
     });
     EXPECT_NO_THROW(window->RunProcess());
-    EXPECT_EQ(texts(),
+    EXPECT_EQ(messageTexts(),
               (QStringList{"No Attributes have been selected. Only object names will be listed",
                            "out of memory",
                            "Cannot write the output file. The report in it is incomplete."}));

@@ -56,6 +56,19 @@ protected:
         ASSERT_EQ(NWDSSetContext(ctx, DCK_NAME_CONTEXT, &name), 0);
     }
 
+    // Puts the filter "<attribute> = <cls>" in `buf` (made ready for a filter first).
+    void putClassFilter(pBuf_T buf, const std::string& cls,
+                        const char* attribute = "Object Class") {
+        pFilter_Cursor_T cur = nullptr;
+        EXPECT_EQ(NWDSInitBuf(ctx, DSV_SEARCH_FILTER, buf), 0);
+        EXPECT_EQ(NWDSAllocFilter(&cur), 0);
+        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_ANAME, attribute, SYN_CLASS_NAME), 0);
+        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_EQ, nullptr, 0), 0);
+        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_AVAL, cls.c_str(), SYN_CLASS_NAME), 0);
+        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_END, nullptr, 0), 0);
+        EXPECT_EQ(NWDSPutFilter(ctx, buf, cur, nullptr), 0);
+    }
+
     // Runs a search the way a report does: class filter, named attributes, every batch read
     // with every value laid out.
     SearchRun search(const std::string& base, const std::string& cls,
@@ -63,20 +76,13 @@ protected:
                      nuint32 infoType = DS_ATTRIBUTE_VALUES, bool allAttrs = false) {
         SearchRun run;
         pBuf_T filterBuf = nullptr, names = nullptr, result = nullptr;
-        pFilter_Cursor_T cur = nullptr;
         EXPECT_EQ(NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &filterBuf), 0);
         EXPECT_EQ(NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &names), 0);
         EXPECT_EQ(NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &result), 0);
-        EXPECT_EQ(NWDSInitBuf(ctx, DSV_SEARCH_FILTER, filterBuf), 0);
         EXPECT_EQ(NWDSInitBuf(ctx, DSV_SEARCH, names), 0);
         for (const auto& a : attrs)
             EXPECT_EQ(NWDSPutAttrName(ctx, names, a), 0);
-        EXPECT_EQ(NWDSAllocFilter(&cur), 0);
-        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_ANAME, "Object Class", SYN_CLASS_NAME), 0);
-        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_EQ, nullptr, 0), 0);
-        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_AVAL, cls.c_str(), SYN_CLASS_NAME), 0);
-        EXPECT_EQ(NWDSAddFilterToken(cur, FTOK_END, nullptr, 0), 0);
-        EXPECT_EQ(NWDSPutFilter(ctx, filterBuf, cur, nullptr), 0);
+        putClassFilter(filterBuf, cls);
         nint32 iter = -1;
         do {
             nint32 searched = 0;

@@ -242,14 +242,7 @@ TEST_F(SearchTest, FilterThatFormsNoExpressionIsRefused) {
         EXPECT_EQ(trySearch(), ERR_INVALID_REQUEST);
     }
     // The served form, with the attribute name in other letter case, is taken.
-    pFilter_Cursor_T cur;
-    ASSERT_EQ(NWDSAllocFilter(&cur), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_ANAME, "OBJECT class", SYN_CLASS_NAME), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_EQ, nullptr, 0), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_AVAL, "User", SYN_CLASS_NAME), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_END, nullptr, 0), 0);
-    ASSERT_EQ(NWDSInitBuf(ctx, DSV_SEARCH_FILTER, filterBuf), 0);
-    ASSERT_EQ(NWDSPutFilter(ctx, filterBuf, cur, nullptr), 0);
+    putClassFilter(filterBuf, "User", "OBJECT class");
     EXPECT_EQ(trySearch(), 0);
     for (pBuf_T b : {filterBuf, names, result})
         EXPECT_EQ(NWDSFreeBuf(b), 0);
@@ -314,19 +307,12 @@ TEST_F(IterationTest, ReadingPastTheBatchGivesBufferEmptyAndSkipsUnreadParts) {
     ASSERT_EQ(warm.rc, 0);
 
     pBuf_T f, n;
-    pFilter_Cursor_T cur;
     ASSERT_EQ(NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &f), 0);
     ASSERT_EQ(NWDSAllocBuf(DEFAULT_MESSAGE_LEN, &n), 0);
-    ASSERT_EQ(NWDSInitBuf(ctx, DSV_SEARCH_FILTER, f), 0);
     ASSERT_EQ(NWDSInitBuf(ctx, DSV_SEARCH, n), 0);
     ASSERT_EQ(NWDSPutAttrName(ctx, n, "Telephone Number"), 0);
     ASSERT_EQ(NWDSPutAttrName(ctx, n, "Surname"), 0);
-    ASSERT_EQ(NWDSAllocFilter(&cur), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_ANAME, "Object Class", SYN_CLASS_NAME), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_EQ, nullptr, 0), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_AVAL, "User", SYN_CLASS_NAME), 0);
-    ASSERT_EQ(NWDSAddFilterToken(cur, FTOK_END, nullptr, 0), 0);
-    ASSERT_EQ(NWDSPutFilter(ctx, f, cur, nullptr), 0);
+    putClassFilter(f, "User");
     nint32 iter = -1;
     ASSERT_EQ(NWDSSearch(ctx, "", 2, 0, f, 1, 0, n, &iter, 0, nullptr, result), 0);
     ASSERT_EQ(NWDSGetObjectCount(ctx, result, &count), 0);

@@ -1,8 +1,7 @@
 // Reading classes and gathering the attributes of a class through its super classes.
-#include "directory/client/config.h"
-#include "directory/client/embedded/embedded.h"
+#include "common/trees.h"
 #include "directory/client/faults.h"
-#include "directory/client/registry.h"
+#include "directory/client/nwdsclient.h"
 #include "directory/schemaread.h"
 
 #include <gtest/gtest.h>
@@ -39,19 +38,11 @@ std::vector<std::string> namesOf(const std::vector<AttributeRow>& rows) {
 class SchemaReadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        kvx::client::resetClient();
-        kvx::client::faults::clear();
-        auto provider = std::make_unique<kvx::client::StaticTreeProvider>();
-        provider->add(kvx::client::makeEmbeddedBackendFromText("T", kSchema, "version: 1\n"));
-        provider->setDefaultTree("T");
-        kvx::client::installTreeProvider(std::move(provider));
+        kvx::test::serveText(kSchema, "version: 1\n");
         ASSERT_EQ(NWCallsInit(nullptr, nullptr), 0);
         ASSERT_EQ(NWDSCreateContextHandle(&ctx), 0);
     }
-    void TearDown() override {
-        kvx::client::faults::clear();
-        kvx::client::resetClient();
-    }
+    void TearDown() override { kvx::test::resetClient(); }
     FailureFn recorder() {
         return
             [this](const std::string& call, NWDSCCODE code) { failures.emplace_back(call, code); };
@@ -93,8 +84,8 @@ TEST_F(SchemaReadTest, FailureInsideSuperClassEndsOnlyThatRead) {
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].first, "NWDSReadClassDef");
     // Base and its attributes are missing; Mixin and Top, and the class's own, are all there.
-    EXPECT_EQ(namesOf(rows), (std::vector<std::string>{"Object Class", "Age", "Login Time",
-                                                       "Description", "CN"}));
+    EXPECT_EQ(namesOf(rows),
+              (std::vector<std::string>{"Object Class", "Age", "Login Time", "Description", "CN"}));
 }
 
 TEST_F(SchemaReadTest, UnknownClassReportsAndAddsNothing) {

@@ -2,10 +2,10 @@
 // through the real client calls on an embedded tree.
 #include "directory/treebrowse.h"
 
-#include "directory/client/config.h"
-#include "directory/client/embedded/embedded.h"
+#include "common/support.h"
+#include "common/trees.h"
 #include "directory/client/faults.h"
-#include "directory/client/registry.h"
+#include "directory/client/nwdsclient.h"
 
 #include <gtest/gtest.h>
 
@@ -19,60 +19,18 @@ namespace kc = kvx::client;
 
 namespace {
 
+using kvx::test::container;
+using kvx::test::entry;
+using kvx::test::ldif;
+
 // A small tree: containers and leaves mixed, handed out in no particular order.
-const std::string kAcmeLdif = R"(dn: o=Acme
-objectClass: top
-objectClass: organization
-o: Acme
-
-dn: cn=Admin,o=Acme
-objectClass: top
-objectClass: person
-cn: Admin
-sn: Admin
-
-dn: ou=Sales,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Sales
-
-dn: ou=Dev,ou=Sales,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Dev
-
-dn: ou=Empty,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Empty
-
-dn: ou=Marketing,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Marketing
-
-dn: cn=Ann Smith,ou=Marketing,o=Acme
-objectClass: top
-objectClass: person
-cn: Ann Smith
-sn: Smith
-
-dn: c=GB
-objectClass: top
-objectClass: country
-c: GB
-
-dn: l=London,c=GB
-objectClass: top
-objectClass: locality
-l: London
-)";
-
-const std::string kBetaLdif = R"(dn: o=Beta
-objectClass: top
-objectClass: organization
-o: Beta
-)";
+const std::string kAcmeLdif =
+    ldif({container("o=Acme"), entry("cn=Admin,o=Acme", "person", "sn: Admin\n"),
+          container("ou=Sales,o=Acme"), container("ou=Dev,ou=Sales,o=Acme"),
+          container("ou=Empty,o=Acme"), container("ou=Marketing,o=Acme"),
+          entry("cn=Ann Smith,ou=Marketing,o=Acme", "person", "sn: Smith\n"), container("c=GB"),
+          container("l=London,c=GB")});
+const std::string kBetaLdif = container("o=Beta");
 
 struct Failure {
     std::string text;
@@ -81,29 +39,11 @@ struct Failure {
 
 class TreeBrowseTest : public ::testing::Test {
 protected:
-    void SetUp() override { serve({{"ACME", kAcmeLdif, false}}, "ACME"); }
+    void SetUp() override { serve({{"ACME", kAcmeLdif}}, "ACME"); }
+    void TearDown() override { kvx::test::resetClient(); }
 
-    void TearDown() override {
-        kc::faults::clear();
-        kc::installTreeProvider(nullptr);
-        kc::resetClient();
-    }
-
-    struct TreeText {
-        std::string name;
-        std::string ldif;
-        bool advertised;
-    };
-
-    void serve(const std::vector<TreeText>& trees, const std::string& defaultTree) {
-        kc::faults::clear();
-        kc::resetClient();
-        auto provider = std::make_unique<kc::StaticTreeProvider>();
-        for (const auto& tree : trees)
-            provider->add(kc::makeEmbeddedBackendFromText(tree.name, "", tree.ldif),
-                          tree.advertised);
-        provider->setDefaultTree(defaultTree);
-        kc::installTreeProvider(std::move(provider));
+    void serve(const std::vector<kvx::test::TextTree>& trees, const std::string& defaultTree) {
+        kvx::test::serveTrees(trees, defaultTree);
         ASSERT_EQ(NWCallsInit(nullptr, nullptr), 0);
     }
 
@@ -276,7 +216,7 @@ TEST_F(TreeBrowseTest, FailedContextCreationIsReportedOnce) {
 }
 
 TEST_F(TreeBrowseTest, DefaultChoiceBrowsesTheDefaultTreeAndOtherChoicesSetTheName) {
-    serve({{"ALPHA", kAcmeLdif, false}, {"BETA", kBetaLdif, false}}, "ALPHA");
+    serve({{"ALPHA", kAcmeLdif}, {"BETA", kBetaLdif}}, "ALPHA");
 
     const NWDSContextHandle byDefault = kd::openDirectoryContext("dEFAULT", recorder());
     EXPECT_EQ(names(kd::listContainers(byDefault, "[root]", recorder())),
@@ -296,12 +236,7 @@ TEST_F(TreeBrowseTest, DefaultChoiceBrowsesTheDefaultTreeAndOtherChoicesSetTheNa
 
 TEST_F(TreeBrowseTest, LongContainerNamesAreKeptWhole) {
     const std::string longName(600, 'L');
-    serve(
-        {{"ACME",
-          kAcmeLdif + "\ndn: ou=" + longName +
-              ",o=Acme\nobjectClass: top\nobjectClass: organizationalUnit\nou: " + longName + "\n",
-          false}},
-        "ACME");
+    serve({{"ACME", kAcmeLdif + "\n" + container("ou=" + longName + ",o=Acme")}}, "ACME");
     const NWDSContextHandle ctx = kd::openDirectoryContext("Default", recorder());
     const auto children = kd::listContainers(ctx, "Acme", recorder());
     const auto it = std::find_if(children.begin(), children.end(),
@@ -311,11 +246,11 @@ TEST_F(TreeBrowseTest, LongContainerNamesAreKeptWhole) {
 }
 
 TEST_F(TreeBrowseTest, TreeListGathersBothScansOnceEach) {
-    serve({{"ACME", kAcmeLdif, false},
-           {"DEFAULT", kBetaLdif, false},
-           {"Beta", kBetaLdif, false},
-           {"acme", kBetaLdif, true},
-           {"Gamma", kBetaLdif, true}},
+    serve({{"ACME", kAcmeLdif},
+           {"DEFAULT", kBetaLdif},
+           {"Beta", kBetaLdif},
+           {"acme", kBetaLdif, "", true},
+           {"Gamma", kBetaLdif, "", true}},
           "ACME");
     const auto trees = kd::gatherTreeList(recorder());
     ASSERT_TRUE(trees.has_value());

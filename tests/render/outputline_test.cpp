@@ -1,11 +1,10 @@
+#include "common/support.h"
 #include "report/outputline.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -71,21 +70,10 @@ TEST(HeaderLine, ByReportMode) {
 
 class OutputFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("kvx-render-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::string path(const char* name) const { return (dir_ / name).string(); }
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string contents(const std::string& path) { return kvx::test::slurp(path); }
 
-    std::filesystem::path dir_;
+    kvx::test::TempFolder dir_;
 };
 
 TEST_F(OutputFileTest, WritesHeaderAndRowsAsBytes) {
@@ -101,10 +89,7 @@ TEST_F(OutputFileTest, WritesHeaderAndRowsAsBytes) {
 
 TEST_F(OutputFileTest, OpeningEmptiesAnExistingFileEveryRun) {
     const std::string p = path("again.csv");
-    {
-        std::ofstream old(p, std::ios::binary);
-        old << std::string(5000, 'z');
-    }
+    kvx::test::spit(p, std::string(5000, 'z'));
     for (int run = 0; run < 2; ++run) {
         kvx::OutputFile file;
         ASSERT_TRUE(file.open(p));
@@ -137,8 +122,8 @@ TEST_F(OutputFileTest, FilesThatCannotBeOpened) {
     EXPECT_FALSE(file.open(""));
     EXPECT_FALSE(file.isOpen());
     EXPECT_FALSE(file.open(path("no/such/folder/report.csv")));
-    EXPECT_FALSE(file.open(dir_.string())); // a folder
-    EXPECT_FALSE(file.close());             // nothing open
+    EXPECT_FALSE(file.open(dir_.path().string())); // a folder
+    EXPECT_FALSE(file.close());                    // nothing open
 }
 
 TEST_F(OutputFileTest, WriteFailureIsReportedOnClose) {

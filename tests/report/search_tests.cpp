@@ -1,9 +1,8 @@
 // The report search over a small embedded tree: rows of each mode, column building and sizing,
 // split entries, and every client failure stopping the search cleanly.
-#include "directory/client/config.h"
-#include "directory/client/embedded/embedded.h"
+#include "common/support.h"
+#include "common/trees.h"
 #include "directory/client/faults.h"
-#include "directory/client/registry.h"
 #include "directory/client/testing.h"
 #include "report/search.h"
 
@@ -13,39 +12,15 @@ using namespace kvx::report;
 
 namespace {
 
-const char* kLdif = R"(version: 1
+using kvx::test::container;
+using kvx::test::entry;
 
-dn: o=Acme
-objectClass: top
-objectClass: organization
-o: Acme
-
-dn: ou=Sales,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Sales
-
-dn: cn=Ann,ou=Sales,o=Acme
-objectClass: top
-objectClass: person
-objectClass: organizationalPerson
-cn: Ann
-sn: Smith
-telephoneNumber: 111
-telephoneNumber: 222
-telephoneNumber: 333
-
-dn: cn=Bob,o=Acme
-objectClass: top
-objectClass: person
-cn: Bob
-sn: Jones
-
-dn: ou=Empty,o=Acme
-objectClass: top
-objectClass: organizationalUnit
-ou: Empty
-)";
+const std::string kLdif = kvx::test::ldif(
+    {container("o=Acme"), container("ou=Sales,o=Acme"),
+     entry("cn=Ann,ou=Sales,o=Acme", "person organizationalPerson",
+           "sn: Smith\ntelephoneNumber: 111\ntelephoneNumber: 222\ntelephoneNumber: 333\n"),
+     entry("cn=Bob,o=Acme", "person", "sn: Jones\n"), container("ou=Empty,o=Acme")},
+    true);
 
 struct RecordingSink : SearchSink {
     std::vector<std::string> statuses;
@@ -75,12 +50,7 @@ struct RecordingSink : SearchSink {
 class SearchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        kvx::client::resetClient();
-        kvx::client::faults::clear();
-        auto provider = std::make_unique<kvx::client::StaticTreeProvider>();
-        provider->add(kvx::client::makeEmbeddedBackendFromText("T", "", kLdif));
-        provider->setDefaultTree("T");
-        kvx::client::installTreeProvider(std::move(provider));
+        kvx::test::serveText("", kLdif);
         ASSERT_EQ(NWCallsInit(nullptr, nullptr), 0);
         ASSERT_EQ(NWDSCreateContextHandle(&ctx), 0);
         nuint32 flags = 0;
@@ -88,11 +58,7 @@ protected:
         flags |= DCV_TYPELESS_NAMES;
         ASSERT_EQ(NWDSSetContext(ctx, DCK_FLAGS, &flags), 0);
     }
-    void TearDown() override {
-        kvx::client::faults::clear();
-        kvx::client::setResultBufferCapacityForTesting(0);
-        kvx::client::resetClient();
-    }
+    void TearDown() override { kvx::test::resetClient(); }
 
     SearchInput input(ReportMode mode, std::vector<std::string> attrs) {
         SearchInput in;

@@ -256,10 +256,6 @@ TEST_F(BatchFileTest, UnwritableFileRaisesTheProfileError) {
     EXPECT_THROW(writeBatchSettings("/proc/korvanex-report.kvx", sample()), ProfileWriteError);
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(BatchFileTest, SearchFilterIsSavedOnlyWhenThereIsOneAndReadsBackWhole) {
     // No filter: the file holds exactly the keys it always held.
     BatchSettings s = sample();

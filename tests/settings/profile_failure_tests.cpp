@@ -1,5 +1,6 @@
 // A profile write that fails part-way (a full disk, a file-size limit) leaves the file as it was:
 // the new text goes to a copy beside it, which only replaces it once completely written.
+#include "common/support.h"
 #include "settings/batchfile.h"
 #include "settings/profile.h"
 
@@ -8,8 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -20,12 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using kvx::test::slurp;
 
 // Files in `dir` other than `keep`: a failed write must leave no half-written copy behind.
 std::vector<std::string> strays(const fs::path& dir, const std::string& keep) {
@@ -38,19 +32,10 @@ std::vector<std::string> strays(const fs::path& dir, const std::string& keep) {
 
 class ProfileFailureTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kvx-profile-failure-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        setProgramFolderForTesting((dir / "no-program-folder").string());
-    }
-    void TearDown() override {
-        setProgramFolderForTesting("");
-        fs::remove_all(dir);
-    }
-    fs::path dir;
+    void SetUp() override { setProgramFolderForTesting((dir / "no-program-folder").string()); }
+    void TearDown() override { setProgramFolderForTesting(""); }
+    kvx::test::TempFolder temp;
+    fs::path dir = temp.path();
 };
 
 // The process may not write files past a size limit: the write of the copy fails with EFBIG.
@@ -140,10 +125,6 @@ TEST_F(ProfileFailureTest, WriteToAFullFileSystemKeepsTheOldFileWhole) {
     EXPECT_NO_THROW(WriteIniString(file.string(), "Defaults", "chkOutputWindow", "0"));
     EXPECT_EQ(ReadIniString(file.string(), "Defaults", "chkOutputWindow", "?"), "0");
 }
-
-} // namespace
-
-namespace {
 
 BatchSettings sampleSettings(const std::string& outputFile) {
     BatchSettings s;

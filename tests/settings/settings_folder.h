@@ -2,29 +2,18 @@
 // per-user configuration folder, and whole-file reads and writes.
 #pragma once
 
+#include "common/support.h"
 #include "settings/profile.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace kvx::settings::testing {
 
-inline std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void spit(const std::filesystem::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
+using kvx::test::slurp;
+using kvx::test::spit;
 
 // Each test gets `dir` with "prog" (the program's folder) and "config" (the per-user folder)
 // inside, and `file`, a path in `dir` named by the fixture.
@@ -33,11 +22,7 @@ protected:
     virtual const char* fileName() const = 0;
 
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("kvx-settings-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir);
+        dir = temp.path();
         std::filesystem::create_directories(dir / "prog");
         std::filesystem::create_directories(dir / "config");
         setProgramFolderForTesting((dir / "prog").string());
@@ -47,9 +32,9 @@ protected:
     void TearDown() override {
         setProgramFolderForTesting("");
         setUserConfigFolderForTesting("");
-        std::filesystem::remove_all(dir);
     }
 
+    kvx::test::TempFolder temp;
     std::filesystem::path dir;
     std::string file;
 };

@@ -1,0 +1,124 @@
+#include "support.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kvx::test {
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kvx-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+std::string entry(const std::string& dn, const std::string& classes, const std::string& more) {
+    std::string text = "dn: " + dn + "\nobjectClass: top\n";
+    std::istringstream names(classes);
+    for (std::string name; names >> name;)
+        text += "objectClass: " + name + "\n";
+    const std::size_t equals = dn.find('=');
+    const std::size_t comma = dn.find(',');
+    text += dn.substr(0, equals) + ": " + dn.substr(equals + 1, comma - equals - 1) + "\n";
+    return text + more;
+}
+
+std::string container(const std::string& dn) {
+    const std::string type = dn.substr(0, dn.find('='));
+    if (type == "o")
+        return entry(dn, "organization");
+    if (type == "ou")
+        return entry(dn, "organizationalUnit");
+    if (type == "c")
+        return entry(dn, "country");
+    if (type == "l")
+        return entry(dn, "locality");
+    throw std::invalid_argument("no container class for " + dn);
+}
+
+std::string ldif(const std::vector<std::string>& records, bool versioned) {
+    std::string text = versioned ? "version: 1\n" : "";
+    for (std::size_t i = 0; i < records.size(); ++i)
+        text += (i > 0 || versioned ? "\n" : "") + records[i];
+    return text;
+}
+
+HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& folder,
+                        const std::filesystem::path& kvx, const std::filesystem::path& clientConf,
+                        std::chrono::seconds limit,
+                        const std::function<void(pid_t)>& whileRunning) {
+    std::filesystem::create_directories(folder / "home");
+    const std::string settings = "/settings=" + kvx.string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            ::unsetenv(name);
+        ::setenv("HOME", (folder / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder / "home" / ".config").c_str(), 1);
+        ::setenv("KORVANEX_CLIENT_CONF", clientConf.c_str(), 1);
+        if (!std::freopen((folder / "stderr.txt").c_str(), "w", stderr))
+            ::_exit(126);
+        ::execl(exe.c_str(), exe.c_str(), settings.c_str(), "/autorun", "/autoclose",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    HeadlessRun run;
+    int status = 0;
+    const auto started = std::chrono::steady_clock::now();
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (whileRunning)
+            whileRunning(pid);
+        if (std::chrono::steady_clock::now() - started > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            run.err = slurp(folder / "stderr.txt");
+            return run;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.finished = true;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = slurp(folder / "stderr.txt");
+    return run;
+}
+
+} // namespace kvx::test

@@ -5,8 +5,12 @@
 #include "store.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace kvx::client {
 
@@ -16,25 +20,64 @@ using embedded::kNone;
 using embedded::kRoot;
 using embedded::Store;
 
-bool readWholeFile(const std::string& path, std::string& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    out.clear();
-    char buf[1 << 16];
-    std::size_t n;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        long size = std::ftell(f);
-        if (size > 0)
-            out.reserve(static_cast<std::size_t>(size));
-        std::fseek(f, 0, SEEK_SET);
+// Trees up to this many bytes of LDIF have their values checked when they are opened; larger
+// ones are opened as soon as their structure is read, and their values are checked on a
+// second thread meanwhile.
+std::size_t g_backgroundCheckAbove = std::size_t{32} << 20;
+
+// The check of a tree's values, run beside its use. A search that reaches its end waits for it,
+// and any use of the tree after a fault was found fails with that fault: a damaged tree never
+// gives a report that looks whole.
+class ValueCheck {
+public:
+    void start(const Store& store) {
+        thread_ = std::thread([this, &store] {
+            std::string fault;
+            bool ok = true;
+            try {
+                ok = store.checkValues(0, static_cast<std::uint32_t>(store.nodes().size()), &stop_,
+                                       fault);
+            } catch (const std::bad_alloc&) {
+                ok = false;
+                fault = "not enough memory to check the tree's values";
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!ok) {
+                fault_ = std::move(fault);
+                failed_.store(true, std::memory_order_release);
+            }
+            done_ = true;
+            cv_.notify_all();
+        });
     }
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
+    ~ValueCheck() { finish(); }
+    // Stops the check (before the store it reads goes away).
+    void finish() {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // Waits for the end of the check; false when it found a fault.
+    bool wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return done_; });
+        return !failed_.load(std::memory_order_relaxed);
+    }
+    std::string fault() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return fault_;
+    }
+
+private:
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> stop_{false};
+    std::string fault_;
+};
 
 // Walks the entries of a list or search in document order.
 class StoreCursor : public EntryCursor {
@@ -50,12 +93,15 @@ public:
     bool valuesWanted = true;
     std::unique_ptr<embedded::FilterMatcher> matcher; // the request's further condition
     std::vector<char> filterWanted;                   // attributes the condition reads
+    std::shared_ptr<ValueCheck> check; // a search ends only once the values are known good
 
     NWDSCCODE next(Entry& out) override {
         while (true) {
+            if (check && check->failed())
+                return ERR_UNREACHABLE_SERVER;
             std::uint32_t n = advance();
             if (n == kNone)
-                return kEndOfEntries;
+                return check && !check->wait() ? ERR_UNREACHABLE_SERVER : kEndOfEntries;
             if (matchNothing || (!classSet.empty() && !s_.nodeHasClass(n, classSet)))
                 continue;
             if (matcher) {
@@ -129,21 +175,48 @@ public:
 
     const std::string& treeName() const override { return tree_; }
 
+    ~EmbeddedBackend() override {
+        if (check_)
+            check_->finish();
+    }
+
     NWDSCCODE open() override {
         if (!tried_) {
             tried_ = true;
             auto store = std::make_unique<Store>();
-            if (load(*store, error_)) {
+            bool ok = load(*store, error_);
+            if (!ok) {
+                // A value fault before the structural one is the first fault of the files.
+                std::string earlier;
+                if (!store->checkValues(0, static_cast<std::uint32_t>(store->nodes().size()),
+                                        nullptr, earlier))
+                    error_ = earlier;
+            } else if (store->textBytes() <= g_backgroundCheckAbove) {
+                ok = store->checkValues(0, static_cast<std::uint32_t>(store->nodes().size()),
+                                        nullptr, error_);
+            } else {
+                check_ = std::make_shared<ValueCheck>();
+                check_->start(*store);
+            }
+            if (ok) {
                 store_ = std::move(store);
                 state_ = 0;
             } else {
                 state_ = ERR_UNREACHABLE_SERVER;
             }
         }
+        if (state_ == 0 && check_ && check_->failed()) {
+            state_ = ERR_UNREACHABLE_SERVER;
+            error_ = check_->fault();
+        }
         return state_;
     }
 
-    std::string lastError() const override { return error_; }
+    std::string lastError() const override {
+        if (state_ == 0 && check_ && check_->failed())
+            return check_->fault();
+        return error_;
+    }
 
     NWDSCCODE classNames(std::vector<std::string>& out) override {
         if (NWDSCCODE rc = open())
@@ -207,6 +280,7 @@ public:
             return ERR_NO_SUCH_ENTRY;
         const schema::Schema& sc = store_->schema();
         auto cursor = std::make_unique<StoreCursor>(*store_, base, request.scope);
+        cursor->check = check_;
         if (!request.filterAttribute.empty()) {
             int fa = sc.findAttribute(request.filterAttribute);
             if (fa < 0 || fa != sc.findAttribute("objectClass"))
@@ -243,7 +317,7 @@ private:
         if (fromText_) {
             return store.addSchemaText(std::move(schemaText_), "schema", error) &&
                    store.finishSchema(error) &&
-                   store.addLdifText(std::move(ldifText_), "ldif", ".", error) &&
+                   store.addLdifText(std::string_view(ldifText_), "ldif", ".", error) &&
                    store.finishEntries(error);
         }
         namespace fs = std::filesystem;
@@ -268,25 +342,26 @@ private:
         }
         std::sort(schemas.begin(), schemas.end());
         std::sort(ldifs.begin(), ldifs.end());
-        std::string text;
+        std::string why;
         for (const std::string& f : schemas) {
-            if (!readWholeFile(folder_ + "/" + f, text)) {
-                error = f + ": cannot be read";
+            embedded::TextBuffer text;
+            if (!text.readFile(folder_ + "/" + f, why)) {
+                error = f + ": cannot be read (" + why + ")";
                 return false;
             }
-            if (!store.addSchemaText(std::move(text), f, error))
+            if (!store.addSchemaText(std::string(text.view()), f, error))
                 return false;
         }
         if (!store.finishSchema(error))
             return false;
         for (const std::string& f : ldifs) {
-            if (!readWholeFile(folder_ + "/" + f, text)) {
-                error = f + ": cannot be read";
+            embedded::TextBuffer text;
+            if (!text.readFile(folder_ + "/" + f, why)) {
+                error = f + ": cannot be read (" + why + ")";
                 return false;
             }
             if (!store.addLdifText(std::move(text), f, folder_, error))
                 return false;
-            text = std::string();
         }
         return store.finishEntries(error);
     }
@@ -300,6 +375,7 @@ private:
     NWDSCCODE state_ = ERR_UNREACHABLE_SERVER;
     std::string error_;
     std::unique_ptr<Store> store_;
+    std::shared_ptr<ValueCheck> check_; // declared after store_: stopped before it goes
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "embedded.h"
 
 #include "../names.h"
+#include "../testing.h"
 #include "filter_match.h"
 #include "store.h"
 
@@ -23,7 +24,9 @@ using embedded::Store;
 // Trees up to this many bytes of LDIF have their values checked when they are opened; larger
 // ones are opened as soon as their structure is read, and their values are checked on a
 // second thread meanwhile.
-std::size_t g_backgroundCheckAbove = std::size_t{32} << 20;
+constexpr std::size_t kBackgroundCheckAbove = std::size_t{32} << 20;
+std::size_t g_backgroundCheckAbove = kBackgroundCheckAbove;
+std::size_t g_splitAbove = embedded::Store::kSplitAbove;
 
 // The check of a tree's values, run beside its use. A search that reaches its end waits for it,
 // and any use of the tree after a fault was found fails with that fault: a damaged tree never
@@ -94,6 +97,8 @@ public:
     std::unique_ptr<embedded::FilterMatcher> matcher; // the request's further condition
     std::vector<char> filterWanted;                   // attributes the condition reads
     std::shared_ptr<ValueCheck> check; // a search ends only once the values are known good
+
+    bool overwritesEntries() const override { return true; }
 
     NWDSCCODE next(Entry& out) override {
         while (true) {
@@ -184,6 +189,7 @@ public:
         if (!tried_) {
             tried_ = true;
             auto store = std::make_unique<Store>();
+            store->setSplitAbove(g_splitAbove);
             bool ok = load(*store, error_);
             if (!ok) {
                 // A value fault before the structural one is the first fault of the files.
@@ -315,8 +321,7 @@ public:
 private:
     bool load(Store& store, std::string& error) {
         if (fromText_) {
-            return store.addSchemaText(std::move(schemaText_), "schema", error) &&
-                   store.finishSchema(error) &&
+            return useSchemaText(store, error) &&
                    store.addLdifText(std::string_view(ldifText_), "ldif", ".", error) &&
                    store.finishEntries(error);
         }
@@ -366,6 +371,24 @@ private:
         return store.finishEntries(error);
     }
 
+    // Trees given as text mostly come one after another over the same schema text (tests,
+    // fuzzing): the schema resolved last is kept for the same text.
+    bool useSchemaText(Store& store, std::string& error) {
+        static std::mutex mutex;
+        static std::string lastText;
+        static schema::Schema lastSchema;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (lastText.empty() || lastText != schemaText_) {
+            lastText.clear();
+            Store fresh;
+            if (!fresh.addSchemaText(schemaText_, "schema", error) || !fresh.finishSchema(error))
+                return false;
+            lastSchema = fresh.schema();
+            lastText = schemaText_;
+        }
+        return store.useSchema(lastSchema, error);
+    }
+
     std::string tree_;
     std::string folder_;
     bool fromText_ = false;
@@ -379,6 +402,11 @@ private:
 };
 
 } // namespace
+
+void setEmbeddedLargeTreeForTesting(std::size_t bytes) {
+    g_backgroundCheckAbove = bytes ? bytes : kBackgroundCheckAbove;
+    g_splitAbove = bytes ? bytes : embedded::Store::kSplitAbove;
+}
 
 std::unique_ptr<Backend> makeEmbeddedBackend(const std::string& treeName,
                                              const std::string& folder) {

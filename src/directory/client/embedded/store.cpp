@@ -101,9 +101,22 @@ bool Store::finishSchema(std::string& error) {
     files_ = schema::Schema();
     if (!schema_.resolve(error))
         return false;
+    return indexSchema(error);
+}
+
+bool Store::useSchema(const schema::Schema& resolved, std::string& error) {
+    schema_ = resolved;
+    return indexSchema(error);
+}
+
+bool Store::indexSchema(std::string& error) {
     const auto& attrs = schema_.attributes();
+    // At most a quarter of the slots in use: lookups stay short.
+    std::size_t nameCount = 0;
+    for (const auto& a : attrs)
+        nameCount += 2 + a.names.size();
     std::size_t size = 64;
-    while (size < attrs.size() * 16)
+    while (size < nameCount * 4)
         size *= 2;
     attrNames_.assign(size, NameSlot{});
     auto put = [&](const std::string& name, int index) {
@@ -655,7 +668,7 @@ bool Store::addLdifText(TextBuffer buffer, const std::string& fileName, const st
     // Large texts are read in two halves at once, split at a blank line (where a record ends
     // whatever came before it).
     std::size_t split = text.size();
-    if (text.size() >= (std::size_t{8} << 20)) {
+    if (text.size() > splitAbove_) {
         for (std::size_t at = text.size() / 2; at + 1 < text.size();) {
             const void* nl = std::memchr(text.data() + at, '\n', text.size() - at);
             if (!nl)

@@ -55,11 +55,17 @@ class Store {
 public:
     Store();
 
+    // Texts larger than this are read in two halves at once.
+    static constexpr std::size_t kSplitAbove = std::size_t{8} << 20;
+    void setSplitAbove(std::size_t bytes) { splitAbove_ = bytes; }
+
     // Loading: schema texts, then finishSchema() (the built-in definitions under them), then
     // LDIF texts, then finishEntries(). Loading reads what makes the tree (each record's name,
     // object classes and layout); the values are checked apart by checkValues().
     bool addSchemaText(std::string text, const std::string& fileName, std::string& error);
     bool finishSchema(std::string& error);
+    // Instead of schema texts and finishSchema(): a schema resolved before (by finishSchema()).
+    bool useSchema(const schema::Schema& resolved, std::string& error);
     bool addLdifText(TextBuffer text, const std::string& fileName, const std::string& folder,
                      std::string& error);
     bool addLdifText(std::string_view text, const std::string& fileName, const std::string& folder,
@@ -123,6 +129,7 @@ private:
     };
 
     struct DnRef; // where a scanned record's "dn:" value stands
+    bool indexSchema(std::string& error);
     struct Chunk; // what one scan of part of a text found
     void scanChunk(std::string_view text, std::size_t begin, std::size_t end, bool first,
                    Chunk& out) const;
@@ -174,6 +181,7 @@ private:
     std::vector<Pending> pending_;
     std::vector<Pending> wholeRoots_; // naming contexts of several components, until finished
     bool placingLate_ = false;        // finishEntries() is placing entries read out of order
+    std::size_t splitAbove_ = kSplitAbove;
     // Attribute indexes by any of their names, compared without regard to case (open
     // addressing; the hot path of loading and searching, so no string is built to look up).
     struct NameSlot {

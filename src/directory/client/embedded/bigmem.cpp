@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace kvx::client::embedded {
@@ -97,20 +99,53 @@ bool TextBuffer::readFile(const std::string& path, std::string& why) {
         why = "not enough memory to read it";
         return false;
     }
-    std::size_t got = 0;
-    while (got < capacity_) {
-        ssize_t n = ::read(fd, data_ + got, std::min<std::size_t>(capacity_ - got, 1 << 24));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            why = std::strerror(errno);
-            ::close(fd);
-            reset();
-            return false;
+    // Copying from the page cache into new memory is most of the time of opening a large tree:
+    // a large file is read in two halves at once.
+    auto readRange = [fd, this](std::size_t from, std::size_t to, std::size_t& got, int& failure) {
+        got = 0;
+        failure = 0;
+        while (from + got < to) {
+            ssize_t n =
+                ::pread(fd, data_ + from + got, std::min<std::size_t>(to - from - got, 1 << 24),
+                        static_cast<off_t>(from + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                failure = errno;
+                return;
+            }
+            if (n == 0)
+                return;
+            got += static_cast<std::size_t>(n);
         }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    };
+    std::size_t got = 0;
+    int failure = 0;
+    const std::size_t half = expected >= (std::size_t{64} << 20) ? expected / 2 : expected;
+    std::thread tail;
+    std::size_t gotTail = 0;
+    int tailFailure = 0;
+    if (half < expected) {
+        try {
+            tail = std::thread([&] { readRange(half, capacity_, gotTail, tailFailure); });
+        } catch (const std::system_error&) {
+            // No second thread: read it all here.
+        }
+    }
+    if (tail.joinable()) {
+        readRange(0, half, got, failure);
+        tail.join();
+        if (!failure)
+            failure = tailFailure;
+        got = got == half ? got + gotTail : got;
+    } else {
+        readRange(0, capacity_, got, failure);
+    }
+    if (failure) {
+        why = std::strerror(failure);
+        ::close(fd);
+        reset();
+        return false;
     }
     ::close(fd);
     if (got != expected) {

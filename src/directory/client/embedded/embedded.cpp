@@ -107,7 +107,7 @@ public:
             std::uint32_t n = advance();
             if (n == kNone)
                 return check && !check->wait() ? ERR_UNREACHABLE_SERVER : kEndOfEntries;
-            if (matchNothing || (!classSet.empty() && !s_.nodeHasClass(n, classSet)))
+            if (matchNothing || (!classSet.empty() && !hasClass(n)))
                 continue;
             if (matcher) {
                 s_.fillEntry(n, filterEntry_, &filterWanted, false, true);
@@ -121,6 +121,18 @@ public:
     }
 
 private:
+    // Entries share their lists of classes (the store keeps each list once): the answer for
+    // the last list is kept.
+    bool hasClass(std::uint32_t n) {
+        const auto& node = s_.nodes()[n];
+        if (node.classOff != lastClassOff_ || node.classCount != lastClassCount_) {
+            lastClassOff_ = node.classOff;
+            lastClassCount_ = node.classCount;
+            lastHasClass_ = s_.nodeHasClass(n, classSet);
+        }
+        return lastHasClass_;
+    }
+
     std::uint32_t firstChild(std::uint32_t n) const {
         return n == kRoot ? s_.rootFirstChild() : s_.nodes()[n].firstChild;
     }
@@ -166,6 +178,9 @@ private:
     nint32 scope_;
     std::uint32_t cur_ = kNone;
     Entry filterEntry_;
+    std::uint32_t lastClassOff_ = kNone;
+    std::uint32_t lastClassCount_ = 0;
+    bool lastHasClass_ = false;
     bool started_ = false;
     bool done_ = false;
 };

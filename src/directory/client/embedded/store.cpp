@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 namespace kvx::client::embedded {
@@ -293,11 +294,15 @@ void Store::appendTypelessName(std::uint32_t node, std::string& out) const {
         if (!first)
             out.push_back('.');
         first = false;
-        if (nodes_[n].flags & kWholeName)
-            out += rdnValue(n);
-        else
-            names::appendEscapedComponent(out, rdnValue(n));
+        appendTypelessComponent(n, out);
     }
+}
+
+void Store::appendTypelessComponent(std::uint32_t n, std::string& out) const {
+    if (nodes_[n].flags & kWholeName)
+        out += rdnValue(n);
+    else
+        names::appendEscapedComponent(out, rdnValue(n));
 }
 
 void Store::appendTypedName(std::uint32_t node, std::string& out) const {
@@ -306,29 +311,33 @@ void Store::appendTypedName(std::uint32_t node, std::string& out) const {
         if (!first)
             out.push_back('.');
         first = false;
-        std::string_view type = rdnType(n);
-        std::string_view value = rdnValue(n);
-        if (nodes_[n].flags & kWholeName) {
-            out += type;
-            continue;
+        appendTypedComponent(n, out);
+    }
+}
+
+void Store::appendTypedComponent(std::uint32_t n, std::string& out) const {
+    std::string_view type = rdnType(n);
+    std::string_view value = rdnValue(n);
+    if (nodes_[n].flags & kWholeName) {
+        out += type;
+        return;
+    }
+    // A multi-valued component keeps its pairs: "CN=a+UID=b".
+    while (true) {
+        std::size_t tp = type.find('+');
+        std::size_t vp = tp == std::string_view::npos ? tp : value.find('+');
+        std::string_view t = type.substr(0, vp == std::string_view::npos ? type.size() : tp);
+        for (char c : t)
+            out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+        out.push_back('=');
+        if (vp == std::string_view::npos) {
+            names::appendEscapedComponent(out, value);
+            break;
         }
-        // A multi-valued component keeps its pairs: "CN=a+UID=b".
-        while (true) {
-            std::size_t tp = type.find('+');
-            std::size_t vp = tp == std::string_view::npos ? tp : value.find('+');
-            std::string_view t = type.substr(0, vp == std::string_view::npos ? type.size() : tp);
-            for (char c : t)
-                out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
-            out.push_back('=');
-            if (vp == std::string_view::npos) {
-                names::appendEscapedComponent(out, value);
-                break;
-            }
-            names::appendEscapedComponent(out, value.substr(0, vp));
-            out.push_back('+');
-            type.remove_prefix(tp + 1);
-            value.remove_prefix(vp + 1);
-        }
+        names::appendEscapedComponent(out, value.substr(0, vp));
+        out.push_back('+');
+        type.remove_prefix(tp + 1);
+        value.remove_prefix(vp + 1);
     }
 }
 
@@ -694,16 +703,23 @@ bool Store::addLdifText(TextBuffer buffer, const std::string& fileName, const st
     head.classIds = &classIds_;
     tail.nodes = &tailNodes;
     tail.classIds = &tailClasses;
+    std::thread second;
     if (split < text.size()) {
-        std::thread second([&] {
-            try {
-                tailNodes.reserve((text.size() - split) / 128 + 16);
-                scanChunk(text, split, text.size(), false, tail);
-            } catch (const std::bad_alloc&) {
-                tail.faulty = true;
-                tail.fault = "not enough memory to read the file";
-            }
-        });
+        try {
+            second = std::thread([&] {
+                try {
+                    tailNodes.reserve((text.size() - split) / 128 + 16);
+                    scanChunk(text, split, text.size(), false, tail);
+                } catch (const std::bad_alloc&) {
+                    tail.faulty = true;
+                    tail.fault = "not enough memory to read the file";
+                }
+            });
+        } catch (const std::system_error&) {
+            split = text.size(); // no second thread: the text is read whole here
+        }
+    }
+    if (second.joinable()) {
         try {
             scanChunk(text, 0, split, true, head);
         } catch (...) {
@@ -1053,9 +1069,27 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
                       bool valuesWanted) const {
     const Node& node = nodes_[n];
     out.name.clear();
-    appendTypelessName(n, out.name);
     out.typedName.clear();
-    appendTypedName(n, out.typedName);
+    if (node.parent == kRoot || node.parent == kNone) {
+        appendTypelessName(n, out.name);
+        appendTypedName(n, out.typedName);
+    } else {
+        // Entries are mostly handed out after their siblings: the parent's names are kept.
+        if (node.parent != nameParent_) {
+            nameParent_ = kNone;
+            parentName_.clear();
+            appendTypelessName(node.parent, parentName_);
+            parentTypedName_.clear();
+            appendTypedName(node.parent, parentTypedName_);
+            nameParent_ = node.parent;
+        }
+        appendTypelessComponent(n, out.name);
+        out.name.push_back('.');
+        out.name += parentName_;
+        appendTypedComponent(n, out.typedName);
+        out.typedName.push_back('.');
+        out.typedName += parentTypedName_;
+    }
     out.objectFlags = node.flags & ~(kWholeName | kHasUrl);
     out.subordinateCount = node.childCount;
     out.modificationTime = 0;
@@ -1076,10 +1110,19 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
     slotAttr.clear();
     slotCount.clear();
     int a = -1;
+    // Records mostly name their attributes as the one before did, line for line.
+    if (lineNames_.size() < lines.size())
+        lineNames_.resize(lines.size(), {std::string(), -1});
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const ldif::Line& l = lines[i];
-        if (i == 1 || l.name != lines[i - 1].name)
-            a = attributeIndex(l.name);
+        if (i == 1 || l.name != lines[i - 1].name) {
+            auto& [name, index] = lineNames_[i];
+            if (name != l.name) {
+                name.assign(l.name);
+                index = attributeIndex(l.name);
+            }
+            a = index;
+        }
         if (a < 0 || (!all && !(*wanted)[a]))
             continue;
         std::size_t slot = 0;

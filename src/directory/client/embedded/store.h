@@ -99,6 +99,9 @@ public:
 
     void appendTypelessName(std::uint32_t node, std::string& out) const;
     void appendTypedName(std::uint32_t node, std::string& out) const;
+    // The node's own component of those names.
+    void appendTypelessComponent(std::uint32_t node, std::string& out) const;
+    void appendTypedComponent(std::uint32_t node, std::string& out) const;
     std::string_view rdnType(std::uint32_t n) const {
         return std::string_view(names_).substr(nodes_[n].nameOff, nodes_[n].typeLen);
     }
@@ -205,6 +208,10 @@ private:
     mutable std::vector<int> slotAttr_;
     mutable std::vector<std::size_t> slotCount_;
     mutable std::string fillScratch_;
+    mutable std::vector<std::pair<std::string, int>> lineNames_; // attribute by line position
+    mutable std::uint32_t nameParent_ = kNone;                   // the parent whose names follow
+    mutable std::string parentName_;
+    mutable std::string parentTypedName_;
 };
 
 } // namespace kvx::client::embedded

@@ -43,6 +43,9 @@ public:
             } catch (const std::bad_alloc&) {
                 ok = false;
                 fault = "not enough memory to check the tree's values";
+            } catch (const std::exception& e) {
+                ok = false;
+                fault = std::string("the tree's values could not be checked: ") + e.what();
             }
             std::lock_guard<std::mutex> lock(mutex_);
             if (!ok) {

@@ -4,7 +4,8 @@
 #   bench/report/run.sh [USERS...]        (default: 100000 1000000)
 #
 # Builds Release into build/release, generates each tree once into build/bench-data/, and for
-# each tree measures with /usr/bin/time -v:
+# each tree measures with /usr/bin/time -v (wall clock, CPU time of the process and its peak
+# memory; on a shared machine the CPU times are the steadier figures):
 #   open      start to the window showing the tree's top containers (what a user waits for)
 #   load      the program started on the tree with a report that matches nothing (tree alone)
 #   file      the report to file only (output to the results window off)
@@ -64,10 +65,13 @@ KVX
 measure() { # LABEL COMMAND...
     local label=$1; shift
     /usr/bin/time -v "$@" 2>"$DATA/time.txt" >"$DATA/out.txt" || true
-    local wall rss
+    local wall rss user sys
     wall=$(grep 'Elapsed (wall clock)' "$DATA/time.txt" | awk '{print $NF}')
     rss=$(grep 'Maximum resident set size' "$DATA/time.txt" | awk '{print $NF}')
-    printf '%-8s wall %-9s peak RSS %6d MB\n' "$label" "$wall" $((rss / 1024))
+    user=$(grep 'User time' "$DATA/time.txt" | awk '{print $NF}')
+    sys=$(grep 'System time' "$DATA/time.txt" | awk '{print $NF}')
+    printf '%-8s wall %-9s user %6s s  sys %6s s  peak RSS %6d MB\n' "$label" "$wall" "$user" \
+        "$sys" $((rss / 1024))
 }
 
 for n in "${USERS[@]}"; do

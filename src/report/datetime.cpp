@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
+#include <atomic>
+#include <chrono>
 
 #include <cstdio>
 #include <ctime>
@@ -255,7 +257,16 @@ bool DirectoryTimeFormat::formatFast(std::int64_t secondsSinceEpoch, std::string
         return false;
     const time_t at = static_cast<time_t>(secondsSinceEpoch);
     tm local{};
-    ::tzset(); // pick up a time zone changed since the last value, as Qt's local time does
+    // Pick up a time zone changed meanwhile, as Qt's local time does; at most once a second, as
+    // each look costs a stat() of /etc/localtime, which was most of the cost of a Time value.
+    static std::atomic<std::int64_t> lastLook{-(std::int64_t{1} << 40)};
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    if (now - lastLook.load(std::memory_order_relaxed) >= 1000) {
+        lastLook.store(now, std::memory_order_relaxed);
+        ::tzset();
+    }
     if (::localtime_r(&at, &local) == nullptr)
         return false;
     out.clear();

@@ -1,4 +1,5 @@
 #include "directory/client/embedded/embedded.h"
+#include "directory/client/testing.h"
 
 #include <gtest/gtest.h>
 
@@ -462,4 +463,69 @@ TEST(Embedded, SiblingsWithTheSameParentTextStillCheckTheirOwnParent) {
     EXPECT_EQ(e.subordinateCount, 3u);
     ASSERT_EQ(b->lookup("x.B.Acme", e), 0);
     EXPECT_EQ(b->lookup("y.D.Acme", e), 0);
+}
+
+// Large trees are read in two halves at once and have their values checked while they are in
+// use: they must serve what a small tree serves, report the first fault of the file with its
+// line in the whole file, and never end a search as if a damaged tree were whole.
+TEST(Embedded, LargeTreesServeTheSameAndAreNeverPassedOffWhole) {
+    std::string ldif = "dn: o=Acme\nobjectClass: organization\n\n"
+                       "dn: ou=A,o=Acme\nobjectClass: organizationalUnit\n\n"
+                       "dn: ou=B,o=Acme\nobjectClass: organizationalUnit\n";
+    for (int i = 0; i < 300; ++i)
+        ldif += "\ndn: cn=u" + std::to_string(i) + ",ou=" + (i % 2 ? "A" : "B") +
+                ",o=Acme\nobjectClass: kvxUser\nsn: S" + std::to_string(i) +
+                "\ntelephoneNumber: 1\n telephoneNumber: folded\nloginGraceLimit: " +
+                std::to_string(i) + "\n";
+    auto entries = [&](const std::string& text) {
+        auto b = makeEmbeddedBackendFromText("T", kSchema, text);
+        EXPECT_EQ(b->open(), 0) << b->lastError();
+        std::vector<std::string> out;
+        for (const Entry& e : search(*b, "Acme", DS_SEARCH_SUBTREE, "", {}, true)) {
+            out.push_back(e.typedName);
+            for (const EntryAttribute& a : e.attributes)
+                for (const std::string& v : a.values)
+                    out.push_back(a.name + "=" + v);
+        }
+        return out;
+    };
+    const std::vector<std::string> small = entries(ldif);
+    ASSERT_GT(small.size(), 1200u);
+    const std::size_t lines = static_cast<std::size_t>(std::count(ldif.begin(), ldif.end(), '\n'));
+    const std::string early = "dn: cn=e,o=Acme\nobjectClass: kvxUser\nloginGraceLimit: x\n\n";
+    const std::string late = "\ndn: cn=z,o=Acme\nobjectClass: kvxUser\nloginGraceLimit: x\n";
+
+    setEmbeddedLargeTreeForTesting(1);
+    EXPECT_EQ(entries(ldif), small);
+    // A fault of the layout or of the names in the second half, with its line in the file.
+    EXPECT_EQ(loadError(ldif + "\ndn: cn=q,o=Acme\nobjectClass person\n"),
+              "ldif:" + std::to_string(lines + 3) + ": expected \"attribute: value\"");
+    EXPECT_EQ(loadError(ldif + "\ndn: ou=B,o=Acme\nobjectClass: organizationalUnit\n")
+                  .rfind("ldif:" + std::to_string(lines + 2) + ": duplicate entry", 0),
+              0u);
+    // Faults of values: the tree opens at once; a search hands out entries but ends with the
+    // fault instead of its end, and the tree is refused from then on. The first fault of the
+    // file is the one named.
+    for (const std::string& text : {ldif + late, early + ldif + late}) {
+        auto b = makeEmbeddedBackendFromText("T", kSchema, text);
+        ASSERT_EQ(b->open(), 0) << b->lastError();
+        SearchRequest r;
+        r.base = "Acme";
+        r.allAttributes = true;
+        std::unique_ptr<EntryCursor> c;
+        ASSERT_EQ(b->search(r, c), 0);
+        Entry e;
+        NWDSCCODE rc;
+        while ((rc = c->next(e)) == 0) {
+        }
+        EXPECT_EQ(rc, ERR_UNREACHABLE_SERVER);
+        const std::string line = std::to_string(text == early + ldif + late ? 3 : lines + 4);
+        EXPECT_EQ(b->lastError(),
+                  "ldif:" + line + ": bad value of \"loginGraceLimit\": not a 64-bit number")
+            << b->lastError();
+        EXPECT_EQ(b->lookup("Acme", e), ERR_UNREACHABLE_SERVER);
+    }
+    setEmbeddedLargeTreeForTesting(0);
+    EXPECT_EQ(loadError(ldif + late).rfind("ldif:" + std::to_string(lines + 4) + ": bad value", 0),
+              0u);
 }

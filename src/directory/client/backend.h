@@ -64,6 +64,9 @@ public:
     static constexpr NWDSCCODE kEndOfEntries = 1;
     virtual ~EntryCursor() = default;
     virtual NWDSCCODE next(Entry& out) = 0;
+    // True when next() sets every field of `out`, so that the storage of one entry may be
+    // handed to it again; otherwise it is given a new entry each time.
+    virtual bool overwritesEntries() const { return false; }
 };
 
 struct SearchRequest {

@@ -89,6 +89,7 @@ struct Iteration {
     NWDSCCODE deferred = 0; // a cursor failure to report on the next call
     bool hasPending = false;
     Entry pending;
+    Entry spare; // storage for the next entry read
     std::size_t attrIndex = 0;
     std::size_t valueIndex = 0;
     bool valuesWanted = true;

@@ -227,7 +227,11 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
         if (!it.hasPending) {
             if (it.deferred || it.cursorDone)
                 break;
-            Entry e;
+            // The entry is read into the storage of the one handed out before it, so that a
+            // long search does not allocate its strings anew for every entry.
+            Entry& e = it.spare;
+            if (!it.cursor->overwritesEntries())
+                e = Entry{};
             NWDSCCODE rc = it.cursor->next(e);
             if (rc == EntryCursor::kEndOfEntries) {
                 it.cursorDone = true;
@@ -243,7 +247,7 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
                 break;
             }
             present(e, ctx, it);
-            it.pending = std::move(e);
+            std::swap(it.pending, e);
             it.hasPending = true;
             it.attrIndex = it.valueIndex = 0;
         }
@@ -262,7 +266,6 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
         if (p == Piece::Partial)
             break;
         it.hasPending = false;
-        it.pending = Entry{};
     }
     w.finish(count);
     more = it.hasPending || it.deferred != 0;

@@ -159,6 +159,38 @@ bool parseDn(std::string_view dn, std::vector<Rdn>& out, std::string* why) {
     return true;
 }
 
+bool parseFirstRdn(std::string_view dn, Rdn& out, std::string_view& rest, std::string* why) {
+    out.type.clear();
+    out.value.clear();
+    rest = {};
+    std::size_t i = 0;
+    while (i < dn.size() && isSpace(dn[i]))
+        ++i;
+    if (i >= dn.size()) {
+        if (why)
+            *why = "the name is empty";
+        return false;
+    }
+    while (true) {
+        if (!readType(dn, i, out.type, why) || !readValue(dn, i, out.value, why))
+            return false;
+        if (i >= dn.size())
+            return true;
+        char sep = dn[i++];
+        if (i >= dn.size()) {
+            if (why)
+                *why = "the name ends with a separator";
+            return false;
+        }
+        if (sep != '+') {
+            rest = dn.substr(i);
+            return true;
+        }
+        out.type.push_back('+');
+        out.value.push_back('+');
+    }
+}
+
 bool appendTypelessDn(std::string_view dn, std::string& out) {
     // Values are read straight into `out` and escaped in place.
     const std::size_t start = out.size();

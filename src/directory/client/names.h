@@ -26,6 +26,11 @@ struct Rdn {
 // blanks around separators are handled; the empty DN gives no components. False (with `why`)
 // for a DN that does not read.
 bool parseDn(std::string_view dn, std::vector<Rdn>& out, std::string* why = nullptr);
+// Parses only the first (most specific) component of a DN into `out`, and sets `rest` to the
+// text of the DN after its separator (empty for a DN of one component). False (with `why`) when
+// that component does not read or a separator ends the DN; the rest is not checked.
+bool parseFirstRdn(std::string_view dn, Rdn& out, std::string_view& rest,
+                   std::string* why = nullptr);
 
 // The typeless / typed full name of a DN; a DN that does not read gives "" and false.
 bool dnToTypeless(std::string_view dn, std::string& out);

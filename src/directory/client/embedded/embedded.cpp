@@ -1,12 +1,17 @@
 #include "embedded.h"
 
 #include "../names.h"
+#include "../testing.h"
 #include "filter_match.h"
 #include "store.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace kvx::client {
 
@@ -16,25 +21,69 @@ using embedded::kNone;
 using embedded::kRoot;
 using embedded::Store;
 
-bool readWholeFile(const std::string& path, std::string& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    out.clear();
-    char buf[1 << 16];
-    std::size_t n;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        long size = std::ftell(f);
-        if (size > 0)
-            out.reserve(static_cast<std::size_t>(size));
-        std::fseek(f, 0, SEEK_SET);
+// Trees up to this many bytes of LDIF have their values checked when they are opened; larger
+// ones are opened as soon as their structure is read, and their values are checked on a
+// second thread meanwhile.
+constexpr std::size_t kBackgroundCheckAbove = std::size_t{32} << 20;
+std::size_t g_backgroundCheckAbove = kBackgroundCheckAbove;
+std::size_t g_splitAbove = embedded::Store::kSplitAbove;
+
+// The check of a tree's values, run beside its use. A search that reaches its end waits for it,
+// and any use of the tree after a fault was found fails with that fault: a damaged tree never
+// gives a report that looks whole.
+class ValueCheck {
+public:
+    void start(const Store& store) {
+        thread_ = std::thread([this, &store] {
+            std::string fault;
+            bool ok = true;
+            try {
+                ok = store.checkValues(0, static_cast<std::uint32_t>(store.nodes().size()), &stop_,
+                                       fault);
+            } catch (const std::bad_alloc&) {
+                ok = false;
+                fault = "not enough memory to check the tree's values";
+            } catch (const std::exception& e) {
+                ok = false;
+                fault = std::string("the tree's values could not be checked: ") + e.what();
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!ok) {
+                fault_ = std::move(fault);
+                failed_.store(true, std::memory_order_release);
+            }
+            done_ = true;
+            cv_.notify_all();
+        });
     }
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
+    ~ValueCheck() { finish(); }
+    // Stops the check (before the store it reads goes away).
+    void finish() {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // Waits for the end of the check; false when it found a fault.
+    bool wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return done_; });
+        return !failed_.load(std::memory_order_relaxed);
+    }
+    std::string fault() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return fault_;
+    }
+
+private:
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::atomic<bool> failed_{false};
+    std::atomic<bool> stop_{false};
+    std::string fault_;
+};
 
 // Walks the entries of a list or search in document order.
 class StoreCursor : public EntryCursor {
@@ -50,13 +99,18 @@ public:
     bool valuesWanted = true;
     std::unique_ptr<embedded::FilterMatcher> matcher; // the request's further condition
     std::vector<char> filterWanted;                   // attributes the condition reads
+    std::shared_ptr<ValueCheck> check; // a search ends only once the values are known good
+
+    bool overwritesEntries() const override { return true; }
 
     NWDSCCODE next(Entry& out) override {
         while (true) {
+            if (check && check->failed())
+                return ERR_UNREACHABLE_SERVER;
             std::uint32_t n = advance();
             if (n == kNone)
-                return kEndOfEntries;
-            if (matchNothing || (!classSet.empty() && !s_.nodeHasClass(n, classSet)))
+                return check && !check->wait() ? ERR_UNREACHABLE_SERVER : kEndOfEntries;
+            if (matchNothing || (!classSet.empty() && !hasClass(n)))
                 continue;
             if (matcher) {
                 s_.fillEntry(n, filterEntry_, &filterWanted, false, true);
@@ -70,6 +124,18 @@ public:
     }
 
 private:
+    // Entries share their lists of classes (the store keeps each list once): the answer for
+    // the last list is kept.
+    bool hasClass(std::uint32_t n) {
+        const auto& node = s_.nodes()[n];
+        if (node.classOff != lastClassOff_ || node.classCount != lastClassCount_) {
+            lastClassOff_ = node.classOff;
+            lastClassCount_ = node.classCount;
+            lastHasClass_ = s_.nodeHasClass(n, classSet);
+        }
+        return lastHasClass_;
+    }
+
     std::uint32_t firstChild(std::uint32_t n) const {
         return n == kRoot ? s_.rootFirstChild() : s_.nodes()[n].firstChild;
     }
@@ -115,6 +181,9 @@ private:
     nint32 scope_;
     std::uint32_t cur_ = kNone;
     Entry filterEntry_;
+    std::uint32_t lastClassOff_ = kNone;
+    std::uint32_t lastClassCount_ = 0;
+    bool lastHasClass_ = false;
     bool started_ = false;
     bool done_ = false;
 };
@@ -129,21 +198,49 @@ public:
 
     const std::string& treeName() const override { return tree_; }
 
+    ~EmbeddedBackend() override {
+        if (check_)
+            check_->finish();
+    }
+
     NWDSCCODE open() override {
         if (!tried_) {
             tried_ = true;
             auto store = std::make_unique<Store>();
-            if (load(*store, error_)) {
+            store->setSplitAbove(g_splitAbove);
+            bool ok = load(*store, error_);
+            if (!ok) {
+                // A value fault before the structural one is the first fault of the files.
+                std::string earlier;
+                if (!store->checkValues(0, static_cast<std::uint32_t>(store->nodes().size()),
+                                        nullptr, earlier))
+                    error_ = earlier;
+            } else if (store->textBytes() <= g_backgroundCheckAbove) {
+                ok = store->checkValues(0, static_cast<std::uint32_t>(store->nodes().size()),
+                                        nullptr, error_);
+            } else {
+                check_ = std::make_shared<ValueCheck>();
+                check_->start(*store);
+            }
+            if (ok) {
                 store_ = std::move(store);
                 state_ = 0;
             } else {
                 state_ = ERR_UNREACHABLE_SERVER;
             }
         }
+        if (state_ == 0 && check_ && check_->failed()) {
+            state_ = ERR_UNREACHABLE_SERVER;
+            error_ = check_->fault();
+        }
         return state_;
     }
 
-    std::string lastError() const override { return error_; }
+    std::string lastError() const override {
+        if (state_ == 0 && check_ && check_->failed())
+            return check_->fault();
+        return error_;
+    }
 
     NWDSCCODE classNames(std::vector<std::string>& out) override {
         if (NWDSCCODE rc = open())
@@ -207,6 +304,7 @@ public:
             return ERR_NO_SUCH_ENTRY;
         const schema::Schema& sc = store_->schema();
         auto cursor = std::make_unique<StoreCursor>(*store_, base, request.scope);
+        cursor->check = check_;
         if (!request.filterAttribute.empty()) {
             int fa = sc.findAttribute(request.filterAttribute);
             if (fa < 0 || fa != sc.findAttribute("objectClass"))
@@ -241,9 +339,8 @@ public:
 private:
     bool load(Store& store, std::string& error) {
         if (fromText_) {
-            return store.addSchemaText(std::move(schemaText_), "schema", error) &&
-                   store.finishSchema(error) &&
-                   store.addLdifText(std::move(ldifText_), "ldif", ".", error) &&
+            return useSchemaText(store, error) &&
+                   store.addLdifText(std::string_view(ldifText_), "ldif", ".", error) &&
                    store.finishEntries(error);
         }
         namespace fs = std::filesystem;
@@ -268,27 +365,46 @@ private:
         }
         std::sort(schemas.begin(), schemas.end());
         std::sort(ldifs.begin(), ldifs.end());
-        std::string text;
+        std::string why;
         for (const std::string& f : schemas) {
-            if (!readWholeFile(folder_ + "/" + f, text)) {
-                error = f + ": cannot be read";
+            embedded::TextBuffer text;
+            if (!text.readFile(folder_ + "/" + f, why)) {
+                error = f + ": cannot be read (" + why + ")";
                 return false;
             }
-            if (!store.addSchemaText(std::move(text), f, error))
+            if (!store.addSchemaText(std::string(text.view()), f, error))
                 return false;
         }
         if (!store.finishSchema(error))
             return false;
         for (const std::string& f : ldifs) {
-            if (!readWholeFile(folder_ + "/" + f, text)) {
-                error = f + ": cannot be read";
+            embedded::TextBuffer text;
+            if (!text.readFile(folder_ + "/" + f, why)) {
+                error = f + ": cannot be read (" + why + ")";
                 return false;
             }
             if (!store.addLdifText(std::move(text), f, folder_, error))
                 return false;
-            text = std::string();
         }
         return store.finishEntries(error);
+    }
+
+    // Trees given as text mostly come one after another over the same schema text (tests,
+    // fuzzing): the schema resolved last is kept for the same text.
+    bool useSchemaText(Store& store, std::string& error) {
+        static std::mutex mutex;
+        static std::string lastText;
+        static schema::Schema lastSchema;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (lastText.empty() || lastText != schemaText_) {
+            lastText.clear();
+            Store fresh;
+            if (!fresh.addSchemaText(schemaText_, "schema", error) || !fresh.finishSchema(error))
+                return false;
+            lastSchema = fresh.schema();
+            lastText = schemaText_;
+        }
+        return store.useSchema(lastSchema, error);
     }
 
     std::string tree_;
@@ -300,9 +416,15 @@ private:
     NWDSCCODE state_ = ERR_UNREACHABLE_SERVER;
     std::string error_;
     std::unique_ptr<Store> store_;
+    std::shared_ptr<ValueCheck> check_; // declared after store_: stopped before it goes
 };
 
 } // namespace
+
+void setEmbeddedLargeTreeForTesting(std::size_t bytes) {
+    g_backgroundCheckAbove = bytes ? bytes : kBackgroundCheckAbove;
+    g_splitAbove = bytes ? bytes : embedded::Store::kSplitAbove;
+}
 
 std::unique_ptr<Backend> makeEmbeddedBackend(const std::string& treeName,
                                              const std::string& folder) {

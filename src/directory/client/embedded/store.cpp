@@ -4,13 +4,19 @@
 #include "../values.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace kvx::client::embedded {
 
 namespace {
+
+constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
 
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -84,7 +90,7 @@ void Store::Mapper::appendAttributeName(std::string_view ldapName, std::string& 
 }
 
 Store::Store() : mapper_(schema_) {
-    index_.assign(1024, kNone);
+    index_.assign(1024, kEmptySlot);
 }
 
 bool Store::addSchemaText(std::string text, const std::string& fileName, std::string& error) {
@@ -96,9 +102,22 @@ bool Store::finishSchema(std::string& error) {
     files_ = schema::Schema();
     if (!schema_.resolve(error))
         return false;
+    return indexSchema(error);
+}
+
+bool Store::useSchema(const schema::Schema& resolved, std::string& error) {
+    schema_ = resolved;
+    return indexSchema(error);
+}
+
+bool Store::indexSchema(std::string& error) {
     const auto& attrs = schema_.attributes();
+    // At most a quarter of the slots in use: lookups stay short.
+    std::size_t nameCount = 0;
+    for (const auto& a : attrs)
+        nameCount += 2 + a.names.size();
     std::size_t size = 64;
-    while (size < attrs.size() * 16)
+    while (size < nameCount * 4)
         size *= 2;
     attrNames_.assign(size, NameSlot{});
     auto put = [&](const std::string& name, int index) {
@@ -142,38 +161,73 @@ int Store::attributeIndex(std::string_view name) const {
     }
 }
 
-std::uint32_t Store::hashSlot(std::uint32_t parent, std::string_view value) const {
+std::uint64_t Store::childHash(std::uint32_t parent, std::string_view value) {
     std::uint64_t h =
         1469598103934665603ULL ^ (static_cast<std::uint64_t>(parent) * 0x9E3779B97F4A7C15ULL);
     for (char c : value) {
         h ^= static_cast<unsigned char>(lower(c));
         h *= 1099511628211ULL;
     }
-    h ^= h >> 29;
-    return static_cast<std::uint32_t>(h & (index_.size() - 1));
+    return h ^ (h >> 29);
 }
 
-void Store::insertChildIndex(std::uint32_t node) {
-    std::uint32_t mask = static_cast<std::uint32_t>(index_.size() - 1);
-    std::uint32_t s = hashSlot(nodes_[node].parent, rdnValue(node));
-    while (index_[s] != kNone)
-        s = (s + 1) & mask;
-    index_[s] = node;
+// Index slots hold the node's number and the high half of its hash, so that a probe reads a
+// node only when the hashes agree.
+namespace {
+std::uint32_t slotNode(std::uint64_t slot) {
+    return static_cast<std::uint32_t>(slot);
+}
+std::uint32_t slotTag(std::uint64_t slot) {
+    return static_cast<std::uint32_t>(slot >> 32);
+}
+} // namespace
+
+std::uint32_t Store::indexChild(std::uint32_t self) {
+    const Node& node = nodes_[self];
+    const std::string_view value = rdnValue(self);
+    const bool whole = (node.flags & kWholeName) != 0;
+    const std::uint64_t h = childHash(node.parent, value);
+    const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+        const std::uint64_t e = index_[s];
+        if (e == kEmptySlot) {
+            index_[s] = (static_cast<std::uint64_t>(tag) << 32) | self;
+            return kNone;
+        }
+        const std::uint32_t n = slotNode(e);
+        if (slotTag(e) == tag && nodes_[n].parent == node.parent &&
+            ((nodes_[n].flags & kWholeName) != 0) == whole &&
+            names::equalNoCase(rdnValue(n), value))
+            return n;
+    }
 }
 
-void Store::growIndex() {
-    index_.assign(index_.size() * 2, kNone);
+void Store::growIndex(std::size_t atLeast) {
+    std::size_t size = std::max<std::size_t>(index_.size(), 1024);
+    while (size < atLeast)
+        size *= 2;
+    if (size == index_.size() && atLeast)
+        return; // already large enough
+    if (!atLeast)
+        size *= 2;
+    index_.assign(size, kEmptySlot);
     for (std::uint32_t n = 0; n < nodes_.size(); ++n)
-        insertChildIndex(n);
+        if (nodes_[n].parent != kNone)
+            indexChild(n);
 }
 
 std::uint32_t Store::child(std::uint32_t parent, std::string_view value, bool whole) const {
-    std::uint32_t mask = static_cast<std::uint32_t>(index_.size() - 1);
-    for (std::uint32_t s = hashSlot(parent, value);; s = (s + 1) & mask) {
-        std::uint32_t n = index_[s];
-        if (n == kNone)
+    const std::uint64_t h = childHash(parent, value);
+    const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+        const std::uint64_t e = index_[s];
+        if (e == kEmptySlot)
             return kNone;
-        if (nodes_[n].parent == parent && ((nodes_[n].flags & kWholeName) != 0) == whole &&
+        const std::uint32_t n = slotNode(e);
+        if (slotTag(e) == tag && nodes_[n].parent == parent &&
+            ((nodes_[n].flags & kWholeName) != 0) == whole &&
             names::equalNoCase(rdnValue(n), value))
             return n;
     }
@@ -240,11 +294,15 @@ void Store::appendTypelessName(std::uint32_t node, std::string& out) const {
         if (!first)
             out.push_back('.');
         first = false;
-        if (nodes_[n].flags & kWholeName)
-            out += rdnValue(n);
-        else
-            names::appendEscapedComponent(out, rdnValue(n));
+        appendTypelessComponent(n, out);
     }
+}
+
+void Store::appendTypelessComponent(std::uint32_t n, std::string& out) const {
+    if (nodes_[n].flags & kWholeName)
+        out += rdnValue(n);
+    else
+        names::appendEscapedComponent(out, rdnValue(n));
 }
 
 void Store::appendTypedName(std::uint32_t node, std::string& out) const {
@@ -253,29 +311,33 @@ void Store::appendTypedName(std::uint32_t node, std::string& out) const {
         if (!first)
             out.push_back('.');
         first = false;
-        std::string_view type = rdnType(n);
-        std::string_view value = rdnValue(n);
-        if (nodes_[n].flags & kWholeName) {
-            out += type;
-            continue;
+        appendTypedComponent(n, out);
+    }
+}
+
+void Store::appendTypedComponent(std::uint32_t n, std::string& out) const {
+    std::string_view type = rdnType(n);
+    std::string_view value = rdnValue(n);
+    if (nodes_[n].flags & kWholeName) {
+        out += type;
+        return;
+    }
+    // A multi-valued component keeps its pairs: "CN=a+UID=b".
+    while (true) {
+        std::size_t tp = type.find('+');
+        std::size_t vp = tp == std::string_view::npos ? tp : value.find('+');
+        std::string_view t = type.substr(0, vp == std::string_view::npos ? type.size() : tp);
+        for (char c : t)
+            out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+        out.push_back('=');
+        if (vp == std::string_view::npos) {
+            names::appendEscapedComponent(out, value);
+            break;
         }
-        // A multi-valued component keeps its pairs: "CN=a+UID=b".
-        while (true) {
-            std::size_t tp = type.find('+');
-            std::size_t vp = tp == std::string_view::npos ? tp : value.find('+');
-            std::string_view t = type.substr(0, vp == std::string_view::npos ? type.size() : tp);
-            for (char c : t)
-                out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
-            out.push_back('=');
-            if (vp == std::string_view::npos) {
-                names::appendEscapedComponent(out, value);
-                break;
-            }
-            names::appendEscapedComponent(out, value.substr(0, vp));
-            out.push_back('+');
-            type.remove_prefix(tp + 1);
-            value.remove_prefix(vp + 1);
-        }
+        names::appendEscapedComponent(out, value.substr(0, vp));
+        out.push_back('+');
+        type.remove_prefix(tp + 1);
+        value.remove_prefix(vp + 1);
     }
 }
 
@@ -287,208 +349,534 @@ bool Store::nodeHasClass(std::uint32_t n, const std::vector<char>& classSet) con
     return false;
 }
 
-bool Store::addLdifText(std::string text, const std::string& fileName, const std::string& folder,
+// ---- loading ------------------------------------------------------------------------------
+
+struct Store::Chunk {
+    Nodes* nodes = nullptr; // where its entries go, and their object classes
+    ClassIds* classIds = nullptr;
+    std::size_t lines = 0;     // lines read, up to the fault when there is one
+    bool faulty = false;       // the records after `nodes` were not read
+    std::size_t faultLine = 0; // relative to the chunk's first line
+    std::string fault;         // without file name and line
+};
+
+namespace {
+
+bool isNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+}
+
+// Object class ids by the exact text of their values: an export repeats the same few spellings
+// on every entry.
+class ClassCache {
+public:
+    explicit ClassCache(const schema::Schema& s) : s_(s) {}
+    int find(std::string_view value) {
+        for (const auto& [text, id] : slots_)
+            if (text == value)
+                return id;
+        int id = s_.findClass(value);
+        if (id >= 0) {
+            slots_[next_] = {std::string(value), id};
+            next_ = (next_ + 1) % std::size(slots_);
+        }
+        return id;
+    }
+
+private:
+    const schema::Schema& s_;
+    std::pair<std::string, int> slots_[16];
+    std::size_t next_ = 0;
+};
+
+// The "dn:" line a record begins with, its continuation lines included.
+ldif::Line dnLine(std::string_view record) {
+    ldif::Line l;
+    std::size_t i = 0;
+    while (i < record.size() && isNameChar(record[i]))
+        ++i;
+    l.name = record.substr(0, i);
+    while (i < record.size() && record[i] != ':' && record[i] != '\n')
+        ++i;
+    if (i < record.size() && record[i] == ':')
+        ++i;
+    if (i < record.size() && record[i] == ':') {
+        l.kind = ldif::Line::Base64;
+        ++i;
+    } else if (i < record.size() && record[i] == '<') {
+        l.kind = ldif::Line::Url;
+        ++i;
+    }
+    while (i < record.size() && record[i] == ' ')
+        ++i;
+    std::size_t end = record.find('\n', i);
+    if (end == std::string_view::npos)
+        end = record.size();
+    std::size_t stop = end > i && record[end - 1] == '\r' ? end - 1 : end;
+    while (end + 1 < record.size() && record[end + 1] == ' ') {
+        l.folded = true;
+        end = record.find('\n', end + 1);
+        if (end == std::string_view::npos)
+            end = record.size();
+        stop = record[end - 1] == '\r' ? end - 1 : end;
+    }
+    l.raw = record.substr(i, stop - i);
+    return l;
+}
+
+} // namespace
+
+// Reads the records of text[begin, end): the layout of every line (as ldif::parseRecord reads
+// it), each record's "dn:" line and object classes. Lines are numbered from 1 at `begin`.
+void Store::scanChunk(std::string_view text, std::size_t begin, std::size_t end, bool first,
+                      Chunk& out) const {
+    ClassCache classes(schema_);
+    std::string scratch;
+    std::size_t pos = begin;
+    std::size_t lineNo = 0;
+    bool inComment = false;
+    bool inRecord = false;
+    std::size_t recStart = 0;
+    std::size_t recLine = 0;
+    bool trailer = false;
+    bool hasUrl = false;
+    Node node;
+    Nodes& nodes = *out.nodes;
+    ClassIds& classIds = *out.classIds;
+    // Entries mostly repeat the object classes of one before them: those are kept once.
+    std::pair<std::uint32_t, std::uint32_t> recentSets[4] = {};
+    std::size_t nextSet = 0;
+    // The "dn:" and objectClass lines of the current record, with their extents.
+    struct Ref {
+        std::size_t start, stop, line;
+        ldif::Line::Kind kind;
+        bool folded;
+    };
+    std::vector<Ref> classRefs;
+    bool haveDn = false;
+    Ref dnRef{};
+    Ref* lastRef = nullptr; // the line continuation lines extend, when it is one of those
+    auto fail = [&](std::size_t line, std::string why) {
+        out.faulty = true;
+        out.faultLine = line;
+        out.fault = std::move(why);
+        out.lines = line;
+        return;
+    };
+    auto finishRecord = [&](std::size_t stop) -> bool {
+        inRecord = false;
+        if (trailer)
+            return true;
+        if (!haveDn) {
+            fail(recLine, "a record must begin with \"dn:\"");
+            return false;
+        }
+        node = Node{};
+        node.record = text.data() + recStart;
+        node.recordLen = static_cast<std::uint32_t>(stop - recStart);
+        node.recordLine = static_cast<std::uint32_t>(recLine);
+        node.classOff = static_cast<std::uint32_t>(classIds.size());
+        for (const Ref& r : classRefs) {
+            ldif::Line l;
+            l.kind = r.kind;
+            l.folded = r.folded;
+            l.raw = text.substr(r.start, r.stop - r.start);
+            std::string_view value;
+            int id = -1;
+            if (r.kind != ldif::Line::Url && ldif::lineValue(l, scratch, value))
+                id = classes.find(value);
+            if (id < 0) {
+                fail(r.line, r.kind == ldif::Line::Url
+                                 ? std::string("an object class cannot be given by URL")
+                                 : "unknown object class \"" + std::string(value) + "\"");
+                return false;
+            }
+            classIds.push_back(static_cast<std::uint16_t>(id));
+        }
+        std::size_t classCount = classIds.size() - node.classOff;
+        if (classCount == 0 || classCount > 0xFFFF) {
+            std::string_view value;
+            ldif::lineValue(dnLine(text.substr(recStart, stop - recStart)), scratch, value);
+            fail(dnRef.line, classCount == 0
+                                 ? "entry \"" + std::string(value) + "\" has no objectClass"
+                                 : std::string("the entry has too many object classes"));
+            return false;
+        }
+        node.classCount = static_cast<std::uint16_t>(classCount);
+        if (hasUrl)
+            node.flags |= kHasUrl;
+        const auto& defs = schema_.classes();
+        int best = -1;
+        for (std::size_t k = node.classOff; k < classIds.size(); ++k) {
+            const auto& c = defs[classIds[k]];
+            if (c.container)
+                node.flags |= DS_CONTAINER_ENTRY;
+            if (c.alias)
+                node.flags |= DS_ALIAS_ENTRY;
+            if (structural_[classIds[k]] && (best < 0 || c.depth > defs[best].depth))
+                best = classIds[k];
+        }
+        node.baseClass = static_cast<std::uint16_t>(best >= 0 ? best : classIds[node.classOff]);
+        for (const auto& [off, count] : recentSets) {
+            if (count == classCount && std::equal(classIds.begin() + node.classOff, classIds.end(),
+                                                  classIds.begin() + off)) {
+                classIds.resize(node.classOff);
+                node.classOff = off;
+                break;
+            }
+        }
+        if (node.classOff + classCount == classIds.size()) {
+            recentSets[nextSet] = {node.classOff, static_cast<std::uint32_t>(classCount)};
+            nextSet = (nextSet + 1) % std::size(recentSets);
+        }
+        nodes.push_back(node);
+        return true;
+    };
+    if (first && text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+        static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
+        pos = 3;
+    while (pos < end) {
+        const char* nl = static_cast<const char*>(std::memchr(text.data() + pos, '\n', end - pos));
+        std::size_t lineEnd = nl ? static_cast<std::size_t>(nl - text.data()) : end;
+        std::size_t lineStart = pos;
+        std::size_t len = lineEnd - lineStart;
+        if (len > 0 && text[lineEnd - 1] == '\r')
+            --len;
+        pos = lineEnd + 1;
+        ++lineNo;
+        const char* line = text.data() + lineStart;
+        if (len == 0) {
+            inComment = false;
+            if (inRecord && !finishRecord(lineStart))
+                return;
+            continue;
+        }
+        if (line[0] == ' ') {
+            if (inComment)
+                continue; // a folded comment
+            if (!inRecord) {
+                fail(lineNo, "continuation line outside a record");
+                return;
+            }
+            if (lastRef) {
+                lastRef->stop = lineStart + len;
+                lastRef->folded = true;
+            }
+            continue;
+        }
+        inComment = false;
+        if (line[0] == '#') {
+            inComment = true;
+            continue;
+        }
+        std::string_view l(line, len);
+        if (!inRecord) {
+            if (first && len >= 8 && l.substr(0, 8) == "version:") {
+                first = false;
+                std::string_view v = l.substr(8);
+                while (!v.empty() && v[0] == ' ')
+                    v.remove_prefix(1);
+                while (!v.empty() && v.back() == ' ')
+                    v.remove_suffix(1);
+                if (v != "1") {
+                    fail(lineNo, "unsupported LDIF version \"" + std::string(v) + "\"");
+                    return;
+                }
+                continue;
+            }
+            first = false;
+            inRecord = true;
+            recStart = lineStart;
+            recLine = lineNo;
+            trailer = false;
+            haveDn = false;
+            hasUrl = false;
+            classRefs.clear();
+        }
+        lastRef = nullptr;
+        // "name;options:" then ":" (base64), "<" (URL) or the value.
+        std::size_t i = 0;
+        while (i < len && isNameChar(line[i]))
+            ++i;
+        std::string_view name(line, i);
+        while (i < len && line[i] == ';') {
+            ++i;
+            while (i < len && isNameChar(line[i]))
+                ++i;
+        }
+        if (name.empty() || i >= len || line[i] != ':') {
+            fail(lineNo, l == "-" ? "only \"changetype: add\" records are supported"
+                                  : "expected \"attribute: value\"");
+            return;
+        }
+        ++i;
+        ldif::Line::Kind kind = ldif::Line::Plain;
+        if (i < len && line[i] == ':') {
+            kind = ldif::Line::Base64;
+            ++i;
+        } else if (i < len && line[i] == '<') {
+            kind = ldif::Line::Url;
+            ++i;
+        }
+        while (i < len && line[i] == ' ')
+            ++i;
+        Ref ref{lineStart + i, lineStart + len, lineNo, kind, false};
+        const bool firstLine = recLine == lineNo;
+        if (name.size() == 2 && names::equalNoCase(name, "dn")) {
+            if (!firstLine) {
+                fail(lineNo, "a second \"dn:\" line: entries must be separated by a blank line");
+                return;
+            }
+            haveDn = true;
+            dnRef = ref;
+            lastRef = &dnRef;
+            continue;
+        }
+        if (firstLine) {
+            // The closing "search: / result:" lines of ldapsearch's output are no entry.
+            if (names::equalNoCase(name, "search")) {
+                trailer = true;
+                continue;
+            }
+            fail(lineNo, "a record must begin with \"dn:\"");
+            return;
+        }
+        if (trailer)
+            continue;
+        if (name.size() == 11 && names::equalNoCase(name, "objectClass")) {
+            classRefs.push_back(ref);
+            lastRef = &classRefs.back();
+        } else if (name.size() == 10 && names::equalNoCase(name, "changetype")) {
+            // An "add" change record is an entry like any other.
+            if (!names::equalNoCase(l.substr(i), "add")) {
+                fail(lineNo, "only \"changetype: add\" records are supported, not \"" +
+                                 std::string(l.substr(i)) + "\"");
+                return;
+            }
+        } else if (kind == ldif::Line::Url) {
+            hasUrl = true; // its content is read when the record is placed
+        }
+    }
+    if (inRecord)
+        finishRecord(end);
+    if (!out.faulty)
+        out.lines = lineNo;
+}
+
+bool Store::addLdifText(TextBuffer buffer, const std::string& fileName, const std::string& folder,
                         std::string& error) {
-    texts_.push_back(std::move(text));
-    const std::string& t = texts_.back();
-    if (t.size() > 0xFFFFFFF0ULL) {
+    if (buffer.size() > 0xFFFFFFF0ULL) {
         error = fileName + ": file too large";
         return false;
     }
-    std::string layoutError;
-    std::size_t errorLine = 0;
-    bool ok = ldif::forEachRecord(
-        t,
-        [&](std::string_view record, std::size_t line) {
-            return loadEntry(record, line, fileName, folder, error);
-        },
-        layoutError, errorLine);
-    if (!ok && !layoutError.empty())
-        error = fileName + ":" + layoutError;
-    return ok;
+    texts_.push_back(std::move(buffer));
+    textNames_.push_back(fileName);
+    const std::string_view text = texts_.back().view();
+
+    // Large texts are read in two halves at once, split at a blank line (where a record ends
+    // whatever came before it).
+    std::size_t split = text.size();
+    if (text.size() > splitAbove_) {
+        for (std::size_t at = text.size() / 2; at + 1 < text.size();) {
+            const void* nl = std::memchr(text.data() + at, '\n', text.size() - at);
+            if (!nl)
+                break;
+            std::size_t k = static_cast<std::size_t>(static_cast<const char*>(nl) - text.data());
+            std::size_t next = k + 1;
+            if (next < text.size() && text[next] == '\r')
+                ++next;
+            if (next < text.size() && text[next] == '\n') {
+                split = next + 1;
+                break;
+            }
+            at = k + 1;
+        }
+    }
+    Chunk head, tail;
+    Nodes tailNodes;
+    ClassIds tailClasses;
+    const std::size_t before = nodes_.size();
+    // Generously: only the memory written to is ever taken.
+    nodes_.reserve(before + text.size() / 128 + 16);
+    head.nodes = &nodes_;
+    head.classIds = &classIds_;
+    tail.nodes = &tailNodes;
+    tail.classIds = &tailClasses;
+    std::thread second;
+    if (split < text.size()) {
+        try {
+            second = std::thread([&] {
+                try {
+                    tailNodes.reserve((text.size() - split) / 128 + 16);
+                    scanChunk(text, split, text.size(), false, tail);
+                } catch (const std::bad_alloc&) {
+                    tail.faulty = true;
+                    tail.fault = "not enough memory to read the file";
+                }
+            });
+        } catch (const std::system_error&) {
+            split = text.size(); // no second thread: the text is read whole here
+        }
+    }
+    if (second.joinable()) {
+        try {
+            scanChunk(text, 0, split, true, head);
+        } catch (...) {
+            second.join();
+            throw;
+        }
+        second.join();
+    } else {
+        scanChunk(text, 0, text.size(), true, head);
+    }
+    const std::size_t headCount = nodes_.size() - before;
+    if (!head.faulty) {
+        if (nodes_.size() + tailNodes.size() >= 0xFFFFFFF0u) {
+            error = fileName + ": the tree is too large";
+            return false;
+        }
+        const std::uint32_t classBase = static_cast<std::uint32_t>(classIds_.size());
+        classIds_.insert(classIds_.end(), tailClasses.begin(), tailClasses.end());
+        tailClasses = ClassIds();
+        for (Node& n : tailNodes) {
+            n.classOff += classBase;
+            n.recordLine += static_cast<std::uint32_t>(head.lines);
+        }
+        nodes_.insert(nodes_.end(), tailNodes.begin(), tailNodes.end());
+        tailNodes = Nodes();
+    }
+    if (nodes_.size() >= 0xFFFFFFF0u) {
+        error = fileName + ": the tree is too large";
+        return false;
+    }
+
+    // Placing the entries in document order: the first fault of the file is the one reported.
+    growIndex(nodes_.size() * 2);
+    std::size_t nameBytes = 0;
+    for (std::size_t n = before; n < nodes_.size(); ++n)
+        nameBytes += std::min<std::size_t>(nodes_[n].recordLen, 64);
+    names_.reserve(names_.size() + nameBytes); // names are parts of the records' first lines
+    for (std::size_t n = before; n < nodes_.size(); ++n) {
+        if (head.faulty && n - before >= headCount)
+            break;
+        if (!placeScanned(static_cast<std::uint32_t>(n), fileName, folder, error))
+            return false;
+    }
+    if (head.faulty || tail.faulty) {
+        const Chunk& c = head.faulty ? head : tail;
+        error = at(fileName, (head.faulty ? 0 : head.lines) + c.faultLine, c.fault);
+        return false;
+    }
+    return true;
 }
 
-bool Store::loadEntry(std::string_view record, std::size_t line, const std::string& fileName,
-                      const std::string& folder, std::string& error) {
-    std::string why;
-    std::size_t errorLine = line;
-    if (!ldif::parseRecord(record, line, lines_, why, errorLine)) {
-        error = at(fileName, errorLine, why);
-        return false;
-    }
-    // The closing "search: / result:" lines of ldapsearch's output are no entry.
-    if (!lines_.empty() && names::equalNoCase(lines_[0].name, "search"))
-        return true;
-    if (lines_.empty() || !names::equalNoCase(lines_[0].name, "dn")) {
-        error = at(fileName, line, "a record must begin with \"dn:\"");
-        return false;
-    }
-    const ldif::Line& dnLine = lines_[0];
+bool Store::placeScanned(std::uint32_t self, const std::string& fileName, const std::string& folder,
+                         std::string& error) {
+    Node& node = nodes_[self];
+    const ldif::Line l = dnLine(std::string_view(node.record, node.recordLen));
+    const std::size_t line = node.recordLine;
     std::string_view dnText;
-    std::string dnScratch;
-    if (dnLine.kind == ldif::Line::Url || !ldif::lineValue(dnLine, dnScratch, dnText)) {
-        error = at(fileName, dnLine.lineNo,
-                   dnLine.kind == ldif::Line::Url ? "a DN cannot be given by URL"
-                                                  : "bad base64 in the DN");
+    if (l.kind == ldif::Line::Url || !ldif::lineValue(l, scratch_, dnText)) {
+        error =
+            at(fileName, line,
+               l.kind == ldif::Line::Url ? "a DN cannot be given by URL" : "bad base64 in the DN");
         return false;
     }
-    std::vector<names::Rdn>& rdns = rdns_;
-    if (!names::parseDn(dnText, rdns, &why)) {
-        error = at(fileName, dnLine.lineNo, "bad DN \"" + std::string(dnText) + "\": " + why);
+    const bool stable = l.kind == ldif::Line::Plain && !l.folded; // a view of the file text
+    std::string why;
+    std::size_t i = 0;
+    while (i < dnText.size() && dnText[i] == ' ')
+        ++i;
+    if (i == dnText.size()) {
+        error = at(fileName, line, "an entry cannot have the empty DN");
         return false;
     }
-    if (rdns.empty()) {
-        error = at(fileName, dnLine.lineNo, "an entry cannot have the empty DN");
+    std::string_view rest;
+    if (!names::parseFirstRdn(dnText, rdn_, rest, &why)) {
+        error = at(fileName, line, "bad DN \"" + std::string(dnText) + "\": " + why);
         return false;
-    }
-    // Siblings usually follow each other: an entry whose parent DN is written exactly as the
-    // previous entry's skips the walk from the root.
-    std::string_view parentText;
-    for (std::size_t k = 0; k < dnText.size(); ++k) {
-        if (dnText[k] == '\\') {
-            ++k;
-        } else if (dnText[k] == ',' || dnText[k] == ';') {
-            parentText = dnText.substr(k + 1);
-            break;
-        }
     }
     std::uint32_t parent = kRoot;
-    if (rdns.size() > 1 && lastParent_ != kNone && parentText == lastParentText_) {
-        parent = lastParent_;
-    } else {
-        parent = rdns.size() > 1 ? findParent(rdns, 1) : kRoot;
-        lastParent_ = rdns.size() > 1 ? parent : kNone;
-        lastParentText_.assign(parentText);
-    }
-
-    const auto& attrs = schema_.attributes();
-    const auto& classes = schema_.classes();
-    lineAttr_.assign(lines_.size(), -1);
-    std::size_t classStart = classIds_.size();
-    int objectClassAttr = attributeIndex("objectClass");
-    for (std::size_t i = 1; i < lines_.size(); ++i) {
-        const ldif::Line& l = lines_[i];
-        if (names::equalNoCase(l.name, "dn")) {
-            error = at(fileName, l.lineNo,
-                       "a second \"dn:\" line: entries must be separated by a blank line");
-            return false;
-        }
-        // An "add" change record is an entry like any other; its control lines ask nothing of a
-        // reader.
-        if (names::equalNoCase(l.name, "control"))
-            continue;
-        if (names::equalNoCase(l.name, "changetype")) {
-            if (!names::equalNoCase(l.raw, "add")) {
-                error = at(fileName, l.lineNo,
-                           "only \"changetype: add\" records are supported, not \"" +
-                               std::string(l.raw) + "\"");
+    std::size_t depth = 1;
+    bool parsed = false; // rdns_ holds every component
+    if (!rest.empty()) {
+        auto it = parentByText_.find(rest);
+        if (it != parentByText_.end()) {
+            parent = it->second;
+        } else {
+            if (!names::parseDn(dnText, rdns_, &why)) {
+                error = at(fileName, line, "bad DN \"" + std::string(dnText) + "\": " + why);
                 return false;
             }
-            continue;
-        }
-        // Lines of one attribute usually follow each other: look a name up once.
-        int a = (i > 1 && l.name == lines_[i - 1].name) ? lineAttr_[i - 1] : attributeIndex(l.name);
-        if (a < 0) {
-            error =
-                at(fileName, l.lineNo, "unknown attribute type \"" + std::string(l.name) + "\"");
-            return false;
-        }
-        lineAttr_[i] = a;
-        std::string_view value;
-        if (l.kind == ldif::Line::Url) {
-            std::string content;
-            std::string url;
-            std::string_view urlText;
-            ldif::lineValue(
-                ldif::Line{l.name, l.options, ldif::Line::Plain, l.raw, l.folded, l.lineNo}, url,
-                urlText);
-            if (!readUrl(urlText, folder, content, why)) {
-                error = at(fileName, l.lineNo, why);
-                return false;
-            }
-            auto& stored = urlValues_[l.raw.data()];
-            stored = std::move(content);
-            value = stored;
-        } else if (!ldif::lineValue(l, scratch_, value)) {
-            error = at(fileName, l.lineNo, "bad base64 value");
-            return false;
-        }
-        nuint32 syntax = attrs[a].syntax;
-        // The stored form (names inside are DNs) and the syntax's own rules both must hold.
-        if (!checkStoredValue(syntax, value, &why) || !validValue(syntax, value, &why)) {
-            error = at(fileName, l.lineNo, "bad value of \"" + std::string(l.name) + "\": " + why);
-            return false;
-        }
-        if (a == objectClassAttr) {
-            int c = schema_.findClass(value);
-            if (c < 0) {
-                error =
-                    at(fileName, l.lineNo, "unknown object class \"" + std::string(value) + "\"");
-                return false;
-            }
-            classIds_.push_back(static_cast<std::uint16_t>(c));
-        }
-        if (attrs[a].singleValue) {
-            for (std::size_t j = 1; j < i; ++j)
-                if (lineAttr_[j] == a) {
-                    error = at(fileName, l.lineNo,
-                               "more than one value for the single-valued attribute \"" +
-                                   std::string(l.name) + "\"");
-                    return false;
+            parsed = true;
+            depth = rdns_.size();
+            parent = findParent(rdns_, 1);
+            if (parent != kNone) {
+                std::string_view key = rest;
+                if (!stable) {
+                    parentTexts_.emplace_back(rest);
+                    key = parentTexts_.back();
                 }
+                parentByText_.emplace(key, parent);
+            }
         }
     }
-    std::size_t classCount = classIds_.size() - classStart;
-    if (classCount == 0) {
-        error =
-            at(fileName, dnLine.lineNo, "entry \"" + std::string(dnText) + "\" has no objectClass");
-        return false;
+    if (node.flags & kHasUrl) {
+        if (!readUrlValues(node, folder, error, fileName))
+            return false;
     }
-    if (classCount > 0xFFFF || nodes_.size() >= 0xFFFFFFF0u || names_.size() > 0xF0000000u) {
-        error = at(fileName, dnLine.lineNo, "the tree is too large");
-        return false;
-    }
-
-    Node node;
-    node.record = record.data();
-    node.recordLen = static_cast<std::uint32_t>(record.size());
-    node.recordLine = static_cast<std::uint32_t>(line);
     node.nameOff = static_cast<std::uint32_t>(names_.size());
-    node.typeLen = static_cast<std::uint16_t>(std::min<std::size_t>(rdns[0].type.size(), 0xFFFF));
-    names_.append(rdns[0].type, 0, node.typeLen);
-    node.valueLen = static_cast<std::uint32_t>(rdns[0].value.size());
-    names_ += rdns[0].value;
-    node.classOff = static_cast<std::uint32_t>(classStart);
-    node.classCount = static_cast<std::uint16_t>(classCount);
-    int best = -1;
-    for (std::size_t k = classStart; k < classIds_.size(); ++k) {
-        const auto& c = classes[classIds_[k]];
-        if (c.container)
-            node.flags |= DS_CONTAINER_ENTRY;
-        if (c.alias)
-            node.flags |= DS_ALIAS_ENTRY;
-        if (structural_[classIds_[k]] && (best < 0 || c.depth > classes[best].depth))
-            best = classIds_[k];
+    node.typeLen = static_cast<std::uint16_t>(std::min<std::size_t>(rdn_.type.size(), 0xFFFF));
+    names_.append(rdn_.type, 0, node.typeLen);
+    node.valueLen = static_cast<std::uint32_t>(rdn_.value.size());
+    names_ += rdn_.value;
+    if (names_.size() > 0xF0000000u) {
+        error = at(fileName, line, "the tree is too large");
+        return false;
     }
-    node.baseClass = static_cast<std::uint16_t>(best >= 0 ? best : classIds_[classStart]);
-
     if (parent == kNone) {
         bool inKnownContext = false;
-        if (rdns.size() > 1)
-            findParent(rdns, 1, &inKnownContext);
+        findParent(rdns_, 1, &inKnownContext);
         if (inKnownContext) {
             // Below a naming context already read, before its own parent: placed once every
             // file is read.
-            pending_.push_back(Pending{node, std::string(dnText), fileName, rdns.size(), kNone});
+            pending_.push_back(Pending{std::string(dnText), fileName, depth, self});
             return true;
         }
         // Nothing above it is known: a naming context of its own (until its parent comes).
-        makeWhole(node, rdns);
-        wholeRoots_.push_back(Pending{node, std::string(dnText), fileName, rdns.size(),
-                                      static_cast<std::uint32_t>(nodes_.size())});
+        makeWhole(node, rdns_);
+        wholeRoots_.push_back(Pending{std::string(dnText), fileName, depth, self});
         parent = kRoot;
     }
-    return link(node, parent, fileName, dnText, error);
+    (void)parsed;
+    return link(self, parent, fileName, dnText, error);
+}
+
+bool Store::readUrlValues(const Node& node, const std::string& folder, std::string& error,
+                          const std::string& fileName) {
+    std::string why;
+    std::size_t errorLine = node.recordLine;
+    if (!ldif::parseRecord(std::string_view(node.record, node.recordLen), node.recordLine, lines_,
+                           why, errorLine)) {
+        error = at(fileName, errorLine, why);
+        return false;
+    }
+    for (const ldif::Line& l : lines_) {
+        if (l.kind != ldif::Line::Url)
+            continue;
+        std::string content;
+        std::string url;
+        std::string_view urlText;
+        ldif::lineValue(ldif::Line{l.name, l.options, ldif::Line::Plain, l.raw, l.folded, l.lineNo},
+                        url, urlText);
+        if (!readUrl(urlText, folder, content, why)) {
+            error = at(fileName, l.lineNo, why);
+            return false;
+        }
+        urlValues_[l.raw.data()] = std::move(content);
+    }
+    return true;
 }
 
 std::uint32_t Store::findParent(const std::vector<names::Rdn>& rdns, std::size_t from,
@@ -539,35 +927,40 @@ void Store::makeWhole(Node& node, const std::vector<names::Rdn>& rdns) {
     }
 }
 
-bool Store::link(Node node, std::uint32_t parent, const std::string& fileName,
+bool Store::link(std::uint32_t self, std::uint32_t parent, const std::string& fileName,
                  std::string_view dnText, std::string& error) {
-    std::string_view value =
-        std::string_view(names_).substr(node.nameOff + node.typeLen, node.valueLen);
-    if (child(parent, value, (node.flags & kWholeName) != 0) != kNone) {
-        error = at(fileName, node.recordLine, "duplicate entry \"" + std::string(dnText) + "\"");
+    if ((nodes_.size() + 1) * 2 > index_.size())
+        growIndex();
+    attach(self, parent, placingLate_);
+    if (indexChild(self) != kNone) {
+        error = at(fileName, nodes_[self].recordLine,
+                   "duplicate entry \"" + std::string(dnText) + "\"");
         return false;
     }
-    std::uint32_t self = static_cast<std::uint32_t>(nodes_.size());
-    nodes_.push_back(node);
-    attach(self, parent, placingLate_);
-    if (nodes_.size() * 2 > index_.size())
-        growIndex();
-    else
-        insertChildIndex(self);
     return true;
 }
 
 // Where a node's record stands in the files: siblings are handed out in that order, whatever
 // order they were placed in.
 std::pair<std::size_t, const char*> Store::documentPosition(std::uint32_t n) const {
-    const char* at = nodes_[n].record;
+    return {fileOf(nodes_[n].record), nodes_[n].record};
+}
+
+std::size_t Store::fileOf(const char* at) const {
     for (std::size_t f = 0; f < texts_.size(); ++f) {
-        const std::string& t = texts_[f];
+        const TextBuffer& t = texts_[f];
         if (std::less_equal<const char*>()(t.data(), at) &&
-            std::less<const char*>()(at, t.data() + t.size() + 1))
-            return {f, at};
+            std::less_equal<const char*>()(at, t.data() + t.size()))
+            return f;
     }
-    return {texts_.size(), at};
+    return texts_.size();
+}
+
+std::size_t Store::textBytes() const {
+    std::size_t n = 0;
+    for (const TextBuffer& t : texts_)
+        n += t.size();
+    return n;
 }
 
 void Store::attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrder) {
@@ -634,9 +1027,10 @@ bool Store::finishEntries(std::string& error) {
         std::sort(wholeLengths_.rbegin(), wholeLengths_.rend());
         wholeLengths_.erase(std::unique(wholeLengths_.begin(), wholeLengths_.end()),
                             wholeLengths_.end());
-        index_.assign(index_.size(), kNone);
+        index_.assign(index_.size(), kEmptySlot);
         for (std::uint32_t n = 0; n < nodes_.size(); ++n)
-            insertChildIndex(n);
+            if (nodes_[n].parent != kNone)
+                indexChild(n);
     }
     wholeRoots_.clear();
 
@@ -648,15 +1042,16 @@ bool Store::finishEntries(std::string& error) {
         names::parseDn(p.dn, rdns);
         std::uint32_t parent = findParent(rdns, 1);
         if (parent == kNone) {
-            makeWhole(p.node, rdns);
+            makeWhole(nodes_[p.self], rdns);
             parent = kRoot;
         }
-        if (!link(p.node, parent, p.fileName, p.dn, error))
+        if (!link(p.self, parent, p.fileName, p.dn, error))
             return false;
     }
     pending_.clear();
     pending_.shrink_to_fit();
-    lastParent_ = kNone;
+    parentByText_ = {};
+    parentTexts_.clear();
     return true;
 }
 
@@ -674,10 +1069,28 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
                       bool valuesWanted) const {
     const Node& node = nodes_[n];
     out.name.clear();
-    appendTypelessName(n, out.name);
     out.typedName.clear();
-    appendTypedName(n, out.typedName);
-    out.objectFlags = node.flags & ~kWholeName;
+    if (node.parent == kRoot || node.parent == kNone) {
+        appendTypelessName(n, out.name);
+        appendTypedName(n, out.typedName);
+    } else {
+        // Entries are mostly handed out after their siblings: the parent's names are kept.
+        if (node.parent != nameParent_) {
+            nameParent_ = kNone;
+            parentName_.clear();
+            appendTypelessName(node.parent, parentName_);
+            parentTypedName_.clear();
+            appendTypedName(node.parent, parentTypedName_);
+            nameParent_ = node.parent;
+        }
+        appendTypelessComponent(n, out.name);
+        out.name.push_back('.');
+        out.name += parentName_;
+        appendTypedComponent(n, out.typedName);
+        out.typedName.push_back('.');
+        out.typedName += parentTypedName_;
+    }
+    out.objectFlags = node.flags & ~(kWholeName | kHasUrl);
     out.subordinateCount = node.childCount;
     out.modificationTime = 0;
     out.baseClass = schema_.classes()[node.baseClass].ndsName;
@@ -697,10 +1110,19 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
     slotAttr.clear();
     slotCount.clear();
     int a = -1;
+    // Records mostly name their attributes as the one before did, line for line.
+    if (lineNames_.size() < lines.size())
+        lineNames_.resize(lines.size(), {std::string(), -1});
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const ldif::Line& l = lines[i];
-        if (i == 1 || l.name != lines[i - 1].name)
-            a = attributeIndex(l.name);
+        if (i == 1 || l.name != lines[i - 1].name) {
+            auto& [name, index] = lineNames_[i];
+            if (name != l.name) {
+                name.assign(l.name);
+                index = attributeIndex(l.name);
+            }
+            a = index;
+        }
         if (a < 0 || (!all && !(*wanted)[a]))
             continue;
         std::size_t slot = 0;
@@ -733,6 +1155,69 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
     out.attributes.resize(slotAttr.size());
     for (std::size_t s = 0; s < slotAttr.size(); ++s)
         out.attributes[s].values.resize(slotCount[s]);
+}
+
+} // namespace kvx::client::embedded
+
+namespace kvx::client::embedded {
+
+bool Store::checkValues(std::uint32_t from, std::uint32_t to, const std::atomic<bool>* stop,
+                        std::string& error) const {
+    const auto& attrs = schema_.attributes();
+    std::vector<ldif::Line> lines;
+    std::vector<int> lineAttr;
+    std::string scratch, why;
+    auto fault = [&](const Node& node, std::size_t line, const std::string& text) {
+        std::size_t f = fileOf(node.record);
+        error = at(f < textNames_.size() ? textNames_[f] : std::string("ldif"), line, text);
+        return false;
+    };
+    to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(nodes_.size()));
+    for (std::uint32_t n = from; n < to; ++n) {
+        if (stop && (n & 1023) == 0 && stop->load(std::memory_order_relaxed))
+            return true;
+        const Node& node = nodes_[n];
+        std::size_t errorLine = node.recordLine;
+        if (!ldif::parseRecord(std::string_view(node.record, node.recordLen), node.recordLine,
+                               lines, why, errorLine))
+            return fault(node, errorLine, why);
+        lineAttr.assign(lines.size(), -1);
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            const ldif::Line& l = lines[i];
+            if (names::equalNoCase(l.name, "control") || names::equalNoCase(l.name, "changetype"))
+                continue; // read when the record was loaded
+            // Lines of one attribute usually follow each other: look a name up once.
+            int a = (i > 1 && l.name == lines[i - 1].name && lineAttr[i - 1] >= 0)
+                        ? lineAttr[i - 1]
+                        : attributeIndex(l.name);
+            if (a < 0)
+                return fault(node, l.lineNo,
+                             "unknown attribute type \"" + std::string(l.name) + "\"");
+            lineAttr[i] = a;
+            std::string_view value;
+            if (l.kind == ldif::Line::Url) {
+                auto it = urlValues_.find(l.raw.data());
+                if (it == urlValues_.end())
+                    continue;
+                value = it->second;
+            } else if (!ldif::lineValue(l, scratch, value)) {
+                return fault(node, l.lineNo, "bad base64 value");
+            }
+            const nuint32 syntax = attrs[a].syntax;
+            // The stored form (names inside are DNs) and the syntax's own rules both must hold.
+            if (!checkStoredValue(syntax, value, &why) || !validValue(syntax, value, &why))
+                return fault(node, l.lineNo,
+                             "bad value of \"" + std::string(l.name) + "\": " + why);
+            if (attrs[a].singleValue) {
+                for (std::size_t j = 1; j < i; ++j)
+                    if (lineAttr[j] == a)
+                        return fault(node, l.lineNo,
+                                     "more than one value for the single-valued attribute \"" +
+                                         std::string(l.name) + "\"");
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace kvx::client::embedded

@@ -495,22 +495,86 @@ TEST_F(AdTest, RangeRetrievalReadsEveryValue) {
     }
 }
 
-// The example reports for Active Directory administrators run over the test domain.
+// A Kerberos bind: the administrator's ticket from the controller's own KDC (kinit into a
+// private cache) and SASL GSSAPI over ldap:// (sealed by Kerberos). The rows are only there
+// for a bound user; with no ticket the run fails and says so.
+TEST_F(AdTest, GssapiBindsWithTheUsersTicket) {
+    Workspace w;
+    ::setenv("KRB5_CONFIG", Domain::dc->krb5Conf().c_str(), 1);
+    ::setenv("KRB5CCNAME", ("FILE:" + w.path + "/ccache").c_str(), 1);
+    ::setenv("LDAPSASL_NOCANON", "on", 1); // the service is asked for by the URL's address
+    const int kinit = kvx::testing::run(
+        {"/bin/sh", "-c",
+         "kinit " + std::string(SambaDc::kAdmin) + " <" + Domain::dc->passwordFile()},
+        w.path + "/kinit.log");
+    ASSERT_EQ(kinit, 0) << readFile(w.path + "/kinit.log");
+    writeFile(w.path + "/client.conf",
+              "[Client]\nDefaultTree=KVX\n\n[Tree KVX]\nURL=" + Domain::dc->plainUrl() +
+                  "\nBase=" + SambaDc::kBase + "\nSASL=GSSAPI\n");
+    writeFile(w.path + "/k.kvx", reportKvx("Sales.kvx.test", "user", 0, {"Surname"}, "k.txt"));
+    auto [status, messages] = runKorvanex(w, w.path + "/k.kvx");
+    EXPECT_EQ(status, 0) << messages;
+    auto rows = split(readFile(w.path + "/k.txt"), '\n');
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"Ann Able.Sales.kvx.test|Able",
+                                              "Bob Bell.Sales.kvx.test|Bell",
+                                              "Cid Cole.Sales.kvx.test|Cole", "Object|Surname"}));
+
+    ::setenv("KRB5CCNAME", ("FILE:" + w.path + "/none").c_str(), 1);
+    fs::remove(w.path + "/k.txt");
+    auto [noTicket, why] = runKorvanex(w, w.path + "/k.kvx");
+    EXPECT_NE(noTicket, 0);
+    EXPECT_NE(why.find("GSSAPI"), std::string::npos) << why;
+    EXPECT_FALSE(fs::exists(w.path + "/k.txt")) << readFile(w.path + "/k.txt");
+    for (const char* name : {"KRB5_CONFIG", "KRB5CCNAME", "LDAPSASL_NOCANON"})
+        ::unsetenv(name);
+}
+
+// The value of `key` in a settings file's text ("" when absent).
+std::string readKvxKey(const std::string& text, const std::string& key) {
+    for (const std::string& line : split(text, '\n'))
+        if (line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
+    return {};
+}
+
+// The example reports for Active Directory administrators run over the test domain; those
+// with a search filter report exactly the accounts ldapsearch finds with it.
 TEST_F(AdTest, ExamplesRun) {
     Workspace w;
+    const std::map<std::string, std::string> filtered = {
+        {"ad-disabled-accounts", "(userAccountControl:1.2.840.113556.1.4.803:=2)"},
+        {"ad-password-never-expires", "(userAccountControl:1.2.840.113556.1.4.803:=65536)"}};
     int ran = 0;
     for (const auto& file : fs::directory_iterator(KVX_SOURCE_DIR "/examples/active-directory")) {
-        const std::string name = file.path().filename().string();
+        const std::string name = file.path().stem().string();
         if (name.rfind("ad-", 0) != 0)
             continue;
         ++ran;
         auto [status, messages] = runKorvanex(w, file.path().string());
         ASSERT_EQ(status, 0) << name << ": " << messages;
-        const std::string output = w.path + "/" + file.path().stem().string() + ".txt";
-        const auto lines = split(readFile(output), '\n');
-        EXPECT_GE(lines.size(), 3u) << name << ": " << readFile(output);
+        const std::string output = readFile(w.path + "/" + name + ".txt");
+        const auto lines = split(output, '\n');
+        EXPECT_GE(lines.size(), 3u) << name << ": " << output;
+        const auto filter = filtered.find(name);
+        if (filter == filtered.end())
+            continue;
+        EXPECT_EQ(readKvxKey(readFile(file.path().string()), "txtSearchFilter"), filter->second);
+        std::set<std::string> objects, expected;
+        for (std::size_t i = 1; i < lines.size(); ++i) // "name","...": the first cell unquoted
+            objects.insert(lines[i].substr(1, lines[i].find("\",") - 1));
+        for (const auto& [object, attributes] : readLdif(Domain::dc->search(
+                 SambaDc::kBase, "sub", "(&(objectClass=user)" + filter->second + ")", "1.1")))
+            expected.insert(object);
+        EXPECT_EQ(objects, expected) << name << ": " << output;
     }
     EXPECT_EQ(ran, 4);
+    // The accounts the test made: Bob is disabled, Cid's password never expires, Ann is neither.
+    const std::string disabled = readFile(w.path + "/ad-disabled-accounts.txt");
+    const std::string neverExpires = readFile(w.path + "/ad-password-never-expires.txt");
+    EXPECT_NE(disabled.find("\"Bob Bell.Sales.kvx.test\""), std::string::npos) << disabled;
+    EXPECT_NE(neverExpires.find("\"Cid Cole.Sales.kvx.test\""), std::string::npos) << neverExpires;
+    EXPECT_EQ((disabled + neverExpires).find("Ann Able"), std::string::npos);
 }
 
 } // namespace

@@ -93,11 +93,23 @@ bool SambaDc::start(std::string& error) {
              "--dns-backend=NONE", "--use-rfc2307", "--targetdir=" + d + "dc",
              std::string("--adminpass=") + kPassword, "--host-name=dc1", "--host-ip=" + address_,
              "--option=interfaces=" + address_, "--option=bind interfaces only=yes",
-             "--option=server services=ldap", "--option=log file=" + d + "samba.log"},
+             "--option=server services=ldap, kdc", "--option=log file=" + d + "samba.log"},
             log) != 0) {
         error = "samba-tool domain provision failed: " + readFile(log);
         return false;
     }
+    // Kerberos to the controller's own KDC by address: its LDAP service is also known by the
+    // address, as a client that takes the host name of the URL as it is asks for it.
+    if (run({tool, "spn", "add", "ldap/" + address_, "DC1$", "-H", d + "dc/private/sam.ldb"},
+            log) != 0) {
+        error = "samba-tool spn add failed: " + readFile(log);
+        return false;
+    }
+    writeFile(krb5Conf(), "[libdefaults]\n\tdefault_realm = KVX.TEST\n\tdns_lookup_realm = "
+                          "false\n\tdns_lookup_kdc = false\n\trdns = false\n"
+                          "\tdns_canonicalize_hostname = false\n[realms]\n\tKVX.TEST = {\n"
+                          "\t\tkdc = " +
+                              address_ + "\n\t}\n");
     // TLS with the certificate above; no disk syncs (a test database needs none).
     const std::string conf = d + "dc/etc/smb.conf";
     std::string text = readFile(conf);

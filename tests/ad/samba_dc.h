@@ -1,6 +1,7 @@
 // A private Samba Active Directory domain controller for the tests: provisioned in a temporary
 // folder (realm KVX.TEST, domain DC=kvx,DC=test), serving LDAP and LDAPS on a loopback address
-// of its own with a certificate from a CA made here, filled through LDAP adds, stopped by its
+// of its own with a certificate from a CA made here, and its KDC on the same address (the LDAP
+// service principal names the address too), filled through LDAP adds, stopped by its
 // process id. Samba binds the fixed LDAP ports, so each controller needs its own address.
 #pragma once
 
@@ -33,6 +34,8 @@ public:
     std::string plainUrl() const { return "ldap://" + address_; }
     std::string caFile() const { return dir_ + "/ca.pem"; }
     std::string passwordFile() const { return dir_ + "/admin.password"; }
+    // Kerberos settings for the realm KVX.TEST, its KDC at the controller's address.
+    std::string krb5Conf() const { return dir_ + "/krb5.conf"; }
     const std::string& folder() const { return dir_; }
     static constexpr const char* kBase = "DC=kvx,DC=test";
     static constexpr const char* kAdmin = "Administrator@KVX.TEST";

@@ -101,6 +101,9 @@ TEST_F(FilterOverBothBackends, EveryOperatorGivesTheSameRightRowsFromBoth) {
         // Numbers as numbers: 10 and 12 are above 8, 6 and 8 are not ("6" > "10" as text).
         {"User", "(\"Password Minimum Length\">=10)", 15, "|12|"},
         {"User", "(ndsPasswordMinimumLength<=8)", 25, "|6|"},
+        // Active Directory's bitwise rules: every bit of 8 (8, 10 and 12), any bit of 3 (6, 10).
+        {"User", "(\"Password Minimum Length\":1.2.840.113556.1.4.803:=8)", 31, "|12|"},
+        {"User", "(ndsPasswordMinimumLength:1.2.840.113556.1.4.804:=3)", 17, "|6|"},
         // Times as times, whatever form the assertion takes.
         {"User", "(\"Last Login Time\"<=20240301000000Z)", 8, ""},
         {"User", "(ndsLastLoginTime>=20240301010000+0100)", 22, ""},

@@ -12,10 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ldap.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -581,6 +584,88 @@ TEST_F(LdapReportTest, ReportBelowANamingContextOfSeveralComponentsRunsWhereSave
     const RunResult r = runKorvanex(folder_, folder_ + "/people.kvx", conf);
     EXPECT_EQ(r.status, 0) << r.messages;
     EXPECT_EQ(readFile(out), "Ann.People.example.com,Lee\r\n");
+}
+
+// SASL EXTERNAL with a client certificate from the server's CA: the server maps the
+// certificate's subject to an entry that alone may read o=Acme, so the rows are there only
+// when the bind took. c=GB is closed to it: a report from the root says so once and still
+// lists o=Acme's users.
+TEST_F(LdapReportTest, AClientCertificateBindsAsTheEntryItIsMappedTo) {
+    const std::string reporter = "cn=Ann Smith,ou=Sales,o=Acme";
+    kvx::testing::SlapdOptions o;
+    o.treeFolder = kAcmeFolder;
+    o.tls = true;
+    o.global = "TLSVerifyClient try\nauthz-regexp \"^cn=korvanex reporter$\" \"" + reporter + "\"";
+    o.access["o=Acme"] = "access to * by dn.exact=\"" + reporter + "\" read by * none";
+    o.access["c=GB"] = "access to * by * none";
+    std::string error;
+    ASSERT_TRUE(server_.start(o, error)) << error;
+    const std::string cert = folder_ + "/reporter.pem", key = folder_ + "/reporter.key";
+    ASSERT_TRUE(server_.clientCertificate("/CN=Korvanex Reporter", cert, key, error)) << error;
+    ::setenv("LDAPTLS_CACERT", server_.caFile().c_str(), 1);
+    const std::string conf = folder_ + "/client.conf";
+    writeFile(conf, "[Client]\nDefaultTree=ACME\n\n[Tree ACME]\nURL=" + server_.tlsUrl() +
+                        "\nSASL=EXTERNAL\nClientCertificate=" + cert + "\nClientKey=" + key + "\n");
+
+    Report sales;
+    sales.context = {"Sales", "Acme"};
+    sales.cls = "User";
+    sales.attributes = {{"Surname", "CI_String"}};
+    sales.quotes = false;
+    const std::string embeddedOut = folder_ + "/embedded.txt", out = folder_ + "/sales.txt";
+    writeFile(folder_ + "/e.kvx", kvxText(sales, embeddedOut));
+    writeFile(folder_ + "/sales.kvx", kvxText(sales, out));
+    const RunResult e = runKorvanex(folder_, folder_ + "/e.kvx", "/nonexistent/client.conf");
+    ASSERT_EQ(e.status, 0) << e.messages;
+    const RunResult r = runKorvanex(folder_, folder_ + "/sales.kvx", conf);
+    EXPECT_EQ(r.status, 0) << r.messages;
+    EXPECT_GT(readFile(embeddedOut).size(), 100u);
+    EXPECT_EQ(readFile(out), readFile(embeddedOut));
+
+    Report everywhere = sales;
+    everywhere.context = {""};
+    const std::string rootOut = folder_ + "/root.txt";
+    writeFile(folder_ + "/root.kvx", kvxText(everywhere, rootOut));
+    const RunResult root = runKorvanex(folder_, folder_ + "/root.kvx", conf);
+    EXPECT_EQ(root.status, 0) << root.messages;
+    EXPECT_NE(readFile(rootOut).find("Ann Smith.Sales.Acme,Smith"), std::string::npos)
+        << readFile(rootOut);
+    EXPECT_EQ(readFile(rootOut).find(".GB,"), std::string::npos) << readFile(rootOut);
+
+    // Browsing from the root shows both naming contexts; the closed one holds nothing and its
+    // reason is given once.
+    TreeSource t;
+    t.name = "ACME";
+    t.url = server_.tlsUrl();
+    t.sasl = "EXTERNAL";
+    t.clientCertificate = cert;
+    t.clientKey = key;
+    // In this process libldap read its environment before LDAPTLS_CACERT was set: the CA goes
+    // in as ldap.conf's TLS_CACERT would.
+    ASSERT_EQ(ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, server_.caFile().c_str()),
+              LDAP_OPT_SUCCESS);
+    auto b = makeLdapBackend(t);
+    ASSERT_EQ(b->open(), 0) << b->lastError();
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(b->list("", cursor), 0);
+    std::map<std::string, Entry> roots;
+    Entry entry;
+    NWDSCCODE rc;
+    while ((rc = cursor->next(entry)) == 0)
+        roots[entry.name] = entry;
+    EXPECT_EQ(rc, EntryCursor::kEndOfEntries);
+    ASSERT_EQ(roots.size(), 2u);
+    EXPECT_GT(roots["Acme"].subordinateCount, 0u);
+    EXPECT_TRUE(roots["GB"].objectFlags & DS_CONTAINER_ENTRY);
+    EXPECT_EQ(roots["GB"].subordinateCount, 0u);
+    const std::string why = b->lastError();
+    EXPECT_NE(why.find("\"c=GB\" cannot be read"), std::string::npos) << why;
+    EXPECT_EQ(why.find("o=Acme"), std::string::npos) << why;
+    ASSERT_EQ(b->list("", cursor), 0);
+    while (cursor->next(entry) == 0) {
+    }
+    EXPECT_EQ(b->lastError(), why); // said once, not once more per listing
+    ::unsetenv("LDAPTLS_CACERT");
 }
 
 } // namespace

@@ -637,6 +637,27 @@ TEST(LdapServerFaults, AServerThatStopsAnsweringTimesOut) {
     server.stop();
 }
 
+// The users below Acme with their surnames, searched on the server at `url`; the backend and
+// its cursor are left for more calls.
+Drained searchUsers(const std::string& url, LdapTuning tuning, std::unique_ptr<Backend>& b,
+                    std::unique_ptr<EntryCursor>& c) {
+    TreeSource t;
+    t.name = "LIMITED";
+    t.url = url;
+    b = makeLdapBackend(t, tuning);
+    Drained d;
+    d.rc = b->open();
+    if (d.rc)
+        return d;
+    SearchRequest r;
+    r.base = "Acme";
+    r.filterAttribute = "Object Class";
+    r.filterValue = "User";
+    r.attributes = {"Surname"};
+    d.rc = b->search(r, c);
+    return d.rc ? d : drain(c);
+}
+
 TEST(LdapServerFaults, ASizeLimitBelowTheResultCountFailsTheSearch) {
     testing::Slapd server;
     testing::SlapdOptions o;
@@ -646,26 +667,45 @@ TEST(LdapServerFaults, ASizeLimitBelowTheResultCountFailsTheSearch) {
     ASSERT_TRUE(server.start(o, error)) << error;
     for (int pageSize : {1000, 2}) {
         SCOPED_TRACE(pageSize);
-        TreeSource t;
-        t.name = "LIMITED";
-        t.url = server.url();
         LdapTuning tuning;
         tuning.pageSize = pageSize;
-        auto b = makeLdapBackend(t, tuning);
-        ASSERT_EQ(b->open(), 0) << b->lastError();
-        SearchRequest r;
-        r.base = "Acme";
-        r.filterAttribute = "Object Class";
-        r.filterValue = "User";
-        r.attributes = {"Surname"};
+        std::unique_ptr<Backend> b;
         std::unique_ptr<EntryCursor> c;
-        ASSERT_EQ(b->search(r, c), 0);
-        Drained d = drain(c);
+        Drained d = searchUsers(server.url(), tuning, b, c);
         EXPECT_EQ(d.rc, ERR_SIZE_LIMIT_EXCEEDED);
         EXPECT_LE(d.entries.size(), 5u);
         Entry e;
+        ASSERT_TRUE(c);
         EXPECT_EQ(c->next(e), ERR_SIZE_LIMIT_EXCEEDED); // stays failed
     }
+    server.stop();
+}
+
+// A server that stops a whole search at a few entries but lets a paged one run (Active
+// Directory's MaxPageSize): the search goes on page by page and every entry comes once.
+TEST(LdapServerFaults, ASearchStoppedAtALimitGoesOnPageByPage) {
+    testing::Slapd server;
+    testing::SlapdOptions o;
+    o.treeFolder = kAcmeFolder;
+    o.sizeLimit = "size=5 size.prtotal=unlimited";
+    std::string error;
+    ASSERT_TRUE(server.start(o, error)) << error;
+    std::vector<std::string> names[2];
+    for (bool unpagedFirst : {false, true}) {
+        LdapTuning tuning;
+        tuning.pageSize = 2;
+        tuning.unpagedFirst =
+            unpagedFirst ? LdapTuning::Unpaged::Always : LdapTuning::Unpaged::Never;
+        std::unique_ptr<Backend> b;
+        std::unique_ptr<EntryCursor> c;
+        Drained d = searchUsers(server.url(), tuning, b, c);
+        EXPECT_EQ(d.rc, 0) << unpagedFirst;
+        for (const Entry& e : d.entries)
+            names[unpagedFirst].push_back(e.name);
+        std::sort(names[unpagedFirst].begin(), names[unpagedFirst].end());
+    }
+    EXPECT_GT(names[0].size(), 5u);
+    EXPECT_EQ(names[1], names[0]); // each once, none lost
     server.stop();
 }
 

@@ -228,6 +228,8 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
         writeFile(file, ordered);
         conf += "database mdb\nmaxsize 4294967296\nsuffix \"" + suffix + "\"\ndirectory \"" + db +
                 "\"\n";
+        if (auto acl = options.access.find(suffix); acl != options.access.end())
+            conf += acl->second + "\n";
         if (!options.managerPassword.empty() && i == 0)
             conf += "rootdn \"cn=Manager," + suffix + "\"\nrootpw \"" + options.managerPassword +
                     "\"\n";
@@ -260,6 +262,7 @@ bool Slapd::start(const SlapdOptions& options, std::string& error) {
         conf = "TLSCACertificateFile " + d + "ca.pem\nTLSCertificateFile " + d +
                "server.pem\nTLSCertificateKeyFile " + d + "server.key\n" + conf;
     }
+    conf = options.global + "\n" + conf;
     const std::string confFile = dir_ + "/slapd.conf";
     writeFile(confFile, conf);
     const std::string log = dir_ + "/slapd.log";
@@ -341,6 +344,26 @@ void Slapd::resume() {
 
 void Slapd::kill() {
     reap(SIGKILL, 0);
+}
+
+bool Slapd::clientCertificate(const std::string& subject, const std::string& certificate,
+                              const std::string& key, std::string& error) const {
+    const std::string openssl = findProgram("openssl");
+    const std::string d = dir_ + "/";
+    const std::string log = d + "client-cert.log";
+    writeFile(d + "client.ext", "extendedKeyUsage=clientAuth\n");
+    if (openssl.empty() ||
+        run({openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+             d + "client.csr", "-subj", subject},
+            log) != 0 ||
+        run({openssl, "x509", "-req", "-in", d + "client.csr", "-CA", d + "ca.pem", "-CAkey",
+             d + "ca.key", "-CAcreateserial", "-out", certificate, "-days", "2", "-extfile",
+             d + "client.ext"},
+            log) != 0) {
+        error = "the client certificate could not be made: " + readFile(log);
+        return false;
+    }
+    return true;
 }
 
 void Slapd::stop() {

@@ -2,6 +2,7 @@
 // folder, loaded with a tree's schema and LDIF files through slapadd, stopped by its process id.
 #pragma once
 
+#include <map>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -13,7 +14,9 @@ struct SlapdOptions {
                             // core.schema first unless the folder has a core.schema)
     std::string sizeLimit = "unlimited";
     std::string managerPassword; // non-empty: "cn=Manager,<first suffix>" may bind with it
-    bool tls = false; // a private CA and a server certificate for 127.0.0.1; ldaps:// as well
+    bool tls = false;   // a private CA and a server certificate for 127.0.0.1; ldaps:// as well
+    std::string global; // further directives of the global section
+    std::map<std::string, std::string> access; // a suffix's database: its access directives
 };
 
 class Slapd {
@@ -46,6 +49,10 @@ public:
         return url;
     }
     const std::string& folder() const { return dir_; }
+    // With `tls`: a client certificate for `subject` ("/CN=...") from the server's CA, written
+    // to `certificate` and `key`.
+    bool clientCertificate(const std::string& subject, const std::string& certificate,
+                           const std::string& key, std::string& error) const;
     const std::vector<std::string>& suffixes() const { return suffixes_; }
 
 private:

@@ -127,7 +127,16 @@ private:
                        : c == '<' ? FilterNode::Kind::LessOrEqual
                                   : FilterNode::Kind::Approx;
         } else if (c == ':') {
-            throw Fault{pos_, "extensible matching (:=) is not supported"};
+            // A matching rule by its OID: attr:1.2.840.113556.1.4.803:=2
+            std::size_t end = pos_ + 1;
+            while (end < s_.size() && ((s_[end] >= '0' && s_[end] <= '9') || s_[end] == '.'))
+                ++end;
+            if (end == pos_ + 1 || end + 1 >= s_.size() || s_[end] != ':' || s_[end + 1] != '=')
+                throw Fault{pos_, "extensible matching is written attribute:rule-OID:=value, as in "
+                                  "(userAccountControl:1.2.840.113556.1.4.803:=2)"};
+            out.rule.assign(s_.substr(pos_ + 1, end - pos_ - 1));
+            pos_ = end + 2;
+            out.kind = FilterNode::Kind::Equal;
         } else {
             throw Fault{pos_, "=, >=, <= or ~= expected after the attribute name"};
         }
@@ -153,7 +162,7 @@ private:
                 continue;
             }
             if (v == '*') {
-                if (out.kind != FilterNode::Kind::Equal)
+                if (out.kind != FilterNode::Kind::Equal || !out.rule.empty())
                     throw Fault{pos_, "\"*\" is allowed after \"=\" only; write \\2a for a star"};
                 if (!starAt.empty() && starAt.back() + 1 == pos_)
                     throw Fault{pos_, "two \"*\" in a row"};
@@ -234,7 +243,7 @@ void appendText(std::string& out, const FilterNode& f) {
         out += "~=";
         break;
     default:
-        out += "=";
+        out += f.rule.empty() ? "=" : ":" + f.rule + ":=";
         break;
     }
     if (f.kind == K::Present) {
@@ -316,6 +325,13 @@ private:
         if (!at(FTOK_ANAME))
             return false;
         out.attribute.assign(t_[pos_++].text);
+        // A matching rule travels in the name token: "attr:rule".
+        if (const auto colon = out.attribute.rfind(':');
+            colon != std::string::npos && colon + 1 < out.attribute.size() &&
+            out.attribute.find_first_not_of("0123456789.", colon + 1) == std::string::npos) {
+            out.rule = out.attribute.substr(colon + 1);
+            out.attribute.resize(colon);
+        }
         if (pos_ >= t_.size())
             return false;
         switch (t_[pos_].tok) {
@@ -395,7 +411,8 @@ NWDSCCODE addTokens(pFilter_Cursor_T cur, const FilterNode& f) {
                        : f.kind == K::LessOrEqual  ? FTOK_LE
                        : f.kind == K::Approx       ? FTOK_APPROX
                                                    : FTOK_EQ;
-    if ((rc = add(FTOK_ANAME, &f.attribute)) || (rc = add(op, nullptr)))
+    const std::string name = f.rule.empty() ? f.attribute : f.attribute + ":" + f.rule;
+    if ((rc = add(FTOK_ANAME, &name)) || (rc = add(op, nullptr)))
         return rc;
     return add(FTOK_AVAL, &f.value);
 }

@@ -45,8 +45,11 @@ struct FilterNode {
         Substrings
     };
     Kind kind = Kind::Equal;
-    std::string attribute;            // as written (quotes removed)
-    std::string value;                // Equal, GreaterOrEqual, LessOrEqual, Approx
+    std::string attribute; // as written (quotes removed)
+    std::string value;     // Equal, GreaterOrEqual, LessOrEqual, Approx
+    // Equal with a matching rule (extensible match, "attr:rule:=value"): a numeric OID such as
+    // Active Directory's bitwise rules 1.2.840.113556.1.4.803 (every bit) and .804 (any bit).
+    std::string rule;
     std::vector<std::string> parts;   // Substrings: initial, any ..., final
     std::vector<FilterNode> children; // And, Or (one or more); Not (exactly one)
 };

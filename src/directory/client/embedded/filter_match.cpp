@@ -112,6 +112,7 @@ struct FilterMatcher::Item {
     std::string key;    // text-like, Boolean, Name, Bytes
     long long number = 0;
     std::vector<std::string> parts;
+    int bitwise = 0; // Active Directory's bitwise rules: 1 every bit of the value, 2 any bit
 };
 
 struct FilterMatcher::Node {
@@ -238,6 +239,12 @@ void compile(const FilterNode& f, const schema::Schema& schema, FilterMatcher::I
         break;
     default:
         item.valid = valueKey(item.rule, f.value, true, schema, item.key, item.number);
+        if (!f.rule.empty()) {
+            item.bitwise = f.rule == "1.2.840.113556.1.4.803"   ? 1
+                           : f.rule == "1.2.840.113556.1.4.804" ? 2
+                                                                : 0;
+            item.valid = item.valid && item.bitwise && numeric(item.rule);
+        }
         break;
     }
 }
@@ -282,6 +289,12 @@ Truth evaluateItem(FilterNode::Kind kind, const FilterMatcher::Item& item, const
         }
         if (!valueKey(item.rule, v, false, schema, key, number))
             continue;
+        if (item.bitwise) {
+            if (item.bitwise == 1 ? (number & item.number) == item.number
+                                  : (number & item.number) != 0)
+                return Truth::True;
+            continue;
+        }
         int order = 0;
         if (numeric(item.rule))
             order = number < item.number ? -1 : number > item.number ? 1 : 0;

@@ -111,6 +111,8 @@ struct AttrList {
 constexpr const char* kStructural = "structuralObjectClass";
 constexpr const char* kHasSubordinates = "hasSubordinates";
 constexpr const char* kNumSubordinates = "numSubordinates";
+// The root entry's supportedCapabilities value of an Active Directory server (Samba's too).
+constexpr const char* kActiveDirectoryCapability = "1.2.840.113556.1.4.800";
 
 class LdapBackend;
 
@@ -191,6 +193,11 @@ private:
     bool fromRoot_ = false;
     std::string unreadable_; // DN of a naming context to hand out as one without subordinates
     PageHints hints_;
+    // The job's search went out without paging and is read in the chunks that have arrived.
+    bool unpaged_ = false;
+    // DNs handed out by an unpaged search of the job: passed over when it goes on paged.
+    std::unordered_set<std::string> handedOut_;
+    bool pagedRestart_ = false; // it was stopped at a limit: pages follow this chunk
 };
 
 class LdapBackend : public Backend {
@@ -409,6 +416,11 @@ public:
     }
 
     const LdapTuning& tuning() const { return tuning_; }
+
+    bool unpagedFirst() const {
+        return tuning_.unpagedFirst == LdapTuning::Unpaged::Always ||
+               (tuning_.unpagedFirst == LdapTuning::Unpaged::ActiveDirectory && activeDirectory_);
+    }
 
     // A naming context that cannot be read; the reason is kept (lastError) once per context.
     void noteUnreadable(const std::string& dn, const std::string& why) {
@@ -842,7 +854,16 @@ private:
         ldap_set_option(ld, LDAP_OPT_TIMEOUT, &op);
         if (!source_.clientCertificate.empty() || !source_.clientKey.empty()) {
             // This connection's own TLS context, with the client certificate (SASL EXTERNAL);
-            // the server's certificate is verified as for every connection.
+            // the server's certificate is verified as for every connection. A new connection
+            // starts without the process's CA settings (libldap keeps them for its shared
+            // context only), so they are copied: without them no server could be trusted.
+            for (int option : {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR}) {
+                char* value = nullptr;
+                if (ldap_get_option(nullptr, option, &value) == LDAP_OPT_SUCCESS && value) {
+                    ldap_set_option(ld, option, value);
+                    ldap_memfree(value);
+                }
+            }
             ldap_set_option(ld, LDAP_OPT_X_TLS_CERTFILE, source_.clientCertificate.c_str());
             ldap_set_option(ld, LDAP_OPT_X_TLS_KEYFILE, source_.clientKey.c_str());
             int demand = LDAP_OPT_X_TLS_DEMAND;
@@ -984,14 +1005,20 @@ private:
         roots_.clear();
         std::vector<std::string> contexts;
         subschema_.clear();
-        NWDSCCODE rc = searchAll("", LDAP_SCOPE_BASE, "(objectClass=*)",
-                                 {"namingContexts", "subschemaSubentry"}, [&](LDAPMessage* m) {
-                                     collect(m, "namingContexts", contexts);
-                                     std::vector<std::string> s;
-                                     collect(m, "subschemaSubentry", s);
-                                     if (!s.empty())
-                                         subschema_ = s.front();
-                                 });
+        activeDirectory_ = false;
+        NWDSCCODE rc = searchAll(
+            "", LDAP_SCOPE_BASE, "(objectClass=*)",
+            {"namingContexts", "subschemaSubentry", "supportedCapabilities"}, [&](LDAPMessage* m) {
+                collect(m, "namingContexts", contexts);
+                std::vector<std::string> s;
+                collect(m, "subschemaSubentry", s);
+                if (!s.empty())
+                    subschema_ = s.front();
+                s.clear();
+                collect(m, "supportedCapabilities", s);
+                activeDirectory_ =
+                    std::find(s.begin(), s.end(), kActiveDirectoryCapability) != s.end();
+            });
         if (rc && source_.base.empty())
             return fail(rc, source_.url + ": the server's root entry cannot be read: " + error_);
         // A configured base is the one tree shown; otherwise every naming context is.
@@ -1174,6 +1201,7 @@ private:
     Mapper mapper_;
     bool schemaLoaded_ = false;
     std::string subschema_;
+    bool activeDirectory_ = false; // the root entry names the Active Directory capability
     std::vector<Root> roots_;
     std::vector<std::string> namingAttrs_;
     std::unordered_map<std::string, std::string> nameCache_;
@@ -1196,16 +1224,20 @@ NWDSCCODE LdapCursor::request() {
     if (!conn_->alive)
         return ERR_TRANSPORT_FAILURE;
     LDAPControl* page = nullptr;
-    berval cookieBv{static_cast<ber_len_t>(cookie_.size()), cookie_.data()};
-    int rc = ldap_create_page_control(ld, static_cast<ber_int_t>(b_.tuning().pageSize),
+    int rc = LDAP_SUCCESS;
+    if (!unpaged_) {
+        berval cookieBv{static_cast<ber_len_t>(cookie_.size()), cookie_.data()};
+        rc = ldap_create_page_control(ld, static_cast<ber_int_t>(b_.tuning().pageSize),
                                       cookie_.empty() ? nullptr : &cookieBv, 0, &page);
-    if (rc != LDAP_SUCCESS)
-        return ERR_NOT_ENOUGH_MEMORY;
+        if (rc != LDAP_SUCCESS)
+            return ERR_NOT_ENOUGH_MEMORY;
+    }
     LDAPControl* ctrls[] = {page, nullptr};
     const Job& job = jobs_[job_];
-    rc = ldap_search_ext(ld, job.dn.c_str(), job.scope, filter_.c_str(), attrs_.get(), 0, ctrls,
-                         nullptr, nullptr, 0, &msgid_);
-    ldap_control_free(page);
+    rc = ldap_search_ext(ld, job.dn.c_str(), job.scope, filter_.c_str(), attrs_.get(), 0,
+                         page ? ctrls : nullptr, nullptr, nullptr, 0, &msgid_);
+    if (page)
+        ldap_control_free(page);
     if (rc != LDAP_SUCCESS) {
         if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR)
             b_.connectionLost(*conn_);
@@ -1220,7 +1252,7 @@ NWDSCCODE LdapCursor::receive() {
     LDAP* ld = conn_->ld;
     timeval tv{b_.tuning().resultTimeout, 0};
     LDAPMessage* res = nullptr;
-    int got = ldap_result(ld, msgid_, LDAP_MSG_ALL, &tv, &res);
+    int got = ldap_result(ld, msgid_, unpaged_ ? LDAP_MSG_RECEIVED : LDAP_MSG_ALL, &tv, &res);
     if (got <= 0) {
         // No answer in time, or the connection is gone: either way this connection is done.
         int code = got == 0 ? LDAP_TIMEOUT : sessionCode(ld);
@@ -1237,14 +1269,16 @@ NWDSCCODE LdapCursor::receive() {
     at_ = ldap_first_message(ld, res);
     cookie_.clear();
     int code = LDAP_OTHER;
+    bool ended = false;
     for (LDAPMessage* m = at_; m; m = ldap_next_message(ld, m)) {
         if (ldap_msgtype(m) != LDAP_RES_SEARCH_RESULT)
             continue;
+        ended = true;
         char* diag = nullptr;
         LDAPControl** ctrls = nullptr;
         if (ldap_parse_result(ld, m, &code, nullptr, &diag, nullptr, &ctrls, 0) != LDAP_SUCCESS)
             code = LDAP_DECODING_ERROR;
-        if (code == LDAP_SUCCESS && ctrls) {
+        if (code == LDAP_SUCCESS && ctrls && !unpaged_) {
             if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, ctrls, nullptr)) {
                 ber_int_t estimate = 0;
                 berval next{0, nullptr};
@@ -1260,6 +1294,18 @@ NWDSCCODE LdapCursor::receive() {
         if (ctrls)
             ldap_controls_free(ctrls);
         break;
+    }
+    if (unpaged_ && !ended) {
+        inFlight_ = true; // the entries that have arrived go out; the rest follows
+        return 0;
+    }
+    if (unpaged_ && (code == LDAP_SIZELIMIT_EXCEEDED || code == LDAP_ADMINLIMIT_EXCEEDED ||
+                     code == LDAP_TIMELIMIT_EXCEEDED)) {
+        // The server limits what one search returns: once the entries of this last chunk are
+        // out, the job starts again page by page.
+        unpaged_ = false;
+        pagedRestart_ = true;
+        return 0;
     }
     if (code != LDAP_SUCCESS && fromRoot_ &&
         (code == LDAP_NO_SUCH_OBJECT || code == LDAP_INSUFFICIENT_ACCESS ||
@@ -1346,6 +1392,16 @@ NWDSCCODE LdapCursor::next(Entry& out) {
             LDAPMessage* m = at_;
             at_ = ldap_next_message(ld, at_);
             if (ldap_msgtype(m) == LDAP_RES_SEARCH_ENTRY) {
+                if (unpaged_ || pagedRestart_ || !handedOut_.empty()) {
+                    char* dn = ldap_get_dn(ld, m);
+                    std::string key = dn ? dn : "";
+                    if (dn)
+                        ldap_memfree(dn);
+                    if (unpaged_ || pagedRestart_)
+                        handedOut_.insert(std::move(key));
+                    else if (handedOut_.count(key))
+                        continue;
+                }
                 b_.convert(ld, m, out, wanted_, wanted_.withAttributes ? nullptr : &hints_);
                 return 0;
             }
@@ -1366,9 +1422,14 @@ NWDSCCODE LdapCursor::next(Entry& out) {
         NWDSCCODE rc = 0;
         if (inFlight_) {
             rc = receive();
+        } else if (pagedRestart_) {
+            pagedRestart_ = false;
+            rc = request();
         } else if (job_ < jobs_.size() && !jobStarted_) {
             jobStarted_ = true;
             cookie_.clear();
+            handedOut_.clear();
+            unpaged_ = wanted_.withAttributes && b_.unpagedFirst();
             rc = request();
         } else {
             done_ = true;

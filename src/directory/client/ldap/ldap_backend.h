@@ -19,6 +19,13 @@ struct LdapTuning {
     // Values of a multi-valued attribute asked for at a time ("member;range=0-N"), as a
     // server with a value limit hands them out; 0: as many as the server sends unasked.
     int valueRange = 0;
+    // Whether a search with attributes first goes out without paging, read as it arrives.
+    // Active Directory (Samba) answers it several times faster than page by page (measured:
+    // 0.6 s against 2.3 s for 10,000 users on Samba) and stops it at its MaxPageSize; a search
+    // stopped at a size, administrative or time limit is asked again page by page and the
+    // entries already handed out are passed over. Other servers keep their paged order.
+    enum class Unpaged { Never, ActiveDirectory, Always };
+    Unpaged unpagedFirst = Unpaged::ActiveDirectory;
 };
 
 std::unique_ptr<Backend> makeLdapBackend(const TreeSource& source, LdapTuning tuning = {});

@@ -88,6 +88,7 @@ void append(std::string& out, const FilterNode& f, const schema::Schema& schema,
         item += f.kind == K::GreaterOrEqual ? ">="
                 : f.kind == K::LessOrEqual  ? "<="
                 : f.kind == K::Approx       ? "~="
+                : !f.rule.empty()           ? ":" + f.rule + ":="
                                             : "=";
         item += value(f.value, none);
         break;

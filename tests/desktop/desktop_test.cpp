@@ -184,7 +184,9 @@ protected:
         EXPECT_FALSE(window.isEmpty()) << "no window titled Korvanex";
         std::optional<QRect> seen;
         int steady = 0;
-        for (int i = 0; i < 60 && steady < 5; ++i) { // settled: the same for half a second
+        // Settled: the same for a second and a half (a loaded machine may leave the window
+        // where it was first mapped for a while before the program places it).
+        for (int i = 0; i < 150 && steady < 15; ++i) {
             QThread::msleep(100);
             const std::optional<QRect> now = outerRectangle(window);
             steady = now && now == seen ? steady + 1 : 0;

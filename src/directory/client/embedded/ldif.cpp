@@ -18,11 +18,6 @@ int base64Digit(unsigned char c) {
     return -1;
 }
 
-bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
-}
-
 void unfold(std::string_view raw, std::string& out) {
     out.clear();
     out.reserve(raw.size());
@@ -77,79 +72,13 @@ bool decodeBase64(std::string_view in, std::string& out) {
 bool parseRecord(std::string_view rec, std::size_t firstLine, std::vector<Line>& out,
                  std::string& why, std::size_t& errorLine) {
     out.clear();
-    std::size_t pos = 0;
-    std::size_t lineNo = firstLine - 1;
-    while (pos < rec.size()) {
-        std::size_t end = rec.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = rec.size();
-        ++lineNo;
-        std::string_view line = rec.substr(pos, end - pos);
-        std::size_t lineStart = pos;
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty())
-            continue;
-        if (line[0] == '#') {
-            // A comment inside a record, with its own folded lines.
-            while (pos < rec.size() && rec[pos] == ' ') {
-                std::size_t e = rec.find('\n', pos);
-                pos = e == std::string_view::npos ? rec.size() : e + 1;
-                ++lineNo;
-            }
-            continue;
-        }
-        if (line[0] == ' ') {
-            // Continuation of the previous line (only values are folded onto here).
-            if (out.empty()) {
-                why = "continuation line without a line before it";
-                errorLine = lineNo;
-                return false;
-            }
-            Line& prev = out.back();
-            const char* begin = prev.raw.data();
-            // The raw view runs on to the end of the continuation line (not its line end).
-            const char* stop = rec.data() + lineStart + line.size();
-            prev.raw = std::string_view(begin, static_cast<std::size_t>(stop - begin));
-            prev.folded = true;
-            continue;
-        }
-        Line l;
-        l.lineNo = lineNo;
-        std::size_t i = 0;
-        while (i < line.size() && isNameChar(line[i]))
-            ++i;
-        l.name = line.substr(0, i);
-        std::size_t optStart = i;
-        while (i < line.size() && line[i] == ';') {
-            ++i;
-            while (i < line.size() && isNameChar(line[i]))
-                ++i;
-        }
-        l.options = line.substr(optStart, i - optStart);
-        if (l.name.empty() || i >= line.size() || line[i] != ':') {
-            if (line == "-")
-                why = "only \"changetype: add\" records are supported";
-            else
-                why = "expected \"attribute: value\"";
-            errorLine = lineNo;
-            return false;
-        }
-        ++i;
-        if (i < line.size() && line[i] == ':') {
-            l.kind = Line::Base64;
-            ++i;
-        } else if (i < line.size() && line[i] == '<') {
-            l.kind = Line::Url;
-            ++i;
-        }
-        while (i < line.size() && line[i] == ' ')
-            ++i;
-        l.raw = line.substr(i);
-        out.push_back(l);
-    }
-    return true;
+    return forEachLine(
+        rec, firstLine,
+        [&](const Line& l) {
+            out.push_back(l);
+            return true;
+        },
+        why, errorLine);
 }
 
 bool lineValue(const Line& line, std::string& scratch, std::string_view& value) {

@@ -25,10 +25,23 @@ struct Line {
 template <class F>
 bool forEachRecord(std::string_view text, F&& record, std::string& error, std::size_t& errorLine);
 
-// Parses the lines of one record (as handed out above). `firstLine` numbers the first line.
-// False with `why` and `errorLine` when a line does not read.
+// Reads the lines of one record (as handed out above) and calls `line(const Line&)` for each,
+// folded lines joined, in order, until it returns false. `firstLine` numbers the first line.
+// False with `why` and `errorLine` when a line does not read. Needs no memory of its own, so a
+// record of a million lines costs no more than one of ten.
+template <class F>
+bool forEachLine(std::string_view record, std::size_t firstLine, F&& line, std::string& why,
+                 std::size_t& errorLine);
+
+// The same, into `out`.
 bool parseRecord(std::string_view record, std::size_t firstLine, std::vector<Line>& out,
                  std::string& why, std::size_t& errorLine);
+
+// Characters of attribute names and options.
+inline bool isNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+}
 
 // The value of a Plain or Base64 line: a view of the file text when nothing needs undoing,
 // otherwise the unfolded / decoded bytes in `scratch`. False for bad base64.
@@ -108,6 +121,91 @@ bool forEachRecord(std::string_view text, F&& record, std::string& error, std::s
         }
     }
     return flush(text.size());
+}
+
+template <class F>
+bool forEachLine(std::string_view rec, std::size_t firstLine, F&& line, std::string& why,
+                 std::size_t& errorLine) {
+    // A line is handed out once the next one shows it is not continued.
+    Line pending;
+    bool havePending = false;
+    std::size_t pos = 0;
+    std::size_t lineNo = firstLine - 1;
+    while (pos < rec.size()) {
+        std::size_t end = rec.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = rec.size();
+        ++lineNo;
+        std::string_view text = rec.substr(pos, end - pos);
+        std::size_t lineStart = pos;
+        pos = end + 1;
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        if (text.empty())
+            continue;
+        if (text[0] == '#') {
+            // A comment inside a record, with its own folded lines.
+            while (pos < rec.size() && rec[pos] == ' ') {
+                std::size_t e = rec.find('\n', pos);
+                pos = e == std::string_view::npos ? rec.size() : e + 1;
+                ++lineNo;
+            }
+            continue;
+        }
+        if (text[0] == ' ') {
+            // Continuation of the previous line (only values are folded onto here).
+            if (!havePending) {
+                why = "continuation line without a line before it";
+                errorLine = lineNo;
+                return false;
+            }
+            const char* begin = pending.raw.data();
+            // The raw view runs on to the end of the continuation line (not its line end).
+            const char* stop = rec.data() + lineStart + text.size();
+            pending.raw = std::string_view(begin, static_cast<std::size_t>(stop - begin));
+            pending.folded = true;
+            continue;
+        }
+        if (havePending && !line(static_cast<const Line&>(pending)))
+            return true;
+        Line l;
+        l.lineNo = lineNo;
+        std::size_t i = 0;
+        while (i < text.size() && isNameChar(text[i]))
+            ++i;
+        l.name = text.substr(0, i);
+        std::size_t optStart = i;
+        while (i < text.size() && text[i] == ';') {
+            ++i;
+            while (i < text.size() && isNameChar(text[i]))
+                ++i;
+        }
+        l.options = text.substr(optStart, i - optStart);
+        if (l.name.empty() || i >= text.size() || text[i] != ':') {
+            if (text == "-")
+                why = "only \"changetype: add\" records are supported";
+            else
+                why = "expected \"attribute: value\"";
+            errorLine = lineNo;
+            return false;
+        }
+        ++i;
+        if (i < text.size() && text[i] == ':') {
+            l.kind = Line::Base64;
+            ++i;
+        } else if (i < text.size() && text[i] == '<') {
+            l.kind = Line::Url;
+            ++i;
+        }
+        while (i < text.size() && text[i] == ' ')
+            ++i;
+        l.raw = text.substr(i);
+        pending = l;
+        havePending = true;
+    }
+    if (havePending)
+        line(static_cast<const Line&>(pending));
+    return true;
 }
 
 } // namespace kvx::client::ldif

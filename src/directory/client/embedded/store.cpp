@@ -362,10 +362,7 @@ struct Store::Chunk {
 
 namespace {
 
-bool isNameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
-}
+using ldif::isNameChar;
 
 // Object class ids by the exact text of their values: an export repeats the same few spellings
 // on every entry.
@@ -1164,57 +1161,76 @@ namespace kvx::client::embedded {
 bool Store::checkValues(std::uint32_t from, std::uint32_t to, const std::atomic<bool>* stop,
                         std::string& error) const {
     const auto& attrs = schema_.attributes();
-    std::vector<ldif::Line> lines;
-    std::vector<int> lineAttr;
-    std::string scratch, why;
-    auto fault = [&](const Node& node, std::size_t line, const std::string& text) {
-        std::size_t f = fileOf(node.record);
-        error = at(f < textNames_.size() ? textNames_[f] : std::string("ldif"), line, text);
-        return false;
-    };
+    std::vector<char> seen(attrs.size(), 0); // single-valued attributes met in the record
+    std::vector<int> seenList;
+    std::string scratch, why, fault;
+    std::size_t faultLine = 0;
     to = std::min<std::uint32_t>(to, static_cast<std::uint32_t>(nodes_.size()));
     for (std::uint32_t n = from; n < to; ++n) {
         if (stop && (n & 1023) == 0 && stop->load(std::memory_order_relaxed))
             return true;
         const Node& node = nodes_[n];
-        std::size_t errorLine = node.recordLine;
-        if (!ldif::parseRecord(std::string_view(node.record, node.recordLen), node.recordLine,
-                               lines, why, errorLine))
-            return fault(node, errorLine, why);
-        lineAttr.assign(lines.size(), -1);
-        for (std::size_t i = 1; i < lines.size(); ++i) {
-            const ldif::Line& l = lines[i];
+        for (int a : seenList)
+            seen[static_cast<std::size_t>(a)] = 0;
+        seenList.clear();
+        bool first = true;
+        std::string_view lastName;
+        int lastAttr = -1;
+        auto check = [&](const ldif::Line& l) {
+            if (first) {
+                first = false; // the record's "dn:" line
+                return true;
+            }
             if (names::equalNoCase(l.name, "control") || names::equalNoCase(l.name, "changetype"))
-                continue; // read when the record was loaded
+                return true; // read when the record was loaded
             // Lines of one attribute usually follow each other: look a name up once.
-            int a = (i > 1 && l.name == lines[i - 1].name && lineAttr[i - 1] >= 0)
-                        ? lineAttr[i - 1]
-                        : attributeIndex(l.name);
-            if (a < 0)
-                return fault(node, l.lineNo,
-                             "unknown attribute type \"" + std::string(l.name) + "\"");
-            lineAttr[i] = a;
+            const int a = l.name == lastName && lastAttr >= 0 ? lastAttr : attributeIndex(l.name);
+            lastName = l.name;
+            lastAttr = a;
+            faultLine = l.lineNo;
+            if (a < 0) {
+                fault = "unknown attribute type \"" + std::string(l.name) + "\"";
+                return false;
+            }
             std::string_view value;
             if (l.kind == ldif::Line::Url) {
                 auto it = urlValues_.find(l.raw.data());
                 if (it == urlValues_.end())
-                    continue;
+                    return true;
                 value = it->second;
             } else if (!ldif::lineValue(l, scratch, value)) {
-                return fault(node, l.lineNo, "bad base64 value");
+                fault = "bad base64 value";
+                return false;
             }
             const nuint32 syntax = attrs[a].syntax;
             // The stored form (names inside are DNs) and the syntax's own rules both must hold.
-            if (!checkStoredValue(syntax, value, &why) || !validValue(syntax, value, &why))
-                return fault(node, l.lineNo,
-                             "bad value of \"" + std::string(l.name) + "\": " + why);
-            if (attrs[a].singleValue) {
-                for (std::size_t j = 1; j < i; ++j)
-                    if (lineAttr[j] == a)
-                        return fault(node, l.lineNo,
-                                     "more than one value for the single-valued attribute \"" +
-                                         std::string(l.name) + "\"");
+            if (!checkStoredValue(syntax, value, &why) || !validValue(syntax, value, &why)) {
+                fault = "bad value of \"" + std::string(l.name) + "\": " + why;
+                return false;
             }
+            if (attrs[a].singleValue) {
+                if (seen[static_cast<std::size_t>(a)]) {
+                    fault = "more than one value for the single-valued attribute \"" +
+                            std::string(l.name) + "\"";
+                    return false;
+                }
+                seen[static_cast<std::size_t>(a)] = 1;
+                seenList.push_back(a);
+            }
+            return true;
+        };
+        fault.clear();
+        std::size_t errorLine = node.recordLine;
+        if (!ldif::forEachLine(std::string_view(node.record, node.recordLen), node.recordLine,
+                               check, why, errorLine)) {
+            fault = why;
+            faultLine = errorLine;
+        }
+        if (!fault.empty()) {
+            std::size_t f = fileOf(node.record);
+            error =
+                at(f < textNames_.size() ? textNames_[f] : std::string("ldif"), faultLine, fault);
+            return false;
         }
     }
     return true;

@@ -236,6 +236,21 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
                             QString::fromStdString(reason));
 }
 
+void TfrmKorvanex::noteTreeReason() {
+    // Part of a tree that could not be read while the rest was served (a naming context closed
+    // to this account): the user hears of it once, without it stopping anything.
+    std::string notice;
+    if (directoryContext_ <= 0 || NWDSGetTreeNoticeText(directoryContext_, notice) != 0 ||
+        notice.empty())
+        return;
+    std::string tree;
+    NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
+    const std::string key = QString::fromStdString(tree).toLower().toStdString();
+    if (!treeNoticesShown_[key].insert(notice).second || treeReasonsShown_[key] == notice)
+        return;
+    kvx::app::ShowMessage(this, QString::fromStdString(notice), kvx::app::MessageKind::Notice);
+}
+
 void TfrmKorvanex::repaintWindow() {
     if (isVisible())
         repaint();
@@ -557,6 +572,7 @@ void TfrmKorvanex::LoadBranch(QTreeWidgetItem* node) {
     }
     if (!children.empty())
         repaintWindow();
+    noteTreeReason();
 }
 
 void TfrmKorvanex::tvwNDSChange() {

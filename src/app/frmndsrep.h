@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 class QLabel;
@@ -165,6 +166,8 @@ protected:
 private:
     void connectControls();
     void reportFailure(const std::string& text, NWDSCCODE code);
+    // Shows, as a notice, a reason the tree gives while serving the rest (once per reason).
+    void noteTreeReason();
     void clearContainerTree();
     void deleteNode(QTreeWidgetItem* node);
     void repaintWindow();
@@ -201,6 +204,7 @@ private:
     NWDSContextHandle directoryContext_ = 0;
     std::string openedTreeName_; // the tree the directory context was opened for
     std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
+    std::map<std::string, std::set<std::string>> treeNoticesShown_; // by tree: notes shown
     bool firstShowDone_ = false;
     QString loadedClass_; // the class whose attributes the Attributes page shows
     // The saved placement, kept until the window manager's frame is known, and what it was laid

@@ -285,6 +285,7 @@ void TfrmKorvanex::RunProcess() {
 
         beginRun();
         DoSearch();
+        noteTreeReason();
 
         if (runOutputToFile_) {
             fileComplete = outputFile_.close();

@@ -95,6 +95,9 @@ public:
     // A human-readable reason for the last failure of open() (file, line and fault for a
     // damaged file), empty when there is none.
     virtual std::string lastError() const = 0;
+    // What the tree could not serve while it served the rest (a naming context this account
+    // may not read), the latest such note; empty when there is none.
+    virtual std::string lastNotice() const { return {}; }
 
     // Schema.
     virtual NWDSCCODE classNames(std::vector<std::string>& out) = 0;

@@ -243,6 +243,21 @@ NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text) {
     return 0;
 }
 
+NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text) {
+    if (auto rc = faults::check("NWDSGetTreeNoticeText"))
+        return rc;
+    text.clear();
+    Context* ctx = findContext(context);
+    if (!ctx)
+        return ERR_BAD_CONTEXT;
+    auto& s = state();
+    if (!s.provider)
+        return 0;
+    if (Backend* b = s.provider->backend(ctx->treeSet ? ctx->tree : s.provider->defaultTree()))
+        text = b->lastNotice();
+    return 0;
+}
+
 NWDSCCODE NWDSSetContext(NWDSContextHandle context, int key, const void* value) {
     if (auto rc = faults::check("NWDSSetContext"))
         return rc;

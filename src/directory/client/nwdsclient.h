@@ -350,6 +350,9 @@ NWDSCCODE NWDSSetContext(NWDSContextHandle context, int key, const void* value);
 // cannot be reached, a fault in the client configuration that leaves the tree out), or ""
 // when nothing is known against it.
 NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
+// The context's tree's latest note on what it could not serve while serving the rest (a naming
+// context the account may not read); empty when there is none.
+NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text);
 
 // ---- Buffers -----------------------------------------------------------------------------
 NWDSCCODE NWDSAllocBuf(std::size_t size, pBuf_T* buf);

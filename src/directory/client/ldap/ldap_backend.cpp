@@ -222,6 +222,7 @@ public:
     }
 
     std::string lastError() const override { return error_; }
+    std::string lastNotice() const override { return notice_; }
 
     NWDSCCODE classNames(std::vector<std::string>& out) override {
         if (NWDSCCODE rc = open())
@@ -429,6 +430,7 @@ public:
                 return;
         unreadable_.push_back(dn);
         error_ = source_.url + ": the naming context \"" + dn + "\" cannot be read: " + why;
+        notice_ = error_;
     }
 
     // The entry shown for such a naming context: a container with nothing below it.
@@ -1197,6 +1199,7 @@ private:
     Clock::time_point lastAttempt_{};
     NWDSCCODE lastCode_ = 0;
     std::string error_;
+    std::string notice_; // the latest naming context found unreadable
     schema::Schema schema_;
     Mapper mapper_;
     bool schemaLoaded_ = false;

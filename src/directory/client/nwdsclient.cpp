@@ -221,40 +221,54 @@ NWDSCCODE NWDSGetContext(NWDSContextHandle context, int key, void* value) {
     }
 }
 
-NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text) {
-    if (auto rc = faults::check("NWDSGetTreeErrorText"))
+namespace {
+
+// A text the backend of a context's tree keeps: `text` is left empty when there is no provider
+// or the tree has no backend (`*tree` then names the tree asked for).
+NWDSCCODE backendText(NWDSContextHandle context, const char* call, std::string& text,
+                      std::string (Backend::*what)() const, std::string* tree = nullptr,
+                      bool* served = nullptr) {
+    if (auto rc = faults::check(call))
         return rc;
     text.clear();
     Context* ctx = findContext(context);
     if (!ctx)
         return ERR_BAD_CONTEXT;
     auto& s = state();
+    if (served)
+        *served = !s.provider;
     if (!s.provider)
         return 0;
-    const std::string tree = ctx->treeSet ? ctx->tree : s.provider->defaultTree();
-    if (Backend* b = s.provider->backend(tree)) {
-        text = b->lastError();
-        return 0;
+    const std::string name = ctx->treeSet ? ctx->tree : s.provider->defaultTree();
+    if (Backend* b = s.provider->backend(name)) {
+        text = (b->*what)();
+        if (served)
+            *served = true;
+    } else if (tree) {
+        *tree = name;
     }
+    return 0;
+}
+
+} // namespace
+
+NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text) {
+    return backendText(context, "NWDSGetTreeNoticeText", text, &Backend::lastNotice);
+}
+
+NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text) {
+    std::string tree;
+    bool served = false;
+    if (NWDSCCODE rc =
+            backendText(context, "NWDSGetTreeErrorText", text, &Backend::lastError, &tree, &served))
+        return rc;
+    if (served)
+        return 0;
+    auto& s = state();
     text = s.provider->configurationError();
     if (text.empty())
         text = tree.empty() ? std::string("no directory tree is configured")
                             : "the tree \"" + tree + "\" is not configured";
-    return 0;
-}
-
-NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text) {
-    if (auto rc = faults::check("NWDSGetTreeNoticeText"))
-        return rc;
-    text.clear();
-    Context* ctx = findContext(context);
-    if (!ctx)
-        return ERR_BAD_CONTEXT;
-    auto& s = state();
-    if (!s.provider)
-        return 0;
-    if (Backend* b = s.provider->backend(ctx->treeSet ? ctx->tree : s.provider->defaultTree()))
-        text = b->lastNotice();
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // agrees with ldapsearch object by object, the domain's containers browse, siblings that differ
 // only by naming attribute keep their own subtrees, and a 2,000-member group is read whole
 // whether the server sends every value or hands them out in ranges.
+#include "common/support.h"
 #include "samba_dc.h"
 #include "slapd_fixture.h"
 
@@ -152,33 +153,11 @@ const Entry* named(const std::vector<Entry>& entries, const std::string& name) {
 // Runs korvanex unattended without a display, as a scheduled job would; the exit status and
 // what it wrote to standard error.
 std::pair<int, std::string> runKorvanex(const Workspace& w, const std::string& kvx) {
-    const std::string err = w.path + "/stderr.txt";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::unsetenv("QT_QPA_PLATFORM");
-        ::setenv("HOME", w.path.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (w.path + "/.config").c_str(), 1);
-        ::setenv("KORVANEX_CLIENT_CONF", (w.path + "/client.conf").c_str(), 1);
-        if (::chdir(w.path.c_str()) != 0 || !std::freopen(err.c_str(), "w", stderr))
-            ::_exit(126);
-        const std::string settings = "/settings=" + kvx;
-        ::execl(KVX_KORVANEX, KVX_KORVANEX, settings.c_str(), "/autorun", "/autoclose",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    const auto started = std::chrono::steady_clock::now();
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - started > std::chrono::minutes(3)) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return {-1, "korvanex did not finish in three minutes"};
-        }
-        ::usleep(20000);
-    }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(err)};
+    const kvx::test::HeadlessRun run = kvx::test::runHeadless(
+        KVX_KORVANEX, w.path, kvx, w.path + "/client.conf", std::chrono::minutes(3));
+    if (!run.finished)
+        return {-1, "korvanex did not finish in three minutes"};
+    return {run.status, run.err};
 }
 
 // A report's settings file. `context` is a full name ending in the domain ("Sales.kvx.test");

@@ -1,6 +1,7 @@
 // Whole report runs over LDAP: the program run unattended over the embedded ACME tree and over
 // a slapd loaded with the same files writes byte-identical output files, in every mode, with
 // and without headers and quotes; and a server's failures reach the user with the call's name.
+#include "common/support.h"
 #include "slapd_fixture.h"
 
 #include "directory/client/config.h"
@@ -51,42 +52,17 @@ struct RunResult {
     std::string messages; // standard error
 };
 
-// Runs korvanex unattended without a display, as a scheduled job would.
+// Runs korvanex unattended without a display, as a scheduled job would, with the sample trees
+// of the source tree.
 RunResult runKorvanex(const std::string& folder, const std::string& kvx,
                       const std::string& clientConf) {
+    ::setenv("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data", 1);
+    const kvx::test::HeadlessRun run =
+        kvx::test::runHeadless(KVX_KORVANEX, folder, kvx, clientConf, std::chrono::minutes(2));
+    ::unsetenv("KORVANEX_DATA_DIR");
     RunResult r;
-    const std::string err = folder + "/stderr.txt";
-    fs::create_directories(folder + "/home");
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::unsetenv("QT_QPA_PLATFORM");
-        ::setenv("HOME", (folder + "/home").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (folder + "/home/.config").c_str(), 1);
-        ::setenv("KORVANEX_CLIENT_CONF", clientConf.c_str(), 1);
-        ::setenv("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data", 1);
-        if (!std::freopen(err.c_str(), "w", stderr))
-            ::_exit(126);
-        const std::string settings = "/settings=" + kvx;
-        ::execl(KVX_KORVANEX, KVX_KORVANEX, settings.c_str(), "/autorun", "/autoclose",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    // A run that hangs is a failure of its own: it is ended after two minutes.
-    auto started = std::chrono::steady_clock::now();
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() - started > std::chrono::minutes(2)) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            r.messages = "korvanex did not finish in two minutes\n" + readFile(err);
-            return r;
-        }
-        ::usleep(20000);
-    }
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.messages = readFile(err);
+    r.status = run.finished ? run.status : -1;
+    r.messages = run.finished ? run.err : "korvanex did not finish in two minutes\n" + run.err;
     return r;
 }
 

@@ -223,29 +223,19 @@ NWDSCCODE NWDSGetContext(NWDSContextHandle context, int key, void* value) {
 
 namespace {
 
-// A text the backend of a context's tree keeps: `text` is left empty when there is no provider
-// or the tree has no backend (`*tree` then names the tree asked for).
-NWDSCCODE backendText(NWDSContextHandle context, const char* call, std::string& text,
-                      std::string (Backend::*what)() const, std::string* tree = nullptr,
-                      bool* served = nullptr) {
+// The backend of the context's tree (nullptr when there is none), and the tree's name.
+NWDSCCODE treeBackend(NWDSContextHandle context, const char* call, Backend*& backend,
+                      std::string& tree) {
     if (auto rc = faults::check(call))
         return rc;
-    text.clear();
+    backend = nullptr;
     Context* ctx = findContext(context);
     if (!ctx)
         return ERR_BAD_CONTEXT;
     auto& s = state();
-    if (served)
-        *served = !s.provider;
-    if (!s.provider)
-        return 0;
-    const std::string name = ctx->treeSet ? ctx->tree : s.provider->defaultTree();
-    if (Backend* b = s.provider->backend(name)) {
-        text = (b->*what)();
-        if (served)
-            *served = true;
-    } else if (tree) {
-        *tree = name;
+    if (s.provider) {
+        tree = ctx->treeSet ? ctx->tree : s.provider->defaultTree();
+        backend = s.provider->backend(tree);
     }
     return 0;
 }
@@ -253,18 +243,28 @@ NWDSCCODE backendText(NWDSContextHandle context, const char* call, std::string& 
 } // namespace
 
 NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text) {
-    return backendText(context, "NWDSGetTreeNoticeText", text, &Backend::lastNotice);
+    text.clear();
+    Backend* b = nullptr;
+    std::string tree;
+    NWDSCCODE rc = treeBackend(context, "NWDSGetTreeNoticeText", b, tree);
+    if (rc == 0 && b)
+        text = b->lastNotice();
+    return rc;
 }
 
 NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text) {
+    text.clear();
+    Backend* b = nullptr;
     std::string tree;
-    bool served = false;
-    if (NWDSCCODE rc =
-            backendText(context, "NWDSGetTreeErrorText", text, &Backend::lastError, &tree, &served))
+    if (NWDSCCODE rc = treeBackend(context, "NWDSGetTreeErrorText", b, tree))
         return rc;
-    if (served)
-        return 0;
     auto& s = state();
+    if (!s.provider)
+        return 0;
+    if (b) {
+        text = b->lastError();
+        return 0;
+    }
     text = s.provider->configurationError();
     if (text.empty())
         text = tree.empty() ? std::string("no directory tree is configured")

@@ -189,6 +189,8 @@ private:
     void endRun();
     bool runProceed(std::int32_t objects, const std::function<void()>& publishRows);
     bool finishStoppedRun(std::int32_t objects);
+    // A Cancel or a stop signal has come during the run.
+    bool runStopRequested() const;
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;

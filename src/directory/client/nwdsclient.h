@@ -213,6 +213,10 @@ struct Object_Info_T {
     nuint32 subordinateCount = 0; // number of objects directly below
     nuint32 modificationTime = 0; // seconds since 1970, 0 when unknown
     std::string baseClass;        // e.g. "Organizational Unit"
+    // Tells the objects of one list or search apart: every piece of an entry that the client
+    // continues in the next batch carries the same number, and no other entry of the iteration
+    // does. Two siblings may share a typeless name ("ou=Shared" and "cn=Shared").
+    nuint32 objectID = 0;
 };
 
 struct Class_Info_T {
@@ -353,6 +357,10 @@ NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
 // The context's tree's latest note on what it could not serve while serving the rest (a naming
 // context the account may not read); empty when there is none.
 NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text);
+// What the server gave as the reason when the last list or search call of the context failed
+// ("Size limit exceeded", "Time limit exceeded"); empty after a call that succeeded or failed
+// without one.
+NWDSCCODE NWDSGetFailureText(NWDSContextHandle context, std::string& text);
 
 // ---- Buffers -----------------------------------------------------------------------------
 NWDSCCODE NWDSAllocBuf(std::size_t size, pBuf_T* buf);

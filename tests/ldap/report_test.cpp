@@ -16,6 +16,7 @@
 #include <ldap.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -250,14 +251,16 @@ TEST_F(LdapReportTest, ServerFailuresStopTheRunWithTheCallAndItsCode) {
     writeFile(folder_ + "/r.kvx", kvxText(users, out));
 
     // More users than the server hands out: a failed search, never a short report that
-    // looks whole. The rows before the failure stay in the file.
+    // looks whole, with the server's reason. Every user the server sent is in the file (the
+    // rows of a run that failed may be kept beside the output as ".partial").
     RunResult limited = runKorvanex(folder_, folder_ + "/r.kvx", clientConf());
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.messages.find("NWDSSearch"), std::string::npos) << limited.messages;
     EXPECT_NE(limited.messages.find("fffffd7b"), std::string::npos) << limited.messages; // -645
-    std::string text = readFile(out);
+    EXPECT_NE(limited.messages.find("Size limit exceeded"), std::string::npos) << limited.messages;
+    std::string text = readFile(fs::exists(out + ".partial") ? out + ".partial" : out);
     EXPECT_EQ(text.rfind("Object,Surname\r\n", 0), 0u) << text;
-    EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 6);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << text;
 
     // A wrong password in the password file.
     writeFile(folder_ + "/wrong.pw", "wrong\n");
@@ -404,6 +407,87 @@ TEST_F(StandardTreeReportTest, FolderAndServerAgreeAndEveryNameOfAnAttributeFind
         EXPECT_EQ(reportOver(byNds, ldapConf, "nds-ldap" + m), nds);
         EXPECT_EQ(reportOver(byLdap, ldapConf, "ldap-ldap" + m), ldapNames);
     }
+}
+
+// Siblings whose names differ only by naming attribute are two objects in the report, each
+// with its own values, as they are two in the tree view.
+TEST_F(StandardTreeReportTest, SiblingsSharingANamingValueAreTwoRows) {
+    writeFile(tree_ + "/a.ldif",
+              std::string(kExampleOrg) +
+                  "\ndn: cn=Shared,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                  "cn: Shared\nsn: First\n\n"
+                  "dn: uid=Shared,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                  "cn: Other\nsn: Second\nuid: Shared\n");
+    kvx::testing::SlapdOptions o;
+    o.treeFolder = tree_;
+    std::string error;
+    ASSERT_TRUE(server_.start(o, error)) << error;
+    const std::string ldapConf = folder_ + "/ldap.conf";
+    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    Report r;
+    r.context = {""};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"Surname", "CI_String"}};
+    const std::string text = reportOver(r, ldapConf, "shared");
+    EXPECT_NE(text.find("\"Shared.people.example.org\",\"First\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Shared.people.example.org\",\"Second\"\r\n"), std::string::npos) << text;
+}
+
+// A stop signal that comes while the program waits for the server (here a user entry that
+// makes slapd sleep before answering, slapo-retcode) ends the run at once as stopped, without
+// a failure of the search call beside it.
+TEST_F(StandardTreeReportTest, AStopWhileTheServerIsSlowEndsTheRunAsStopped) {
+    writeFile(tree_ + "/a.ldif",
+              std::string(kExampleOrg) +
+                  "\ndn: ou=slow,ou=people,dc=example,dc=org\nobjectClass: organizationalUnit\n"
+                  "ou: slow\n\n"
+                  "dn: cn=Slow,ou=slow,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                  "objectClass: errAuxObject\ncn: Slow\nsn: Slow\nerrCode: 51\n"
+                  "errSleepTime: 30\n");
+    kvx::testing::SlapdOptions o;
+    o.treeFolder = tree_;
+    o.global = "moduleload /usr/lib/ldap/retcode.so";
+    o.access["dc=example,dc=org"] =
+        "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
+    std::string error;
+    ASSERT_TRUE(server_.start(o, error)) << error;
+    const std::string ldapConf = folder_ + "/ldap.conf";
+    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    Report r;
+    r.context = {"example", "org"};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"Surname", "CI_String"}};
+    std::string kvx = kvxText(r, folder_ + "/slow.txt");
+    kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
+    writeFile(folder_ + "/slow.kvx", kvx);
+    // The run has begun once its output file (or a file named after it) is there; the search
+    // then soon waits half a minute for the slow entry.
+    auto begun = std::chrono::steady_clock::time_point::max();
+    auto signalled = begun;
+    bool sent = false;
+    ::setenv("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data", 1);
+    const kvx::test::HeadlessRun run = kvx::test::runHeadless(
+        KVX_KORVANEX, folder_, folder_ + "/slow.kvx", ldapConf, std::chrono::minutes(1),
+        [&](pid_t pid) {
+            const auto now = std::chrono::steady_clock::now();
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator(folder_, ec))
+                if (begun == std::chrono::steady_clock::time_point::max() &&
+                    e.path().filename().string().find("slow.txt") != std::string::npos)
+                    begun = now;
+            if (!sent && begun != std::chrono::steady_clock::time_point::max() &&
+                now - begun > std::chrono::milliseconds(1500)) {
+                ::kill(pid, SIGTERM);
+                signalled = std::chrono::steady_clock::now();
+                sent = true;
+            }
+        });
+    ::unsetenv("KORVANEX_DATA_DIR");
+    ASSERT_TRUE(run.finished && sent) << run.err << readFile(folder_ + "/slow.txt");
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err, "Korvanex: The report was stopped by SIGTERM. The output file holds "
+                       "every row found before the stop.\n");
 }
 
 TEST_F(StandardTreeReportTest, ATreeThatCannotBeOpenedSaysWhyOnceOnStandardError) {

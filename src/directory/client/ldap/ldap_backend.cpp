@@ -409,9 +409,15 @@ public:
 
     // The request's further condition in LDAP form; names of objects in it become DNs.
     std::string filterText(const FilterNode& f) {
-        return ldapFilterText(f, schema_, [this](const std::string& name, std::string& dn) {
-            return !names::isRootName(name) && resolve(name, dn) == 0;
-        });
+        return ldapFilterText(
+            f, schema_,
+            [this](const std::string& name, std::string& dn) {
+                return !names::isRootName(name) && resolve(name, dn) == 0;
+            },
+            [this](int a) {
+                return a >= 0 && static_cast<std::size_t>(a) < kinds_.size() &&
+                       kinds_[static_cast<std::size_t>(a)] == ValueKind::FileTime;
+            });
     }
 
     // ---- used by the cursor --------------------------------------------------------------

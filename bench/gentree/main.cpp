@@ -210,8 +210,8 @@ void usage(std::FILE* to) {
                "below o=Gen, spread over R regions (default 10) of D departments (default 10),\n"
                "with department groups and a few tree-wide groups. The same seed gives the same\n"
                "tree. --late P: P % of the users (one in every 100/P) belong to the unit\n"
-               "ou=Moved,o=Gen, which is written after all of them, as slapcat writes users\n"
-               "moved into a unit created after them.\n",
+               "ou=Moved,o=Gen, which is written after all of them (followed by its group\n"
+               "\"Moved Staff\"), as slapcat writes users moved into a unit made after them.\n",
                to);
 }
 
@@ -443,11 +443,29 @@ Counts writeTree(const Options& o, Output& out) {
     }
 
     if (o.latePercent > 0) {
+        // The unit, then a group below it that lists the moved users: the unit has members
+        // written both before and after it.
         e = "dn: " + lateUnit +
-            "\nobjectClass: top\nobjectClass: organizationalUnit\n"
-            "ou: Moved\n\n";
+            "\nobjectClass: top\nobjectClass: organizationalUnit\nou: Moved\n\n";
         out.write(e);
         ++counts.containers;
+        e = "dn: cn=Moved Staff," + lateUnit +
+            "\nobjectClass: top\nobjectClass: ndsGroup\n"
+            "cn: Moved Staff\n";
+        for (const std::string& dn : userDns) {
+            if (dn.size() > lateUnit.size() &&
+                dn.compare(dn.size() - lateUnit.size(), lateUnit.size(), lateUnit) == 0) {
+                e += "member: " + dn + '\n';
+                ++counts.memberships;
+            }
+            if (e.size() > (1u << 20)) {
+                out.write(e);
+                e.clear();
+            }
+        }
+        e += '\n';
+        out.write(e);
+        ++counts.groups;
     }
 
     for (std::size_t g = 0; g < groupDns.size(); ++g) {

@@ -486,8 +486,9 @@ TEST_F(StandardTreeReportTest, AStopWhileTheServerIsSlowEndsTheRunAsStopped) {
     ASSERT_TRUE(run.finished && sent) << run.err << readFile(folder_ + "/slow.txt");
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
     EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_EQ(run.err, "Korvanex: The report was stopped by SIGTERM. The output file holds "
-                       "every row found before the stop.\n");
+    // One message, the stop's (it goes on to say where the rows found are).
+    EXPECT_EQ(run.err.rfind("Korvanex: The report was stopped by SIGTERM.", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find("Korvanex:", 1), std::string::npos) << run.err;
 }
 
 TEST_F(StandardTreeReportTest, ATreeThatCannotBeOpenedSaysWhyOnceOnStandardError) {

@@ -378,8 +378,14 @@ Counts writeTree(const Options& o, Output& out) {
         groupNames[units + g] = std::string(kGlobalGroups[g]);
         groupDns[units + g] = "cn=" + escapeRdnValue(groupNames[units + g]) + "," + base;
     }
-    std::vector<std::vector<std::uint32_t>> members(groupDns.size());
+    // The moved unit's group, written after the unit: the unit has members written both before
+    // and after it.
     const std::string lateUnit = "ou=Moved," + base;
+    if (o.latePercent > 0) {
+        groupNames.emplace_back("Moved Staff");
+        groupDns.push_back("cn=Moved Staff," + lateUnit);
+    }
+    std::vector<std::vector<std::uint32_t>> members(groupDns.size());
     std::vector<std::string> userDns;
     userDns.reserve(static_cast<std::size_t>(o.users));
 
@@ -427,6 +433,8 @@ Counts writeTree(const Options& o, Output& out) {
 
         // Group membership: the department's group, and each tree-wide group by chance.
         members[unit].push_back(index);
+        if (moved)
+            members.back().push_back(index);
         e += "ndsGroupMembership: " + groupDns[unit] + '\n';
         ++counts.memberships;
         for (std::uint32_t g = 0; g < globalGroups; ++g) {
@@ -443,29 +451,10 @@ Counts writeTree(const Options& o, Output& out) {
     }
 
     if (o.latePercent > 0) {
-        // The unit, then a group below it that lists the moved users: the unit has members
-        // written both before and after it.
         e = "dn: " + lateUnit +
             "\nobjectClass: top\nobjectClass: organizationalUnit\nou: Moved\n\n";
         out.write(e);
         ++counts.containers;
-        e = "dn: cn=Moved Staff," + lateUnit +
-            "\nobjectClass: top\nobjectClass: ndsGroup\n"
-            "cn: Moved Staff\n";
-        for (const std::string& dn : userDns) {
-            if (dn.size() > lateUnit.size() &&
-                dn.compare(dn.size() - lateUnit.size(), lateUnit.size(), lateUnit) == 0) {
-                e += "member: " + dn + '\n';
-                ++counts.memberships;
-            }
-            if (e.size() > (1u << 20)) {
-                out.write(e);
-                e.clear();
-            }
-        }
-        e += '\n';
-        out.write(e);
-        ++counts.groups;
     }
 
     for (std::size_t g = 0; g < groupDns.size(); ++g) {

@@ -447,6 +447,16 @@ TEST_F(AdTest, ContainersAreWhatHoldsEntries) {
                                             "Schema.Configuration.kvx.test"}));
 }
 
+// The groups below `base` with their members.
+SearchRequest groupMembers(const std::string& base) {
+    SearchRequest r;
+    r.base = base;
+    r.filterAttribute = "Object Class";
+    r.filterValue = "group";
+    r.attributes = {"Member"};
+    return r;
+}
+
 // A group larger than the value limit is read whole: Samba sends every value when the request
 // names no range, and answers ranged requests ("member;range=0-499", then "range=500-*") as
 // Active Directory does; both give the same 2,000 members.
@@ -455,13 +465,8 @@ TEST_F(AdTest, RangeRetrievalReadsEveryValue) {
         LdapTuning tuning;
         tuning.valueRange = range;
         auto b = backend(SambaDc::kBase, tuning);
-        SearchRequest r;
-        r.base = "Bulk.kvx.test";
-        r.filterAttribute = "Object Class";
-        r.filterValue = "group";
-        r.attributes = {"Member"};
         std::unique_ptr<EntryCursor> cursor;
-        ASSERT_EQ(b->search(r, cursor), 0);
+        ASSERT_EQ(b->search(groupMembers("Bulk.kvx.test"), cursor), 0);
         const auto groups = drain(cursor);
         ASSERT_EQ(groups.size(), 1u);
         ASSERT_EQ(groups[0].attributes.size(), 1u);
@@ -494,13 +499,8 @@ TEST_F(AdTest, ARangeReadTheServerStopsFailsTheSearchWithItsReason) {
     tuning.valueRange = 500;
     tuning.unpagedFirst = LdapTuning::Unpaged::Never; // one page: both groups arrive at once
     auto be = backend(b, tuning);
-    SearchRequest r;
-    r.base = "Doomed.kvx.test";
-    r.filterAttribute = "Object Class";
-    r.filterValue = "group";
-    r.attributes = {"Member"};
     std::unique_ptr<EntryCursor> cursor;
-    ASSERT_EQ(be->search(r, cursor), 0);
+    ASSERT_EQ(be->search(groupMembers("Doomed.kvx.test"), cursor), 0);
     Entry first;
     ASSERT_EQ(cursor->next(first), 0);
     ASSERT_EQ(first.attributes.size(), 1u);

@@ -341,6 +341,16 @@ protected:
         writeFile(tree_ + "/a.ldif", kExampleOrg);
         writeFile(tree_ + "/b.ldif", kCorp);
     }
+    // slapd serving the tree's folder (with `o`'s further settings), and a client
+    // configuration naming it as the tree STD; the configuration's path ("" when it failed).
+    std::string serverConf(kvx::testing::SlapdOptions o = {}) {
+        o.treeFolder = tree_;
+        std::string error;
+        EXPECT_TRUE(server_.start(o, error)) << error;
+        const std::string path = folder_ + "/ldap.conf";
+        writeFile(path, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+        return server_.running() ? path : std::string();
+    }
     std::string folderConf(const std::string& folder) {
         std::string path = folder_ + "/folder.conf";
         writeFile(path, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nFolder=" + folder + "\n");
@@ -359,12 +369,8 @@ protected:
 };
 
 TEST_F(StandardTreeReportTest, FolderAndServerAgreeAndEveryNameOfAnAttributeFindsIt) {
-    kvx::testing::SlapdOptions o;
-    o.treeFolder = tree_;
-    std::string error;
-    ASSERT_TRUE(server_.start(o, error)) << error;
-    const std::string ldapConf = folder_ + "/ldap.conf";
-    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    const std::string ldapConf = serverConf();
+    ASSERT_FALSE(ldapConf.empty());
     const std::string embeddedConf = folderConf(tree_);
 
     Report byNds;
@@ -418,12 +424,8 @@ TEST_F(StandardTreeReportTest, SiblingsSharingANamingValueAreTwoRows) {
                   "cn: Shared\nsn: First\n\n"
                   "dn: uid=Shared,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
                   "cn: Other\nsn: Second\nuid: Shared\n");
-    kvx::testing::SlapdOptions o;
-    o.treeFolder = tree_;
-    std::string error;
-    ASSERT_TRUE(server_.start(o, error)) << error;
-    const std::string ldapConf = folder_ + "/ldap.conf";
-    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    const std::string ldapConf = serverConf();
+    ASSERT_FALSE(ldapConf.empty());
     Report r;
     r.context = {""};
     r.cls = "inetOrgPerson";
@@ -445,14 +447,11 @@ TEST_F(StandardTreeReportTest, AStopWhileTheServerIsSlowEndsTheRunAsStopped) {
                   "objectClass: errAuxObject\ncn: Slow\nsn: Slow\nerrCode: 51\n"
                   "errSleepTime: 30\n");
     kvx::testing::SlapdOptions o;
-    o.treeFolder = tree_;
     o.global = "moduleload /usr/lib/ldap/retcode.so";
     o.access["dc=example,dc=org"] =
         "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
-    std::string error;
-    ASSERT_TRUE(server_.start(o, error)) << error;
-    const std::string ldapConf = folder_ + "/ldap.conf";
-    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    const std::string ldapConf = serverConf(o);
+    ASSERT_FALSE(ldapConf.empty());
     Report r;
     r.context = {"example", "org"};
     r.cls = "inetOrgPerson";

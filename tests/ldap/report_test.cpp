@@ -436,6 +436,44 @@ TEST_F(StandardTreeReportTest, SiblingsSharingANamingValueAreTwoRows) {
     EXPECT_NE(text.find("\"Shared.people.example.org\",\"Second\"\r\n"), std::string::npos) << text;
 }
 
+// slapd's own time limit ends a search part-way (an entry that makes it wait two seconds,
+// slapo-retcode, and a limit of one second): the run fails with the server's reason, and every
+// user sent before the limit is among the rows kept.
+TEST_F(StandardTreeReportTest, ATimeLimitEndsTheRunWithTheReasonAndKeepsTheRowsSent) {
+    std::string people;
+    for (const char* name : {"A1", "A2", "A3", "Slow", "B1", "B2", "B3"})
+        people += std::string("\ndn: cn=") + name +
+                  ",ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n" +
+                  (std::string(name) == "Slow"
+                       ? "objectClass: errAuxObject\nerrCode: 0\nerrSleepTime: 2\n"
+                       : "") +
+                  "cn: " + name + "\nsn: " + name + "\n";
+    writeFile(tree_ + "/a.ldif", std::string(kExampleOrg) + people);
+    kvx::testing::SlapdOptions o;
+    o.global = "moduleload /usr/lib/ldap/retcode.so\ntimelimit 1";
+    o.access["dc=example,dc=org"] =
+        "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
+    const std::string ldapConf = serverConf(o);
+    ASSERT_FALSE(ldapConf.empty());
+    Report r;
+    r.context = {"example", "org"};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"Surname", "CI_String"}};
+    std::string kvx = kvxText(r, folder_ + "/limited.txt");
+    kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
+    writeFile(folder_ + "/limited.kvx", kvx);
+    RunResult run = runKorvanex(folder_, folder_ + "/limited.kvx", ldapConf);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.messages.find("Korvanex: NWDSSearch\n"), std::string::npos) << run.messages;
+    EXPECT_NE(run.messages.find("Time limit exceeded"), std::string::npos) << run.messages;
+    const std::string text = readFile(folder_ + "/limited.txt.partial");
+    for (const char* sent : {"A1", "A2", "A3", "Slow"})
+        EXPECT_NE(text.find("\"" + std::string(sent) + ".people.example.org\""), std::string::npos)
+            << sent << "\n"
+            << text;
+    EXPECT_EQ(text.find("B3.people"), std::string::npos) << text;
+}
+
 // A stop signal that comes while the program waits for the server (here a user entry that
 // makes slapd sleep before answering, slapo-retcode) ends the run at once as stopped, without
 // a failure of the search call beside it.

@@ -48,6 +48,30 @@ public:
     std::vector<std::string> failures;
 };
 
+// Rows of a Tabular report of `cls` below `base` with `filter`, from one tree, sorted.
+std::vector<std::string> reportRows(const std::string& tree, const std::string& base,
+                                    const std::string& cls,
+                                    const std::vector<kvx::report::SelectedAttribute>& attributes,
+                                    const std::string& filter) {
+    NWDSContextHandle ctx = 0;
+    EXPECT_EQ(NWDSCreateContextHandle(&ctx), 0);
+    nuint32 flags = DCV_DEFAULT_FLAGS | DCV_TYPELESS_NAMES;
+    NWDSSetContext(ctx, DCK_FLAGS, &flags);
+    NWDSSetContext(ctx, DCK_TREE_NAME, &tree);
+    kvx::report::SearchInput in;
+    in.context = ctx;
+    in.base = base;
+    in.objectClass = cls;
+    in.attributes = attributes;
+    in.searchFilter = filter;
+    RowSink sink;
+    kvx::report::DoSearch(in, sink);
+    NWDSFreeContext(ctx);
+    EXPECT_TRUE(sink.failures.empty()) << tree << " " << filter << ": " << sink.failures[0];
+    std::sort(sink.rows.begin(), sink.rows.end());
+    return sink.rows;
+}
+
 class FilterOverBothBackends : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -71,26 +95,10 @@ protected:
         server_.stop();
     }
 
-    // Rows of a Tabular report of `cls` below `base` with `filter`, from one tree.
     std::vector<std::string> rows(const std::string& tree, const std::string& base,
                                   const std::string& cls, const std::string& filter) {
-        NWDSContextHandle ctx = 0;
-        EXPECT_EQ(NWDSCreateContextHandle(&ctx), 0);
-        nuint32 flags = DCV_DEFAULT_FLAGS | DCV_TYPELESS_NAMES;
-        NWDSSetContext(ctx, DCK_FLAGS, &flags);
-        NWDSSetContext(ctx, DCK_TREE_NAME, &tree);
-        kvx::report::SearchInput in;
-        in.context = ctx;
-        in.base = base;
-        in.objectClass = cls;
-        in.attributes = {{"Surname", 0}, {"Password Minimum Length", 1}};
-        in.searchFilter = filter;
-        RowSink sink;
-        kvx::report::DoSearch(in, sink);
-        NWDSFreeContext(ctx);
-        EXPECT_TRUE(sink.failures.empty()) << tree << " " << filter << ": " << sink.failures[0];
-        std::sort(sink.rows.begin(), sink.rows.end());
-        return sink.rows;
+        return reportRows(tree, base, cls, {{"Surname", 0}, {"Password Minimum Length", 1}},
+                          filter);
     }
 
     kvx::testing::Slapd server_;
@@ -192,28 +200,25 @@ protected:
     }
 
     // Two spellings of a few letters: upper / lower case, composed / decomposed.
-    static std::string upper(std::string s) {
+    static std::string recase(std::string s, bool up) {
         static const std::pair<const char*, const char*> pairs[] = {
             {"ä", "Ä"}, {"ö", "Ö"}, {"ü", "Ü"}, {"é", "É"}, {"ç", "Ç"}, {"ñ", "Ñ"}, {"ł", "Ł"},
             {"å", "Å"}, {"ż", "Ż"}, {"ж", "Ж"}, {"о", "О"}, {"р", "Р"}, {"а", "А"}};
-        for (const auto& [lo, up] : pairs)
-            for (std::size_t at; (at = s.find(lo)) != std::string::npos;)
-                s.replace(at, std::strlen(lo), up);
-        for (char& c : s)
-            c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        for (const auto& [lo, hi] : pairs) {
+            const std::string from = up ? lo : hi, to = up ? hi : lo;
+            for (std::size_t at; (at = s.find(from)) != std::string::npos;)
+                s.replace(at, from.size(), to);
+        }
+        for (char& c : s) {
+            if (up && c >= 'a' && c <= 'z')
+                c = char(c - 'a' + 'A');
+            else if (!up && c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
         return s;
     }
-    static std::string lower(std::string s) {
-        static const std::pair<const char*, const char*> pairs[] = {
-            {"Ä", "ä"}, {"Ö", "ö"}, {"Ü", "ü"}, {"É", "é"}, {"Ç", "ç"}, {"Ñ", "ñ"}, {"Ł", "ł"},
-            {"Å", "å"}, {"Ż", "ż"}, {"Ж", "ж"}, {"О", "о"}, {"Р", "р"}, {"А", "а"}};
-        for (const auto& [up, lo] : pairs)
-            for (std::size_t at; (at = s.find(up)) != std::string::npos;)
-                s.replace(at, std::strlen(up), lo);
-        for (char& c : s)
-            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-        return s;
-    }
+    static std::string upper(const std::string& s) { return recase(s, true); }
+    static std::string lower(const std::string& s) { return recase(s, false); }
     static std::string decomposed(std::string s) {
         static const std::pair<const char*, const char*> pairs[] = {
             {"é", "e\xCC\x81"}, {"ö", "o\xCC\x88"}, {"Ä", "A\xCC\x88"}, {"ñ", "n\xCC\x83"}};
@@ -480,24 +485,11 @@ protected:
 
     // The entries below o=Diff that `filter` gives from `tree`, by name.
     std::vector<std::string> entries(const std::string& tree, const std::string& filter) {
-        NWDSContextHandle ctx = 0;
-        EXPECT_EQ(NWDSCreateContextHandle(&ctx), 0);
-        nuint32 flags = DCV_DEFAULT_FLAGS | DCV_TYPELESS_NAMES;
-        NWDSSetContext(ctx, DCK_FLAGS, &flags);
-        NWDSSetContext(ctx, DCK_TREE_NAME, &tree);
-        kvx::report::SearchInput in;
-        in.context = ctx;
-        in.base = "Diff";
-        in.objectClass = "Top";
-        in.attributes = {{"Surname", 0}};
-        in.searchFilter = filter;
-        RowSink sink;
-        kvx::report::DoSearch(in, sink);
-        NWDSFreeContext(ctx);
-        EXPECT_TRUE(sink.failures.empty()) << tree << " " << filter << ": " << sink.failures[0];
+        const std::vector<std::string> rows =
+            reportRows(tree, "Diff", "Top", {{"Surname", 0}}, filter);
         std::vector<std::string> names; // compared in one case: slapd names an entry as it was
                                         // written, the embedded tree by its parent's name
-        for (const std::string& row : sink.rows)
+        for (const std::string& row : rows)
             names.push_back(lower(row.substr(0, row.find('|'))));
         std::sort(names.begin(), names.end());
         return names;

@@ -3,6 +3,7 @@
 #include "names.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace kvx::client {
 
@@ -21,18 +22,11 @@ matching::Rule itemRule(const FilterNode& item, const schema::AttributeTypeDef& 
 }
 
 bool approxAsEquality(matching::Rule rule) {
-    switch (rule) {
-    case Rule::CaseIgnore:
-    case Rule::CaseExact:
-    case Rule::CaseIgnoreIA5:
-    case Rule::CaseExactIA5:
-    case Rule::CaseIgnoreList:
-    case Rule::None:
-    case Rule::Unsupported:
-        return false;
-    default:
-        return true;
-    }
+    // A server's approximate rules for text (sound-alike words) have no standard definition.
+    static const Rule text[] = {Rule::CaseIgnore,   Rule::CaseExact,      Rule::CaseIgnoreIA5,
+                                Rule::CaseExactIA5, Rule::CaseIgnoreList, Rule::None,
+                                Rule::Unsupported};
+    return std::find(std::begin(text), std::end(text), rule) == std::end(text);
 }
 
 namespace {
@@ -41,6 +35,10 @@ namespace {
 // none, the one the attribute's syntax implies for Boolean and time values.
 Rule formRule(const schema::AttributeTypeDef& def) {
     const Rule rule = matching::ruleOf(def.equality);
+    // Active Directory's 64-bit numbers (Large Integer) also take times, which the client
+    // turns into the number the attribute holds.
+    if (rule == Rule::Integer && def.syntaxOid == "1.2.840.113556.1.4.906")
+        return Rule::None;
     if (rule != Rule::None)
         return rule;
     return def.syntax == SYN_BOOLEAN ? Rule::Boolean : def.syntax == SYN_TIME ? Rule::Time : rule;

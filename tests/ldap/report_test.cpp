@@ -357,12 +357,25 @@ protected:
         writeFile(path, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nFolder=" + folder + "\n");
         return path;
     }
-    // The report's output file, written by a headless run over `conf`.
-    std::string reportOver(const Report& r, const std::string& conf, const std::string& name) {
+    // slapd over the tree with slapo-retcode (and further global settings): an entry of class
+    // errAuxObject that a search meets makes slapd wait and answer as the entry says.
+    std::string retcodeServerConf(const std::string& global = "") {
+        kvx::testing::SlapdOptions o;
+        o.global = "moduleload /usr/lib/ldap/retcode.so\n" + global;
+        o.access["dc=example,dc=org"] =
+            "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
+        return serverConf(o);
+    }
+    // The report's settings file for the tree STD, writing folder_/<name>.txt; its path.
+    std::string writeKvx(const Report& r, const std::string& name) {
         std::string kvx = kvxText(r, folder_ + "/" + name + ".txt");
         kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
         writeFile(folder_ + "/" + name + ".kvx", kvx);
-        RunResult run = runKorvanex(folder_, folder_ + "/" + name + ".kvx", conf);
+        return folder_ + "/" + name + ".kvx";
+    }
+    // The report's output file, written by a headless run over `conf`.
+    std::string reportOver(const Report& r, const std::string& conf, const std::string& name) {
+        RunResult run = runKorvanex(folder_, writeKvx(r, name), conf);
         EXPECT_EQ(run.status, 0) << name << "\n" << run.messages;
         return readFile(folder_ + "/" + name + ".txt");
     }
@@ -467,20 +480,13 @@ TEST_F(StandardTreeReportTest, ATimeLimitEndsTheRunWithTheReasonAndKeepsTheRowsS
                        : "") +
                   "cn: " + name + "\nsn: " + name + "\n";
     writeFile(tree_ + "/a.ldif", std::string(kExampleOrg) + people);
-    kvx::testing::SlapdOptions o;
-    o.global = "moduleload /usr/lib/ldap/retcode.so\ntimelimit 1";
-    o.access["dc=example,dc=org"] =
-        "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
-    const std::string ldapConf = serverConf(o);
+    const std::string ldapConf = retcodeServerConf("timelimit 1");
     ASSERT_FALSE(ldapConf.empty());
     Report r;
     r.context = {"example", "org"};
     r.cls = "inetOrgPerson";
     r.attributes = {{"Surname", "CI_String"}};
-    std::string kvx = kvxText(r, folder_ + "/limited.txt");
-    kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
-    writeFile(folder_ + "/limited.kvx", kvx);
-    RunResult run = runKorvanex(folder_, folder_ + "/limited.kvx", ldapConf);
+    RunResult run = runKorvanex(folder_, writeKvx(r, "limited"), ldapConf);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.messages.find("Korvanex: NWDSSearch\n"), std::string::npos) << run.messages;
     EXPECT_NE(run.messages.find("Time limit exceeded"), std::string::npos) << run.messages;
@@ -503,19 +509,13 @@ TEST_F(StandardTreeReportTest, AStopWhileTheServerIsSlowEndsTheRunAsStopped) {
                   "dn: cn=Slow,ou=slow,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
                   "objectClass: errAuxObject\ncn: Slow\nsn: Slow\nerrCode: 51\n"
                   "errSleepTime: 30\n");
-    kvx::testing::SlapdOptions o;
-    o.global = "moduleload /usr/lib/ldap/retcode.so";
-    o.access["dc=example,dc=org"] =
-        "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
-    const std::string ldapConf = serverConf(o);
+    const std::string ldapConf = retcodeServerConf();
     ASSERT_FALSE(ldapConf.empty());
     Report r;
     r.context = {"example", "org"};
     r.cls = "inetOrgPerson";
     r.attributes = {{"Surname", "CI_String"}};
-    std::string kvx = kvxText(r, folder_ + "/slow.txt");
-    kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
-    writeFile(folder_ + "/slow.kvx", kvx);
+    const std::string kvx = writeKvx(r, "slow");
     // The run has begun once its output file (or a file named after it) is there; the search
     // then soon waits half a minute for the slow entry.
     auto begun = std::chrono::steady_clock::time_point::max();
@@ -523,8 +523,7 @@ TEST_F(StandardTreeReportTest, AStopWhileTheServerIsSlowEndsTheRunAsStopped) {
     bool sent = false;
     ::setenv("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data", 1);
     const kvx::test::HeadlessRun run = kvx::test::runHeadless(
-        KVX_KORVANEX, folder_, folder_ + "/slow.kvx", ldapConf, std::chrono::minutes(1),
-        [&](pid_t pid) {
+        KVX_KORVANEX, folder_, kvx, ldapConf, std::chrono::minutes(1), [&](pid_t pid) {
             const auto now = std::chrono::steady_clock::now();
             std::error_code ec;
             for (const auto& e : fs::directory_iterator(folder_, ec))

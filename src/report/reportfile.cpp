@@ -1,5 +1,7 @@
 #include "report/reportfile.h"
 
+#include "report/workbook.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -102,7 +104,9 @@ FileForm FileFormOfName(std::string_view name) {
 
 std::unique_ptr<TableWriter> OpenTableWriter(const std::string& path, FileForm form,
                                              const FileLayout& layout) {
-    (void)form;
+    if (form == FileForm::Workbook) {
+        return OpenWorkbookWriter(path, folderOf(path), layout);
+    }
     auto writer = std::make_unique<DelimitedWriter>(layout);
     if (!writer->open(path))
         return nullptr;

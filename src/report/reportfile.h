@@ -67,7 +67,7 @@ enum class FileForm { Delimited, Workbook };
 FileForm FileFormOfName(std::string_view name);
 
 struct FileLayout {
-    std::string separator;   // delimited text only
+    std::string separator{}; // delimited text only
     bool quote = false;      // delimited text only
     bool headers = true;     // a header line (a bold, frozen, filtered first row in a workbook)
     std::size_t sheetRows{}; // workbook: rows a sheet holds, header included; 0: as many as a

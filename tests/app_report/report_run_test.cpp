@@ -293,6 +293,50 @@ TEST_F(SampleRunTest, WriteFailureIsReportedAndNotCoveredByFinished) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// ---- The workbook form ----------------------------------------------------------------------
+
+// A name ending in .xlsx writes a workbook holding, in every mode, the rows of the text file as
+// LibreOffice reads them; the separator and quote controls rest while such a name is chosen.
+TEST_F(SampleRunTest, AWorkbookHoldsTheTextFilesRowsInEveryMode) {
+    struct Mode {
+        const char* option;
+        QStringList attributes;
+        QString expanded;
+    };
+    const Mode modes[] = {
+        {"optResultsTabular",
+         {"Surname", "Telephone Number", "Postal Address", "Login Disabled"},
+         {}},
+        {"optResultsTabularCross", {"Title", "Group Membership"}, "Group Membership"},
+        {"optResultsNonTabular", {"Title", "Telephone Number", "Login Disabled"}, {}}};
+    auto* separator = find<QWidget>("txtOutputSeparator");
+    auto* quotes = find<QWidget>("chkOutputEncloseQuotes");
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.option);
+        chooseMode(mode.option);
+        chooseAttributes(mode.attributes);
+        if (!mode.expanded.isEmpty())
+            pickExpandedAttribute(mode.expanded);
+        setOutput({.toWindow = false}, out);
+        EXPECT_TRUE(separator->isEnabled());
+        pressStart();
+        const QString workbook = tempPath("report.XLSX");
+        setOutput({.toWindow = false}, workbook);
+        EXPECT_FALSE(separator->isEnabled());
+        EXPECT_FALSE(quotes->isEnabled());
+        pressStart();
+        EXPECT_TRUE(messages.empty()) << messageTexts().join("\n").toStdString();
+        EXPECT_EQ(window->statusText(0), "Finished");
+
+        std::string text;
+        for (char c : readFile(out))
+            if (c != '\r')
+                text += c;
+        ASSERT_GT(lines(text).size(), 3u);
+        EXPECT_EQ(workbookSheetsAsCsv(workbook.toStdString()), std::vector<std::string>{text});
+    }
+}
+
 // ---- Failures of the search's client calls -------------------------------------------------
 
 struct CallFailure {

@@ -95,7 +95,8 @@ std::unique_ptr<TableWriter> OpenTableWriter(const std::string& path, FileForm f
 
 // The report file sink: the table goes to a temporary file beside `target`, renamed onto the
 // target at a completed end, else onto `<target>.partial`. A target that is not a regular file
-// (a device, a pipe) is written directly, as there is nothing to keep there.
+// (a device, a pipe) is written directly, as there is nothing to keep there; so is a report in
+// a folder where no other file can be made.
 class ReportFile : public ReportSink {
 public:
     ReportFile(std::string target, FileLayout layout);
@@ -129,6 +130,7 @@ public:
     FileForm form() const { return form_; }
 
 private:
+    bool openDirect();
     void finish(bool complete);
 
     std::string target_;

@@ -88,9 +88,11 @@ std::vector<OutputColumn> ReportColumns(ReportMode mode,
     std::vector<OutputColumn> columns{{"Object", CellKind::Text}};
     if (mode == ReportMode::NonTabular) {
         columns.push_back({"Attribute", CellKind::Text});
-        columns.push_back({"Value", CellKind::Text});
+        columns.push_back({"Value", CellKind::Text, 1, {attributes.begin(), attributes.end()}});
     } else {
-        columns.insert(columns.end(), attributes.begin(), attributes.end());
+        for (const ReportAttribute& attribute : attributes) {
+            columns.push_back({attribute.caption, attribute.kind});
+        }
     }
     return columns;
 }

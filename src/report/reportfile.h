@@ -37,16 +37,24 @@ enum class CellKind { Text, Number, DateTime, Boolean };
 // whole numbers (Integer, Counter, Interval), date and time (Time, Timestamp), Boolean; else text.
 CellKind CellKindOfSyntax(std::string_view syntaxName);
 
-struct OutputColumn {
+// An attribute of the report as the file needs it: its caption and the kind of its values.
+struct ReportAttribute {
     std::string caption;
     CellKind kind = CellKind::Text;
 };
 
-// An attribute of the report as the file needs it: its caption and the kind of its values.
-using ReportAttribute = OutputColumn;
+struct OutputColumn {
+    std::string caption;
+    CellKind kind = CellKind::Text;
+    // A column of values of several attributes (Non Tabular's Value): each value has the kind of
+    // the attribute that its row names in column `kindFromColumn`; -1 when the column has one kind.
+    int kindFromColumn = -1;
+    std::vector<ReportAttribute> attributes{};
+};
 
-// The columns of a report file in `mode`: "Object", "Attribute", "Value" for Non Tabular, else
-// "Object" and one column per attribute (Tabular Cross has the Tabular columns).
+// The columns of a report file in `mode`: "Object", "Attribute", "Value" for Non Tabular (the
+// values typed by their attribute), else "Object" and one column per attribute (Tabular Cross
+// has the Tabular columns).
 std::vector<OutputColumn> ReportColumns(ReportMode mode,
                                         std::span<const ReportAttribute> attributes);
 

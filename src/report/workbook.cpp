@@ -147,7 +147,7 @@ public:
             if (text.empty()) {
                 continue;
             }
-            const CellKind kind = c < columns_.size() ? columns_[c].kind : CellKind::Text;
+            const CellKind kind = c < columns_.size() ? kindOf(columns_[c], cells) : CellKind::Text;
             write(r, static_cast<lxw_col_t>(c), kind, text);
             if (measure && c < widths_.size()) {
                 widen(c, static_cast<double>(characters(text)) + 2);
@@ -177,6 +177,20 @@ public:
     std::size_t shortenedCells() const override { return shortened_; }
 
 private:
+    // The kind of a column's cell in this row.
+    static CellKind kindOf(const OutputColumn& column, std::span<const std::string> cells) {
+        if (column.kindFromColumn < 0) {
+            return column.kind;
+        }
+        const auto from = static_cast<std::size_t>(column.kindFromColumn);
+        for (const ReportAttribute& attribute : column.attributes) {
+            if (from < cells.size() && attribute.caption == cells[from]) {
+                return attribute.kind;
+            }
+        }
+        return column.kind;
+    }
+
     void widen(std::size_t column, double width) {
         widths_[column] = std::min(kMaxWidth, std::max(widths_[column], width));
     }

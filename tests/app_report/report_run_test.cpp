@@ -308,7 +308,7 @@ TEST_F(SampleRunTest, AWorkbookHoldsTheTextFilesRowsInEveryMode) {
          {"Surname", "Telephone Number", "Postal Address", "Login Disabled"},
          {}},
         {"optResultsTabularCross", {"Title", "Group Membership"}, "Group Membership"},
-        {"optResultsNonTabular", {"Title", "Telephone Number", "Login Disabled"}, {}}};
+        {"optResultsNonTabular", {"Title", "Telephone Number", "Login Grace Remaining"}, {}}};
     auto* separator = find<QWidget>("txtOutputSeparator");
     auto* quotes = find<QWidget>("chkOutputEncloseQuotes");
     for (const Mode& mode : modes) {
@@ -335,6 +335,11 @@ TEST_F(SampleRunTest, AWorkbookHoldsTheTextFilesRowsInEveryMode) {
         ASSERT_GT(lines(text).size(), 3u);
         EXPECT_EQ(workbookSheetsAsCsv(workbook.toStdString()), std::vector<std::string>{text});
     }
+    // Non Tabular's values are typed by the attribute each row names (the selection has grown
+    // over the modes): Frank's title is text, his Login Grace Remaining a number.
+    const std::string cells = workbookCells(tempPath("report.XLSX").toStdString());
+    EXPECT_NE(cells.find("\nB3 s Title\nC3 s Sales Engineer\n"), std::string::npos) << cells;
+    EXPECT_NE(cells.find("\nB8 s Login Grace Remaining\nC8 n 6\n"), std::string::npos) << cells;
 }
 
 // ---- Failures of the search's client calls -------------------------------------------------

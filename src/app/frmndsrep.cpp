@@ -194,6 +194,9 @@ void TfrmKorvanex::connectControls() {
     connect(ui->cmdSave, &QPushButton::clicked, this, &TfrmKorvanex::cmdSaveClick);
     connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::cmdLoadClick);
     connect(Timer1, &QTimer::timeout, this, &TfrmKorvanex::Timer1Timer);
+    connect(ui->txtOutputFilename, &QLineEdit::textChanged, this,
+            &TfrmKorvanex::outputFileNameChanged);
+    outputFileNameChanged(ui->txtOutputFilename->text());
 }
 
 // ---- Helpers -------------------------------------------------------------------------------

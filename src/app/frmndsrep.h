@@ -149,6 +149,9 @@ public:
     void cmdCancelClick();
     bool runActive() const { return runActive_; }
     void OutputLineItem(const std::vector<std::string>& row);
+    // A workbook has cells, not separators and quotes: their controls rest while the output
+    // file's name ends in .xlsx.
+    void outputFileNameChanged(const QString& name);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
 

@@ -400,6 +400,16 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
     }
 }
 
+void TfrmKorvanex::outputFileNameChanged(const QString& name) {
+    const bool delimited =
+        kvx::report::FileFormOfName(name.toStdString()) == kvx::report::FileForm::Delimited;
+    for (QWidget* control :
+         {static_cast<QWidget*>(ui->Label3), static_cast<QWidget*>(ui->txtOutputSeparator),
+          static_cast<QWidget*>(ui->chkOutputEncloseQuotes)}) {
+        control->setEnabled(delimited);
+    }
+}
+
 void TfrmKorvanex::lvwSearchColumnClick(int column) {
     if (column < 0 || runActive_) { // rows still arrive at the end of the list while a run goes
         return;

@@ -31,7 +31,10 @@ class TfrmInstruct;
 
 namespace kvx {
 class ResultsModel;
+namespace report {
+class ChangeRecorder;
 }
+} // namespace kvx
 
 namespace Ui {
 class TfrmKorvanex;
@@ -150,6 +153,11 @@ public:
     void OutputLineItem(const std::vector<std::string>& row);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
+    // Shows the change rows of the last run in the results list, or the report's rows again.
+    void cmdShowChangesClick(bool show);
+    // The rows the results list shows: the report's, or the changes since the previous run.
+    kvx::ResultsModel* shownRows() const;
+    kvx::ResultsModel* changeRows() const { return changes_; }
 
     // ---- Saved defaults and batch settings
     void LoadDefaults();
@@ -175,6 +183,12 @@ private:
     void rebuildExpandedAttributeItems();
     void setStatus(const QString& text);
     void fitResultColumn(int column);
+    int fittedWidth(const kvx::ResultsModel& rows, int column) const;
+    // Change reports: the recorder of a run with "Changes since the previous run" on, and what
+    // a completed run does with it (change file, change rows, baseline, summary).
+    void startChangeRecorder(const std::vector<std::string>& attributeNames);
+    void recordChanges();
+    void showRows(kvx::ResultsModel* rows);
     void clearAttributePage();
     // Lays the window out at a saved placement (or centred) and in the saved state.
     void restorePlacement(const kvx::app::StoredPlacement& stored, int state);
@@ -229,6 +243,14 @@ private:
     bool runQuote_ = false;
     std::string runSeparator_;
     kvx::OutputFile outputFile_;
+    std::string runOutputFileName_;
+    std::unique_ptr<kvx::report::ChangeRecorder> changeRecorder_;
+    std::string runBaselinePath_;
+    kvx::ResultsModel* changes_ = nullptr; // change rows of the last run
+    kvx::ColumnSortState changesSortState_;
+    bool runUnattended_ = false;  // the run was started by /autorun
+    bool runCompleted_ = false;   // the last search went to its end
+    bool swappingRows_ = false;   // the results list is changing the rows it shows
     QElapsedTimer statusPainted_; // when the progress panel was last painted
     bool runActive_ = false;
     bool cancelRequested_ = false;

@@ -5,12 +5,15 @@
 #include "app/messages.h"
 #include "app/waitcursor.h"
 #include "directory/searchcriteria.h"
+#include "report/changes.h"
 #include "report/search.h"
 #include "results/resultsmodel.h"
+#include "settings/batchfile.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -23,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
@@ -241,8 +245,17 @@ void TfrmKorvanex::RunProcess() {
         attributeNames.push_back(ui->lvwSelectedAttributes->topLevelItem(i)->text(0).toStdString());
     }
 
+    // The rows of the last run's changes give way to this run's.
+    showRows(results_);
+    changes_->clear();
+    ui->cmdShowChanges->setChecked(false);
+    ui->cmdShowChanges->setVisible(false);
+    ui->lblChangeSummary->clear();
+    startChangeRecorder(attributeNames);
+
+    runOutputFileName_ = ui->txtOutputFilename->text().toStdString();
     if (runOutputToFile_) {
-        if (!outputFile_.open(ui->txtOutputFilename->text().toStdString())) {
+        if (!outputFile_.open(runOutputFileName_)) {
             kvx::app::ShowMessage(
                 this, QStringLiteral("Cannot Open Output File. Check the filename and path."));
             return;
@@ -313,6 +326,156 @@ void TfrmKorvanex::RunProcess() {
     }
     setStatus(QStringLiteral("Finished"));
     StatusBar1Panel1->repaint();
+    // Only a run that went to its end becomes the next run's baseline.
+    if (changeRecorder_ != nullptr && runCompleted_) {
+        recordChanges();
+    }
+    changeRecorder_.reset();
+}
+
+void TfrmKorvanex::startChangeRecorder(const std::vector<std::string>& attributeNames) {
+    changeRecorder_.reset();
+    if (!ui->chkOutputChanges->isChecked()) {
+        return;
+    }
+    const kvx::directory::NodeRecord* start = nodeRecord(ui->tvwNDS->currentItem());
+    const kvx::ReportMode mode = reportModeOf(*ui);
+    kvx::report::BaselineIdentity identity;
+    identity.tree = openedTreeName_;
+    identity.base = start != nullptr ? start->distinguishedName : std::string();
+    identity.objectClass = ui->lstNDSClasses->currentItem()->text().toStdString();
+    identity.mode = kvx::report::ReportModeName(mode);
+    if (mode == kvx::ReportMode::TabularCross) {
+        identity.expanded = ui->cboAttributeMulti->currentText().toStdString();
+    }
+    // A saved report run unattended keeps its baseline by its settings file; a report run from
+    // the window keeps its own, by what it reports and where it writes.
+    std::string label = "window";
+    std::optional<std::string> settingsFile;
+    if (runUnattended_ && !batchSettingsFileName_.isEmpty()) {
+        settingsFile = kvx::settings::locateBatchSettingsFile(batchSettingsFileName_.toStdString());
+    }
+    if (settingsFile) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(*settingsFile, ec);
+        identity.report = "settings " + (ec ? *settingsFile : absolute.lexically_normal().string());
+        label = std::filesystem::path(*settingsFile).stem().string();
+    } else {
+        identity.report = "window " + identity.tree + '\n' + identity.base + '\n' +
+                          identity.objectClass + '\n' + identity.mode + '\n' + identity.expanded +
+                          '\n' + ui->txtOutputFilename->text().toStdString();
+    }
+    runBaselinePath_ = kvx::report::BaselineFileFor(label, identity.report);
+
+    std::vector<kvx::report::ChangeColumn> columns;
+    for (std::size_t i = 0; i < attributeNames.size(); ++i) {
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(static_cast<int>(i));
+        columns.push_back({attributeNames[i], row->text(1) == QLatin1String("Single")});
+    }
+    changeRecorder_ = std::make_unique<kvx::report::ChangeRecorder>(
+        std::move(identity), mode, ui->cboAttributeMulti->currentText().toStdString(),
+        std::move(columns));
+}
+
+void TfrmKorvanex::recordChanges() {
+    kvx::app::WaitCursor wait;
+    setStatus(QStringLiteral("Comparing with the previous run"));
+    // The change file beside the output file, written under a temporary name and put in place
+    // whole: a change file that cannot be completed never replaces the last good one.
+    const std::string changeFileName = kvx::report::ChangeFileName(runOutputFileName_);
+    const std::string changeFileTemp = changeFileName + ".new";
+    kvx::OutputFile changeFile;
+    const bool toFile = runOutputToFile_ && changeFile.open(changeFileTemp);
+    if (toFile) {
+        changeFile.writeRow(kvx::report::ChangeHeader(), runSeparator_, false);
+    }
+    std::vector<kvx::ResultColumn> columns;
+    for (const std::string& caption : kvx::report::ChangeHeader()) {
+        columns.push_back(kvx::ResultColumn{caption, 0});
+    }
+    changes_->setColumns(std::move(columns));
+    changes_->beginBulk();
+    const kvx::report::ChangeSummary summary =
+        changeRecorder_->finish(runBaselinePath_, QDateTime::currentSecsSinceEpoch(),
+                                [&](std::span<const std::string> row) {
+                                    if (toFile) {
+                                        changeFile.writeRow(row, runSeparator_, runQuote_);
+                                    }
+                                    if (runOutputToWindow_) {
+                                        changes_->appendRow(row);
+                                    }
+                                });
+    changes_->endBulk();
+    for (int c = 0; c < changes_->columnCount(); ++c) {
+        changes_->setColumnWidth(c, fittedWidth(*changes_, c));
+    }
+
+    if (!summary.refused.empty()) {
+        kvx::app::ShowMessage(this, QString::fromStdString(summary.refused),
+                              kvx::app::MessageKind::Notice);
+    }
+    QString text = QString::fromStdString(summary.text());
+    const QString columnsText = QString::fromStdString(summary.columnsText());
+    StatusBar1Panel2->setText(text);
+    ui->lblChangeSummary->setText(
+        columnsText.isEmpty() ? text : text + QStringLiteral(". ") + columnsText);
+    ui->cmdShowChanges->setVisible(runOutputToWindow_);
+    if (runUnattended_) {
+        // The summary of a scheduled run goes where its other messages go; it is no failure.
+        for (const QString& line : {text, columnsText}) {
+            if (!line.isEmpty()) {
+                kvx::app::writeMessageToStderr(
+                    this, {QStringLiteral("Korvanex"), line, kvx::app::MessageKind::Notice});
+            }
+        }
+    }
+
+    if (runOutputToFile_) {
+        std::error_code ec;
+        if (!toFile || !changeFile.close() ||
+            (std::filesystem::rename(changeFileTemp, changeFileName, ec), ec)) {
+            std::filesystem::remove(changeFileTemp, ec);
+            kvx::app::ShowMessage(this, QStringLiteral("Cannot write the change file %1.")
+                                            .arg(QString::fromStdString(changeFileName)));
+        }
+    }
+    if (!summary.baselineWritten) {
+        kvx::app::ShowMessage(
+            this, QStringLiteral("Cannot keep this run as the baseline of the next one (%1: %2). "
+                                 "The next run compares with the previous baseline.")
+                      .arg(QString::fromStdString(runBaselinePath_),
+                           QString::fromStdString(summary.baselineError)));
+    }
+    setStatus(QStringLiteral("Finished"));
+}
+
+kvx::ResultsModel* TfrmKorvanex::shownRows() const {
+    return ui->cmdShowChanges->isChecked() ? changes_ : results_;
+}
+
+void TfrmKorvanex::cmdShowChangesClick(bool show) {
+    showRows(show ? changes_ : results_);
+    ui->cmdShowChanges->setText(show ? QStringLiteral("Show Report")
+                                     : QStringLiteral("Show Changes"));
+}
+
+void TfrmKorvanex::showRows(kvx::ResultsModel* rows) {
+    if (ui->lvwSearch->model() == rows) {
+        return;
+    }
+    // The list lays out the other rows' columns as they were recorded; a column of width 0
+    // stays hidden (and out of copies).
+    swappingRows_ = true;
+    ui->lvwSearch->setModel(rows);
+    for (int c = 0; c < rows->columnCount(); ++c) {
+        const int width = rows->columnWidth(c);
+        ui->lvwSearch->setColumnHidden(c, width == 0);
+        if (width > 0) {
+            ui->lvwSearch->header()->resizeSection(c, width);
+        }
+    }
+    ui->lvwSearch->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    swappingRows_ = false;
 }
 
 void TfrmKorvanex::DoSearch() {
@@ -356,13 +519,20 @@ void TfrmKorvanex::DoSearch() {
     WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size, proceed);
     const kvx::report::SearchOutcome outcome = kvx::report::DoSearch(input, sink);
     runCancelled_ = outcome.cancelled;
+    runCompleted_ = outcome.completed;
     runObjects_ = outcome.objects;
 }
 
 void TfrmKorvanex::fitResultColumn(int column) {
+    const int width = fittedWidth(*results_, column);
+    ui->lvwSearch->header()->resizeSection(column, width);
+    results_->setColumnWidth(column, width);
+}
+
+int TfrmKorvanex::fittedWidth(const kvx::ResultsModel& rows, int column) const {
     const QFontMetrics cellMetrics(ui->lvwSearch->font());
     const QFontMetrics headerMetrics(ui->lvwSearch->header()->font());
-    const auto& columns = results_->columns();
+    const auto& columns = rows.columns();
     const QString caption =
         column < static_cast<int>(columns.size())
             ? QString::fromStdString(columns[static_cast<std::size_t>(column)].caption)
@@ -373,8 +543,8 @@ void TfrmKorvanex::fitResultColumn(int column) {
     int cellWidth = 0;
     std::string_view widest;
     const auto cellColumn = static_cast<std::size_t>(column);
-    for (std::size_t row = 0, rows = results_->rows(); row < rows; ++row) {
-        const std::string_view text = results_->cell(row, cellColumn);
+    for (std::size_t row = 0, count = rows.rows(); row < count; ++row) {
+        const std::string_view text = rows.cell(row, cellColumn);
         const int width = estimator.estimate(text);
         if (width > cellWidth) {
             cellWidth = width;
@@ -385,9 +555,7 @@ void TfrmKorvanex::fitResultColumn(int column) {
         cellWidth = std::max(cellWidth, cellMetrics.horizontalAdvance(QString::fromUtf8(
                                             widest.data(), static_cast<qsizetype>(widest.size()))));
     }
-    const int width = std::max(headerMetrics.horizontalAdvance(caption) + 16, cellWidth + 12);
-    ui->lvwSearch->header()->resizeSection(column, width);
-    results_->setColumnWidth(column, width);
+    return std::max(headerMetrics.horizontalAdvance(caption) + 16, cellWidth + 12);
 }
 
 void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
@@ -400,15 +568,19 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
     if (runOutputToFile_) {
         outputFile_.writeRow(row, runSeparator_, runQuote_);
     }
+    if (changeRecorder_ != nullptr) {
+        changeRecorder_->row(row);
+    }
 }
 
 void TfrmKorvanex::lvwSearchColumnClick(int column) {
     if (column < 0 || runActive_) { // rows still arrive at the end of the list while a run goes
         return;
     }
-    const int sortKind = results_->sortKind(column);
-    const int parameter = columnSortState_.click(column);
-    results_->sortByParameter(parameter, sortKind);
+    kvx::ResultsModel* rows = shownRows();
+    const int sortKind = rows->sortKind(column);
+    const int parameter = (rows == changes_ ? changesSortState_ : columnSortState_).click(column);
+    rows->sortByParameter(parameter, sortKind);
     ui->lvwSearch->header()->setSortIndicator(
         column, kvx::SortParameterDescending(parameter) ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
@@ -426,7 +598,7 @@ void TfrmKorvanex::CopyResultstoClipboard1Click() {
         shownOrder.push_back(header->logicalIndex(visual));
     }
     const std::string copied =
-        results_->clipboardText(shownOrder, [this, &text](std::size_t rowIndex) {
+        shownRows()->clipboardText(shownOrder, [this, &text](std::size_t rowIndex) {
             std::snprintf(text, sizeof text, "Copying Row %ld", static_cast<long>(rowIndex));
             setStatus(QString::fromLatin1(text));
         });

@@ -474,6 +474,7 @@ void TfrmKorvanex::showRows(kvx::ResultsModel* rows) {
             ui->lvwSearch->header()->resizeSection(c, width);
         }
     }
+    ui->lvwSearch->header()->setSectionsClickable(true); // a new model leaves them unclickable
     ui->lvwSearch->header()->setSortIndicator(-1, Qt::AscendingOrder);
     swappingRows_ = false;
 }

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# What "Changes since the previous run" costs: the five-attribute Tabular report of the report
+# benchmark over a generated tree, run once more after 1 % of its users changed, with change
+# reports on and off.
+#
+#   bench/changes/run.sh [USERS]        (default: 1000000)
+#
+# Builds Release into build/release and generates the tree once into build/bench-data/gen<N>.
+# Then, measured with /usr/bin/time -v:
+#   baseline   changes on, over the tree as generated (the first run: it only writes a baseline)
+#   plain      changes off, over the changed tree (every 100th user has a new telephone number)
+#   changes    changes on, over the changed tree: compares with the baseline and writes the rows
+# and prints the ratios changes/plain of wall time, CPU time and peak memory.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+USERS=${1:-1000000}
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF >/dev/null
+cmake --build build/release -j "$(nproc)" --target korvanex kvx-gentree >/dev/null
+
+DATA=$ROOT/build/bench-data
+tree=$DATA/gen$USERS
+changed=$DATA/gen$USERS-changed
+work=$DATA/changes
+mkdir -p "$DATA" "$work"
+if [ ! -f "$tree/tree.ldif" ]; then
+    build/release/bench/gentree/kvx-gentree --users "$USERS" --seed 1 --out "$tree" >/dev/null
+fi
+if [ ! -f "$changed/tree.ldif" ]; then
+    mkdir -p "$changed"
+    cp "$tree/acme.schema" "$changed/"
+    # The first telephone number of every 100th user.
+    awk '/^dn::? / { first = 1 }
+         /^telephoneNumber: / && first { first = 0; if (++users % 100 == 0) { print "telephoneNumber: +1 555 0100"; next } }
+         { print }' "$tree/tree.ldif" >"$changed/tree.ldif"
+fi
+
+export HOME=$work/home XDG_STATE_HOME=$work/home/.local/state QT_QPA_PLATFORM=offscreen
+rm -rf "$HOME"
+mkdir -p "$HOME"
+unset DISPLAY
+
+kvx() { # OUTFILE CHANGES
+    cat <<KVX
+[KORVANEX]
+TreeName=GEN
+Context1=Gen
+ContextCount=1
+classtype=User
+chkOutputWindow=0
+chkOutputFile=1
+chkHideEmptyColumns=1
+txtOutputFilename=$1
+txtOutputSeparator=,
+chkOutputEncloseQuotes=0
+chkOutputColumnHeaders=1
+chkOutputChanges=$2
+optResultsTabular=1
+optResultsTabularCross=0
+optResultsNonTabular=0
+cboAttributesMulti=-1
+AttributeCount=5
+lvwSelectedeAttributes0=Surname
+lvwSelectedeAttributesSingle0=Multi
+lvwSelectedeAttributesSyntax0=CI_String
+lvwSelectedeAttributes1=Given Name
+lvwSelectedeAttributesSingle1=Multi
+lvwSelectedeAttributesSyntax1=CI_String
+lvwSelectedeAttributes2=Telephone Number
+lvwSelectedeAttributesSingle2=Multi
+lvwSelectedeAttributesSyntax2=Tel_Number
+lvwSelectedeAttributes3=Internet EMail Address
+lvwSelectedeAttributesSingle3=Multi
+lvwSelectedeAttributesSyntax3=CI_String
+lvwSelectedeAttributes4=Login Time
+lvwSelectedeAttributesSingle4=Single
+lvwSelectedeAttributesSyntax4=Time
+KVX
+}
+kvx "$work/plain.csv" 0 >"$work/plain.kvx"
+kvx "$work/users.csv" 1 >"$work/changes.kvx"
+
+serve() { printf '[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=%s\n' "$1" >"$work/client.conf"; }
+export KORVANEX_CLIENT_CONF=$work/client.conf
+
+declare -A WALL CPU RSS
+measure() { # LABEL KVX
+    /usr/bin/time -v build/release/src/app/korvanex "/settings=$2" /autorun /autoclose \
+        2>"$work/time.txt" >/dev/null || { cat "$work/time.txt"; exit 1; }
+    local wall user sys rss
+    wall=$(grep 'Elapsed (wall clock)' "$work/time.txt" | awk '{print $NF}' |
+        awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
+    user=$(grep 'User time' "$work/time.txt" | awk '{print $NF}')
+    sys=$(grep 'System time' "$work/time.txt" | awk '{print $NF}')
+    rss=$(grep 'Maximum resident set size' "$work/time.txt" | awk '{print $NF}')
+    WALL[$1]=$wall
+    CPU[$1]=$(echo "$user + $sys" | bc)
+    RSS[$1]=$rss
+    printf '%-9s wall %7.2f s  cpu %7.2f s  peak RSS %5d MB\n' "$1" "$wall" "${CPU[$1]}" \
+        $((rss / 1024))
+    grep '^Korvanex:' "$work/time.txt" | sed 's/^/          /' || true
+}
+
+echo "== $USERS users, 1 % changed"
+serve "$tree"
+measure baseline "$work/changes.kvx"
+serve "$changed"
+measure plain "$work/plain.kvx"
+measure changes "$work/changes.kvx"
+echo "          change rows: $(($(wc -l <"$work/users-changes.csv") - 1))," \
+    "baseline $(du -h "$XDG_STATE_HOME"/korvanex/*.baseline | cut -f1)"
+printf 'changes/plain: wall %.2f  cpu %.2f  peak RSS %.2f\n' \
+    "$(echo "${WALL[changes]} / ${WALL[plain]}" | bc -l)" \
+    "$(echo "${CPU[changes]} / ${CPU[plain]}" | bc -l)" \
+    "$(echo "${RSS[changes]} / ${RSS[plain]}" | bc -l)"

@@ -41,45 +41,10 @@ rm -rf "$HOME"
 mkdir -p "$HOME"
 unset DISPLAY
 
-kvx() { # OUTFILE CHANGES
-    cat <<KVX
-[KORVANEX]
-TreeName=GEN
-Context1=Gen
-ContextCount=1
-classtype=User
-chkOutputWindow=0
-chkOutputFile=1
-chkHideEmptyColumns=1
-txtOutputFilename=$1
-txtOutputSeparator=,
-chkOutputEncloseQuotes=0
-chkOutputColumnHeaders=1
-chkOutputChanges=$2
-optResultsTabular=1
-optResultsTabularCross=0
-optResultsNonTabular=0
-cboAttributesMulti=-1
-AttributeCount=5
-lvwSelectedeAttributes0=Surname
-lvwSelectedeAttributesSingle0=Multi
-lvwSelectedeAttributesSyntax0=CI_String
-lvwSelectedeAttributes1=Given Name
-lvwSelectedeAttributesSingle1=Multi
-lvwSelectedeAttributesSyntax1=CI_String
-lvwSelectedeAttributes2=Telephone Number
-lvwSelectedeAttributesSingle2=Multi
-lvwSelectedeAttributesSyntax2=Tel_Number
-lvwSelectedeAttributes3=Internet EMail Address
-lvwSelectedeAttributesSingle3=Multi
-lvwSelectedeAttributesSyntax3=CI_String
-lvwSelectedeAttributes4=Login Time
-lvwSelectedeAttributesSingle4=Single
-lvwSelectedeAttributesSyntax4=Time
-KVX
-}
-kvx "$work/plain.csv" 0 >"$work/plain.kvx"
-kvx "$work/users.csv" 1 >"$work/changes.kvx"
+# The report benchmark's report, to a file only; the same with change reports on.
+. bench/report/kvx.sh
+kvx x User "$work/plain.csv" 0 1 >"$work/plain.kvx"
+kvx x User "$work/users.csv" 0 1 | sed 's/^chkOutputColumnHeaders=1$/&\nchkOutputChanges=1/' >"$work/changes.kvx"
 
 serve() { printf '[Client]\nDefaultTree=GEN\n\n[Tree GEN]\nFolder=%s\n' "$1" >"$work/client.conf"; }
 export KORVANEX_CLIENT_CONF=$work/client.conf

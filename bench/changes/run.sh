@@ -3,18 +3,21 @@
 # benchmark over a generated tree, run once more after 1 % of its users changed, with change
 # reports on and off.
 #
-#   bench/changes/run.sh [USERS]        (default: 1000000)
+#   [ROUNDS=3] bench/changes/run.sh [USERS]        (default: 1000000)
 #
 # Builds Release into build/release and generates the tree once into build/bench-data/gen<N>.
 # Then, measured with /usr/bin/time -v:
 #   baseline   changes on, over the tree as generated (the first run: it only writes a baseline)
 #   plain      changes off, over the changed tree (every 100th user has a new telephone number)
-#   changes    changes on, over the changed tree: compares with the baseline and writes the rows
-# and prints the ratios changes/plain of wall time, CPU time and peak memory.
+#   changes    changes on, over the changed tree: compares with the first baseline, writes the
+#              change rows and the new baseline
+# plain and changes ROUNDS times each, alternating, and prints the ratios changes/plain of the
+# medians of wall time, CPU time (user + system) and peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
 USERS=${1:-1000000}
+ROUNDS=${ROUNDS:-3}
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/release -j "$(nproc)" --target korvanex kvx-gentree >/dev/null
@@ -70,12 +73,28 @@ measure() { # LABEL KVX
 echo "== $USERS users, 1 % changed"
 serve "$tree"
 measure baseline "$work/changes.kvx"
+saved=$work/baseline.saved
+cp "$XDG_STATE_HOME"/korvanex/*.baseline "$saved"
 serve "$changed"
-measure plain "$work/plain.kvx"
-measure changes "$work/changes.kvx"
+# Plain and change runs alternate, each change run comparing with the same first baseline; the
+# medians are compared (other work on the machine moves single runs by a lot).
+for round in $(seq "$ROUNDS"); do
+    measure "plain$round" "$work/plain.kvx"
+    cp "$saved" "$XDG_STATE_HOME"/korvanex/*.baseline
+    measure "changes$round" "$work/changes.kvx"
+done
 echo "          change rows: $(($(wc -l <"$work/users-changes.csv") - 1))," \
     "baseline $(du -h "$XDG_STATE_HOME"/korvanex/*.baseline | cut -f1)"
-printf 'changes/plain: wall %.2f  cpu %.2f  peak RSS %.2f\n' \
-    "$(echo "${WALL[changes]} / ${WALL[plain]}" | bc -l)" \
-    "$(echo "${CPU[changes]} / ${CPU[plain]}" | bc -l)" \
-    "$(echo "${RSS[changes]} / ${RSS[plain]}" | bc -l)"
+median() { # KIND ARRAY
+    local -n values=$2
+    for round in $(seq "$ROUNDS"); do echo "${values[$1$round]}"; done | sort -g |
+        awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+for kind in plain changes; do
+    printf 'median %-8s wall %7.2f s  cpu %7.2f s  peak RSS %5d MB\n' "$kind" \
+        "$(median "$kind" WALL)" "$(median "$kind" CPU)" $(($(median "$kind" RSS) / 1024))
+done
+printf 'changes/plain (medians): wall %.2f  cpu %.2f  peak RSS %.2f\n' \
+    "$(echo "$(median changes WALL) / $(median plain WALL)" | bc -l)" \
+    "$(echo "$(median changes CPU) / $(median plain CPU)" | bc -l)" \
+    "$(echo "$(median changes RSS) / $(median plain RSS)" | bc -l)"

@@ -109,6 +109,27 @@ int compareNames(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// Where a name sorts, for a quick first comparison: its first 16 bytes as compareNames reads
+// them (a to z as A to Z), big-endian, padded with zero bytes. Keys that differ order their names;
+// equal keys leave it to compareNames.
+struct NameKey {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    const char* record = nullptr;
+
+    explicit NameKey(std::string_view name, const char* at) : record(at) {
+        for (std::size_t i = 0; i < 16; ++i) {
+            auto c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<unsigned char>(c - 32);
+            }
+            std::uint64_t& word = i < 8 ? high : low;
+            word = (word << 8) | c;
+        }
+    }
+    bool samePrefix(const NameKey& other) const { return high == other.high && low == other.low; }
+};
+
 // One object of a run: its name and its values, each with its column, ordered by column and text.
 struct ObjectValues {
     std::string_view name;
@@ -384,8 +405,9 @@ bool readHeader(FileReader& in, BaselineHeader& header) {
 // The records of a baseline, one after another, each checked as it is read.
 class RecordReader {
 public:
-    RecordReader(FileReader& in, const BaselineHeader& header)
-        : in_(in), header_(header), hash_(in.hash()) {}
+    // `checking`: the checksum is computed (a reader of a baseline already checked skips it).
+    RecordReader(FileReader& in, const BaselineHeader& header, bool checking = true)
+        : in_(in), header_(header), hash_(in.hash()), checking_(checking) {}
 
     // False at the end of the records or at damage (then damaged() says so).
     bool next(ObjectValues& object) {
@@ -416,7 +438,9 @@ public:
             return false;
         }
         previous_.assign(object.name);
-        hash_ = fnv1a(hash_, record);
+        if (checking_) {
+            hash_ = fnv1a(hash_, record);
+        }
         // The views of `object` stay valid until the next call: the buffer only moves in fill.
         in_.skip(total);
         consumed_ += total;
@@ -444,6 +468,7 @@ private:
     std::uint64_t read_ = 0;
     std::uint64_t consumed_ = 0;
     std::uint64_t hash_;
+    bool checking_;
     std::string previous_;
     bool damaged_ = false;
 };
@@ -664,7 +689,7 @@ struct ChangeRecorder::Impl {
     std::vector<std::unique_ptr<char[]>> chunks;
     std::size_t chunkUsed = 0;
     std::size_t chunkSize = 0;
-    std::vector<const char*> records;
+    std::vector<NameKey> records;
 
     std::vector<std::string> out = std::vector<std::string>(5);
 
@@ -701,7 +726,7 @@ struct ChangeRecorder::Impl {
             payload += varintSize(column) + varintSize(text.size()) + text.size();
         }
         char* at = allocate(varintSize(payload) + payload);
-        records.push_back(at);
+        records.emplace_back(pendingName, at);
         at = putVarint(at, payload);
         at = putVarint(at, pendingName.size());
         at = std::copy(pendingName.begin(), pendingName.end(), at);
@@ -737,7 +762,7 @@ struct ChangeRecorder::Impl {
     }
 
     void emitRow(const RowOut& rowOut, const char* change, std::string_view object,
-              std::string_view attribute, std::string_view oldValue, std::string_view newValue) {
+                 std::string_view attribute, std::string_view oldValue, std::string_view newValue) {
         out[0] = change;
         out[1].assign(object);
         out[2].assign(attribute);
@@ -883,8 +908,17 @@ ChangeSummary ChangeRecorder::finish(const std::string& baselinePath, std::int64
     d.finishObject();
     ChangeSummary summary;
 
-    std::sort(d.records.begin(), d.records.end(), [](const char* a, const char* b) {
-        return compareNames(Impl::nameOf(a), Impl::nameOf(b)) < 0;
+    const auto sameName = [](const NameKey& a, const NameKey& b) {
+        return a.samePrefix(b) && compareNames(Impl::nameOf(a.record), Impl::nameOf(b.record)) == 0;
+    };
+    std::sort(d.records.begin(), d.records.end(), [](const NameKey& a, const NameKey& b) {
+        if (a.high != b.high) {
+            return a.high < b.high;
+        }
+        if (a.low != b.low) {
+            return a.low < b.low;
+        }
+        return compareNames(Impl::nameOf(a.record), Impl::nameOf(b.record)) < 0;
     });
     // Objects the run handed out apart under one name become one record.
     std::deque<std::string> merged;
@@ -894,17 +928,16 @@ ChangeSummary ChangeRecorder::finish(const std::string& baselinePath, std::int64
     ObjectValues other;
     for (std::size_t i = 0; i < d.records.size(); ++i) {
         std::size_t end = i + 1;
-        while (end < d.records.size() &&
-               compareNames(Impl::nameOf(d.records[i]), Impl::nameOf(d.records[end])) == 0) {
+        while (end < d.records.size() && sameName(d.records[i], d.records[end])) {
             ++end;
         }
         if (end == i + 1) {
-            finalRecords.push_back(Impl::recordOf(d.records[i]));
+            finalRecords.push_back(Impl::recordOf(d.records[i].record));
             continue;
         }
-        decodeRecord(Impl::recordOf(d.records[i]), d.columns.size(), one);
+        decodeRecord(Impl::recordOf(d.records[i].record), d.columns.size(), one);
         for (std::size_t k = i + 1; k < end; ++k) {
-            decodeRecord(Impl::recordOf(d.records[k]), d.columns.size(), other);
+            decodeRecord(Impl::recordOf(d.records[k].record), d.columns.size(), other);
             one.values.insert(one.values.end(), other.values.begin(), other.values.end());
         }
         std::sort(one.values.begin(), one.values.end(), lessValue);
@@ -913,6 +946,7 @@ ChangeSummary ChangeRecorder::finish(const std::string& baselinePath, std::int64
         finalRecords.push_back(merged.back());
         i = end - 1;
     }
+    std::vector<NameKey>().swap(d.records);
 
     // The previous baseline, when there is one this report may use.
     BaselineHeader header;
@@ -977,7 +1011,7 @@ ChangeSummary ChangeRecorder::finish(const std::string& baselinePath, std::int64
     if (summary.compared) {
         oldFile = std::make_unique<FileReader>(baselinePath);
         if (readHeader(*oldFile, oldHeader)) {
-            oldRecords = std::make_unique<RecordReader>(*oldFile, oldHeader);
+            oldRecords = std::make_unique<RecordReader>(*oldFile, oldHeader, false);
             haveBefore = oldRecords->next(before);
         }
     }

@@ -6,6 +6,7 @@
 #include "directory/client/nwdsclient.h"
 #include "directory/treebrowse.h"
 #include "report/outputline.h"
+#include "report/reportfile.h"
 #include "results/compare.h"
 
 #include <QComboBox>
@@ -32,7 +33,7 @@ class TfrmInstruct;
 namespace kvx {
 class ResultsModel;
 namespace report {
-class ChangeRecorder;
+class ChangeSink;
 }
 } // namespace kvx
 
@@ -184,10 +185,10 @@ private:
     void setStatus(const QString& text);
     void fitResultColumn(int column);
     int fittedWidth(const kvx::ResultsModel& rows, int column) const;
-    // Change reports: the recorder of a run with "Changes since the previous run" on, and what
-    // a completed run does with it (change file, change rows, baseline, summary).
-    void startChangeRecorder(const std::vector<std::string>& attributeNames);
-    void recordChanges();
+    // Change reports: the change sink of a run with "Changes since the previous run" on, and
+    // what the window shows of a completed one (summary, change rows, messages).
+    std::unique_ptr<kvx::report::ChangeSink> makeChangeSink();
+    void showChangeSummary();
     void showRows(kvx::ResultsModel* rows);
     void clearAttributePage();
     // Lays the window out at a saved placement (or centred) and in the saved state.
@@ -202,7 +203,8 @@ private:
     void beginRun();
     void endRun();
     bool runProceed(std::int32_t objects, const std::function<void()>& publishRows);
-    bool finishStoppedRun(std::int32_t objects);
+    // Tells every sink how the run ended, and the user where the report file's rows are.
+    void endRunSinks(kvx::report::RunEnd how);
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
@@ -240,16 +242,16 @@ private:
     bool runOutputToWindow_ = false;
     bool runOutputToFile_ = false;
     bool runColumnHeaders_ = false;
-    bool runQuote_ = false;
-    std::string runSeparator_;
-    kvx::OutputFile outputFile_;
-    std::string runOutputFileName_;
-    std::unique_ptr<kvx::report::ChangeRecorder> changeRecorder_;
-    std::string runBaselinePath_;
+    // Where the run's rows go besides the results list, each sink told how the run ended; the
+    // report file is one of them (runFile_, null without output to a file), the change recorder
+    // another (runChanges_, null without "Changes since the previous run").
+    std::vector<std::unique_ptr<kvx::report::ReportSink>> runSinks_;
+    kvx::report::ReportFile* runFile_ = nullptr;
+    kvx::report::ChangeSink* runChanges_ = nullptr;
+    bool runCompleted_ = false;            // the last search went to its end
     kvx::ResultsModel* changes_ = nullptr; // change rows of the last run
     kvx::ColumnSortState changesSortState_;
     bool runUnattended_ = false;  // the run was started by /autorun
-    bool runCompleted_ = false;   // the last search went to its end
     bool swappingRows_ = false;   // the results list is changing the rows it shows
     QElapsedTimer statusPainted_; // when the progress panel was last painted
     bool runActive_ = false;

@@ -227,11 +227,6 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("You have not selected output to either File or Screen"));
         return;
     }
-    // The window takes no input while a run holds it, so one run writes one separator and one
-    // quoting throughout; they are read once here.
-    runSeparator_ = ui->txtOutputSeparator->text().toStdString();
-    runQuote_ = ui->chkOutputEncloseQuotes->isChecked();
-
     // Every check comes before the output file is opened: a run that stops at one leaves the
     // report of the last run untouched.
     if (ui->optResultsTabularCross->isChecked() && ui->cboAttributeMulti->currentText().isEmpty()) {
@@ -240,9 +235,11 @@ void TfrmKorvanex::RunProcess() {
         return;
     }
 
-    std::vector<std::string> attributeNames;
+    std::vector<kvx::report::ReportAttribute> attributes;
     for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
-        attributeNames.push_back(ui->lvwSelectedAttributes->topLevelItem(i)->text(0).toStdString());
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        attributes.push_back({row->text(0).toStdString(),
+                              kvx::report::CellKindOfSyntax(row->text(2).toStdString())});
     }
 
     // The rows of the last run's changes give way to this run's.
@@ -251,38 +248,47 @@ void TfrmKorvanex::RunProcess() {
     ui->cmdShowChanges->setChecked(false);
     ui->cmdShowChanges->setVisible(false);
     ui->lblChangeSummary->clear();
-    startChangeRecorder(attributeNames);
 
-    runOutputFileName_ = ui->txtOutputFilename->text().toStdString();
+    // The window takes no input while a run holds it, so one run writes one separator and one
+    // quoting throughout; they are read once here.
+    runSinks_.clear();
+    runFile_ = nullptr;
     if (runOutputToFile_) {
-        if (!outputFile_.open(runOutputFileName_)) {
+        auto file = std::make_unique<kvx::report::ReportFile>(
+            ui->txtOutputFilename->text().toStdString(),
+            kvx::report::FileLayout{.separator = ui->txtOutputSeparator->text().toStdString(),
+                                    .quote = ui->chkOutputEncloseQuotes->isChecked(),
+                                    .headers = runColumnHeaders_});
+        if (!file->open()) {
             kvx::app::ShowMessage(
                 this, QStringLiteral("Cannot Open Output File. Check the filename and path."));
             return;
         }
+        runFile_ = file.get();
+        runSinks_.push_back(std::move(file));
+    }
+    runChanges_ = nullptr;
+    if (auto changes = makeChangeSink()) {
+        runChanges_ = changes.get();
+        runSinks_.push_back(std::move(changes));
     }
 
-    // From here on the file is open: whatever ends the run (an exception included), it is
-    // closed, and a report that did not end as a whole one is called incomplete.
-    bool fileComplete = true;
-    bool stopped = false;
+    // From here on the sinks are open: whatever ends the run (an exception included), each is
+    // told how it ended, and only a completed run replaces the last report.
+    bool failed = false;
+    runCompleted_ = false;
+    runCancelled_ = false;
+    runStoppedBySignal_ = 0;
     const auto endRunByError = [&](const QString& what) {
-        stopped = true;
-        if (runOutputToFile_) {
-            outputFile_.close();
-            fileComplete = false;
-        }
+        failed = true;
         kvx::app::ShowFrameworkError(this, what);
     };
     try {
-        if (runOutputToFile_ && runColumnHeaders_) {
-            // Every mode but Non Tabular writes the Tabular header.
-            const kvx::ReportMode headerMode = ui->optResultsNonTabular->isChecked()
-                                                   ? kvx::ReportMode::NonTabular
-                                                   : kvx::ReportMode::Tabular;
-            outputFile_.writeHeader(headerMode, runSeparator_, attributeNames);
+        const auto columns = kvx::report::ReportColumns(reportModeOf(*ui), attributes);
+        for (const auto& sink : runSinks_) {
+            sink->columns(columns);
         }
-        if (attributeNames.empty()) {
+        if (attributes.empty()) {
             kvx::app::ShowMessage(
                 this,
                 QStringLiteral(
@@ -299,10 +305,6 @@ void TfrmKorvanex::RunProcess() {
         beginRun();
         DoSearch();
         noteTreeReason();
-
-        if (runOutputToFile_) {
-            fileComplete = outputFile_.close();
-        }
     } catch (const std::exception& error) {
         endRunByError(QString::fromLocal8Bit(error.what()));
     } catch (...) {
@@ -311,36 +313,21 @@ void TfrmKorvanex::RunProcess() {
     if (runActive_) {
         endRun(); // the controls come back however the run ended
     }
-    if (stopped && fileComplete) {
-        return; // no file to call incomplete; the error said why the run ended
-    }
-    if (!fileComplete) {
-        // A report cut short by a full disk or an error is never passed off as finished.
-        setStatus(QStringLiteral("Output file incomplete"));
-        kvx::app::ShowMessage(
-            this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
-        return;
-    }
-    if (finishStoppedRun(runObjects_)) {
-        return;
-    }
-    setStatus(QStringLiteral("Finished"));
-    StatusBar1Panel1->repaint();
-    // Only a run that went to its end becomes the next run's baseline.
-    if (changeRecorder_ != nullptr && runCompleted_) {
-        recordChanges();
-    }
-    changeRecorder_.reset();
+    using kvx::report::RunEnd;
+    endRunSinks(failed || (!runCompleted_ && !runCancelled_) ? RunEnd::Failed
+                : runStoppedBySignal_ != 0                   ? RunEnd::Stopped
+                : runCancelled_                              ? RunEnd::Cancelled
+                                                             : RunEnd::Completed);
 }
 
-void TfrmKorvanex::startChangeRecorder(const std::vector<std::string>& attributeNames) {
-    changeRecorder_.reset();
+std::unique_ptr<kvx::report::ChangeSink> TfrmKorvanex::makeChangeSink() {
     if (!ui->chkOutputChanges->isChecked()) {
-        return;
+        return nullptr;
     }
     const kvx::directory::NodeRecord* start = nodeRecord(ui->tvwNDS->currentItem());
     const kvx::ReportMode mode = reportModeOf(*ui);
-    kvx::report::BaselineIdentity identity;
+    kvx::report::ChangeSink::Setup setup;
+    kvx::report::BaselineIdentity& identity = setup.identity;
     identity.tree = openedTreeName_;
     identity.base = start != nullptr ? start->distinguishedName : std::string();
     identity.objectClass = ui->lstNDSClasses->currentItem()->text().toStdString();
@@ -350,6 +337,7 @@ void TfrmKorvanex::startChangeRecorder(const std::vector<std::string>& attribute
     }
     // A saved report run unattended keeps its baseline by its settings file; a report run from
     // the window keeps its own, by what it reports and where it writes.
+    const std::string outputName = ui->txtOutputFilename->text().toStdString();
     std::string label = "window";
     std::optional<std::string> settingsFile;
     if (runUnattended_ && !batchSettingsFileName_.isEmpty()) {
@@ -363,59 +351,50 @@ void TfrmKorvanex::startChangeRecorder(const std::vector<std::string>& attribute
     } else {
         identity.report = "window " + identity.tree + '\n' + identity.base + '\n' +
                           identity.objectClass + '\n' + identity.mode + '\n' + identity.expanded +
-                          '\n' + ui->txtOutputFilename->text().toStdString();
+                          '\n' + outputName;
     }
-    runBaselinePath_ = kvx::report::BaselineFileFor(label, identity.report);
-
-    std::vector<kvx::report::ChangeColumn> columns;
-    for (std::size_t i = 0; i < attributeNames.size(); ++i) {
-        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(static_cast<int>(i));
-        columns.push_back({attributeNames[i], row->text(1) == QLatin1String("Single")});
+    setup.baselinePath = kvx::report::BaselineFileFor(label, identity.report);
+    setup.mode = mode;
+    setup.expandedAttribute = ui->cboAttributeMulti->currentText().toStdString();
+    for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        setup.columns.push_back(
+            {row->text(0).toStdString(), row->text(1) == QLatin1String("Single")});
     }
-    changeRecorder_ = std::make_unique<kvx::report::ChangeRecorder>(
-        std::move(identity), mode, ui->cboAttributeMulti->currentText().toStdString(),
-        std::move(columns));
-}
-
-void TfrmKorvanex::recordChanges() {
-    kvx::app::WaitCursor wait;
-    setStatus(QStringLiteral("Comparing with the previous run"));
-    // The change file beside the output file, written under a temporary name and put in place
-    // whole: a change file that cannot be completed never replaces the last good one.
-    const std::string changeFileName = kvx::report::ChangeFileName(runOutputFileName_);
-    const std::string changeFileTemp = changeFileName + ".new";
-    kvx::OutputFile changeFile;
-    const bool toFile = runOutputToFile_ && changeFile.open(changeFileTemp);
-    if (toFile) {
-        changeFile.writeRow(kvx::report::ChangeHeader(), runSeparator_, false);
+    if (runOutputToFile_) {
+        setup.changeFile = kvx::report::ChangeFileName(outputName);
+        setup.layout = {.separator = ui->txtOutputSeparator->text().toStdString(),
+                        .quote = ui->chkOutputEncloseQuotes->isChecked()};
     }
+    setup.now = []() { return QDateTime::currentSecsSinceEpoch(); };
     std::vector<kvx::ResultColumn> columns;
     for (const std::string& caption : kvx::report::ChangeHeader()) {
         columns.push_back(kvx::ResultColumn{caption, 0});
     }
     changes_->setColumns(std::move(columns));
-    changes_->beginBulk();
-    const kvx::report::ChangeSummary summary =
-        changeRecorder_->finish(runBaselinePath_, QDateTime::currentSecsSinceEpoch(),
-                                [&](std::span<const std::string> row) {
-                                    if (toFile) {
-                                        changeFile.writeRow(row, runSeparator_, runQuote_);
-                                    }
-                                    if (runOutputToWindow_) {
-                                        changes_->appendRow(row);
-                                    }
-                                });
-    changes_->endBulk();
+    if (runOutputToWindow_) {
+        // Announced to the list at once when the run has ended (endRunSinks).
+        changes_->beginBulk();
+        setup.alsoTo = [this](std::span<const std::string> row) { changes_->appendRow(row); };
+    }
+    return std::make_unique<kvx::report::ChangeSink>(std::move(setup));
+}
+
+void TfrmKorvanex::showChangeSummary() {
+    const kvx::report::ChangeSummary* summary =
+        runChanges_ != nullptr ? runChanges_->summary() : nullptr;
+    if (summary == nullptr) {
+        return; // the run did not complete: nothing was compared or kept
+    }
     for (int c = 0; c < changes_->columnCount(); ++c) {
         changes_->setColumnWidth(c, fittedWidth(*changes_, c));
     }
-
-    if (!summary.refused.empty()) {
-        kvx::app::ShowMessage(this, QString::fromStdString(summary.refused),
+    if (!summary->refused.empty()) {
+        kvx::app::ShowMessage(this, QString::fromStdString(summary->refused),
                               kvx::app::MessageKind::Notice);
     }
-    QString text = QString::fromStdString(summary.text());
-    const QString columnsText = QString::fromStdString(summary.columnsText());
+    const QString text = QString::fromStdString(summary->text());
+    const QString columnsText = QString::fromStdString(summary->columnsText());
     StatusBar1Panel2->setText(text);
     ui->lblChangeSummary->setText(
         columnsText.isEmpty() ? text : text + QStringLiteral(". ") + columnsText);
@@ -429,24 +408,17 @@ void TfrmKorvanex::recordChanges() {
             }
         }
     }
-
-    if (runOutputToFile_) {
-        std::error_code ec;
-        if (!toFile || !changeFile.close() ||
-            (std::filesystem::rename(changeFileTemp, changeFileName, ec), ec)) {
-            std::filesystem::remove(changeFileTemp, ec);
-            kvx::app::ShowMessage(this, QStringLiteral("Cannot write the change file %1.")
-                                            .arg(QString::fromStdString(changeFileName)));
-        }
+    if (!runChanges_->changeFile().empty() && !runChanges_->changeFileWritten()) {
+        kvx::app::ShowMessage(this, QStringLiteral("Cannot write the change file %1.")
+                                        .arg(QString::fromStdString(runChanges_->changeFile())));
     }
-    if (!summary.baselineWritten) {
+    if (!summary->baselineWritten) {
         kvx::app::ShowMessage(
             this, QStringLiteral("Cannot keep this run as the baseline of the next one (%1: %2). "
                                  "The next run compares with the previous baseline.")
-                      .arg(QString::fromStdString(runBaselinePath_),
-                           QString::fromStdString(summary.baselineError)));
+                      .arg(QString::fromStdString(runChanges_->baselinePath()),
+                           QString::fromStdString(summary->baselineError)));
     }
-    setStatus(QStringLiteral("Finished"));
 }
 
 kvx::ResultsModel* TfrmKorvanex::shownRows() const {
@@ -519,8 +491,8 @@ void TfrmKorvanex::DoSearch() {
 
     WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size, proceed);
     const kvx::report::SearchOutcome outcome = kvx::report::DoSearch(input, sink);
-    runCancelled_ = outcome.cancelled;
     runCompleted_ = outcome.completed;
+    runCancelled_ = outcome.cancelled;
     runObjects_ = outcome.objects;
 }
 
@@ -566,11 +538,8 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
     if (runOutputToWindow_) {
         results_->appendRow(std::span<const std::string>(row));
     }
-    if (runOutputToFile_) {
-        outputFile_.writeRow(row, runSeparator_, runQuote_);
-    }
-    if (changeRecorder_ != nullptr) {
-        changeRecorder_->row(row);
+    for (const auto& sink : runSinks_) {
+        sink->row(row);
     }
 }
 

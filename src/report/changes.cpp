@@ -1051,4 +1051,55 @@ ChangeSummary ChangeRecorder::finish(const std::string& baselinePath, std::int64
     return summary;
 }
 
+// ---- The sink --------------------------------------------------------------------------------
+
+ChangeSink::ChangeSink(Setup setup)
+    : setup_(std::move(setup)),
+      recorder_(setup_.identity, setup_.mode, setup_.expandedAttribute, setup_.columns) {}
+
+ChangeSink::~ChangeSink() = default;
+
+void ChangeSink::columns(const std::vector<OutputColumn>&) {
+    // The columns to compare came with the setup, each knowing whether it is single-valued.
+}
+
+void ChangeSink::row(std::span<const std::string> cells) {
+    recorder_.row(cells);
+}
+
+void ChangeSink::end(RunEnd how) {
+    if (how != RunEnd::Completed || recorded_) {
+        return;
+    }
+    std::unique_ptr<ReportFile> file;
+    if (!setup_.changeFile.empty()) {
+        FileLayout layout = setup_.layout;
+        layout.headers = true; // a change file without changes still says what it is
+        file = std::make_unique<ReportFile>(setup_.changeFile, layout);
+        if (file->open()) {
+            std::vector<OutputColumn> header;
+            for (const std::string& caption : ChangeHeader()) {
+                header.push_back({caption, CellKind::Text});
+            }
+            file->columns(header);
+        } else {
+            file.reset();
+        }
+    }
+    summary_ = recorder_.finish(setup_.baselinePath, setup_.now ? setup_.now() : 0,
+                                [&](std::span<const std::string> row) {
+                                    if (file != nullptr) {
+                                        file->row(row);
+                                    }
+                                    if (setup_.alsoTo) {
+                                        setup_.alsoTo(row);
+                                    }
+                                });
+    if (file != nullptr) {
+        file->end(RunEnd::Completed);
+        changeFileWritten_ = file->outcome() == ReportFile::Outcome::Written;
+    }
+    recorded_ = true;
+}
+
 } // namespace kvx::report

@@ -35,6 +35,7 @@
 #pragma once
 
 #include "report/outputline.h"
+#include "report/reportfile.h"
 
 #include <cstdint>
 #include <functional>
@@ -120,6 +121,46 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;
+};
+
+// The change recorder as a sink of a run: it records every row, and at a completed end compares,
+// writes the change file (`<output>-changes.<ext>` in the output's form, separator and quoting,
+// always with its header, put in place whole like any report file) and the new baseline. At any
+// other end it does nothing: the baseline and the last change file stay as they were.
+class ChangeSink : public ReportSink {
+public:
+    struct Setup {
+        BaselineIdentity identity;
+        ReportMode mode = ReportMode::Tabular;
+        std::string expandedAttribute;
+        std::vector<ChangeColumn> columns;
+        std::string baselinePath;
+        std::string changeFile; // "" when the run writes no file
+        FileLayout layout;
+        std::function<std::int64_t()> now; // seconds since 1970 UTC
+        ChangeRecorder::RowOut alsoTo;     // every change row besides the file (may be empty)
+    };
+
+    explicit ChangeSink(Setup setup);
+    ~ChangeSink() override;
+
+    void columns(const std::vector<OutputColumn>& columns) override;
+    void row(std::span<const std::string> cells) override;
+    void end(RunEnd how) override;
+
+    // After a completed end: what was compared. Null when the run did not complete.
+    const ChangeSummary* summary() const { return recorded_ ? &summary_ : nullptr; }
+    // After a completed end with a change file: false when it could not be written whole.
+    bool changeFileWritten() const { return changeFileWritten_; }
+    const std::string& changeFile() const { return setup_.changeFile; }
+    const std::string& baselinePath() const { return setup_.baselinePath; }
+
+private:
+    Setup setup_;
+    ChangeRecorder recorder_;
+    ChangeSummary summary_;
+    bool recorded_ = false;
+    bool changeFileWritten_ = false;
 };
 
 } // namespace kvx::report

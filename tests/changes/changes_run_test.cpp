@@ -242,12 +242,21 @@ TEST_F(ChangeRunTest, FailedAndStoppedRunsLeaveTheBaselineAndADamagedOneIsRefuse
     EXPECT_EQ(slurp(baseline), kept);
     EXPECT_EQ(changeRows(folder / "users-changes.csv"), std::vector<std::string>{kHeader});
 
-    // A run stopped by SIGTERM while the server is slow to answer.
-    fs::remove(folder / "users.csv");
+    // A run stopped by SIGTERM while the server is slow to answer: once its report file is open
+    // (under a temporary name beside users.csv), it is searching.
+    const auto reportOpen = [&] {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder, ec)) {
+            if (entry.path().filename().string().starts_with(".users.csv.")) {
+                return true;
+            }
+        }
+        return false;
+    };
     ::setenv("KORVANEX_CLIENT_FAULTS", "NWDSSearch:delay:3000", 1);
     bool sent = false;
     const kvx::test::HeadlessRun stopped = run(folder, folder / "users.kvx", [&](pid_t pid) {
-        if (!sent && fs::exists(folder / "users.csv")) {
+        if (!sent && reportOpen()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             ::kill(pid, SIGTERM);
             sent = true;

@@ -361,7 +361,11 @@ std::unique_ptr<kvx::report::ChangeSink> TfrmKorvanex::makeChangeSink() {
         setup.columns.push_back(
             {row->text(0).toStdString(), row->text(1) == QLatin1String("Single")});
     }
-    if (runOutputToFile_) {
+    // Beside an output that is a device or a pipe there is no place for a change file.
+    std::error_code ec;
+    const auto outputType = std::filesystem::status(outputName, ec).type();
+    if (runOutputToFile_ && (outputType == std::filesystem::file_type::regular ||
+                             outputType == std::filesystem::file_type::not_found)) {
         setup.changeFile = kvx::report::ChangeFileName(outputName);
         setup.layout = {.separator = ui->txtOutputSeparator->text().toStdString(),
                         .quote = ui->chkOutputEncloseQuotes->isChecked()};

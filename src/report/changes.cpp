@@ -692,6 +692,8 @@ struct ChangeRecorder::Impl {
     std::vector<NameKey> records;
 
     std::vector<std::string> out = std::vector<std::string>(5);
+    std::string lastAttribute; // Non Tabular: the attribute of the last line and its column
+    int lastColumn = -1;
 
     int columnNamed(std::string_view caption) const {
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -891,11 +893,16 @@ void ChangeRecorder::row(std::span<const std::string> cells) {
         break;
     case ReportMode::NonTabular:
         if (cells.size() >= 3 && !cells[1].empty()) {
-            int column = d.columnNamed(cells[1]);
-            if (column < 0) { // an attribute the selection does not name: a column of its own
-                d.columns.push_back({cells[1], false});
-                column = static_cast<int>(d.columns.size() - 1);
+            // The lines of one attribute come together: its column is looked up once for them.
+            if (d.lastAttribute != cells[1] || d.lastColumn < 0) {
+                d.lastColumn = d.columnNamed(cells[1]);
+                if (d.lastColumn < 0) { // an attribute the selection does not name: a column
+                    d.columns.push_back({cells[1], false});
+                    d.lastColumn = static_cast<int>(d.columns.size() - 1);
+                }
+                d.lastAttribute = cells[1];
             }
+            const int column = d.lastColumn;
             d.pendingValues.emplace_back(column, cells[2]);
         }
         break;

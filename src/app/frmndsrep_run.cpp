@@ -8,6 +8,7 @@
 #include "app/frmndsrep.h"
 
 #include "app/messages.h"
+#include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
@@ -132,9 +133,21 @@ QString rowsKeptText(const kvx::report::ReportFile& file, const QString& before)
 void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
     using kvx::report::ReportFile;
     using kvx::report::RunEnd;
-    for (const auto& sink : runSinks_) {
-        sink->end(how);
+    // The report's rows are the baseline of the next run only when they reached their file.
+    bool fileFailed = false;
+    if (runFile_ != nullptr) {
+        runFile_->end(how);
+        fileFailed = runFile_->outcome() == ReportFile::Outcome::WriteFailed;
     }
+    for (const auto& sink : runSinks_) {
+        if (sink.get() != runFile_) {
+            sink->end(fileFailed && how == RunEnd::Completed ? RunEnd::Failed : how);
+        }
+    }
+    if (runChanges_ != nullptr && runOutputToWindow_) {
+        changes_->endBulk();
+    }
+    showChangeSummary();
     if (StatusBar1Panel3 != nullptr) {
         StatusBar1Panel3->setText(progressText(runObjects_, runClock_.elapsed()));
     }

@@ -95,6 +95,7 @@ HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& fol
             ::unsetenv(name);
         ::setenv("HOME", (folder / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (folder / "home" / ".config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (folder / "home" / ".local" / "state").c_str(), 1);
         ::setenv("KORVANEX_CLIENT_CONF", clientConf.c_str(), 1);
         if (!std::freopen((folder / "stderr.txt").c_str(), "w", stderr))
             ::_exit(126);

@@ -146,10 +146,8 @@ TEST_F(HeadlessTest, EveryExampleWritesItsReportAndExitsZero) {
             EXPECT_EQ(rows[0], header);
         }
         // Users of the starting container are there, under their full names.
-        const std::string end = settings.className == "Group" ? "
-                                                                " : ",
-                          ";
-            EXPECT_NE(body.find(q + "Ann Smith.Sales.Acme" + q + end), std::string::npos);
+        const std::string end = settings.className == "Group" ? "\r\n" : ",";
+        EXPECT_NE(body.find(q + "Ann Smith.Sales.Acme" + q + end), std::string::npos);
         if (!settings.startingPoint->empty() && settings.startingPoint->front() == "Sales") {
             EXPECT_EQ(body.find(".IT.Acme" + q + ","), std::string::npos);
         }

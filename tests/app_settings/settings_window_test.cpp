@@ -478,7 +478,7 @@ TEST_F(StartedSettingsTest, ExamplesLoadWithRowsOfTheirClass) {
                                       : multi()->currentIndex() == -1);
         EXPECT_FALSE(fs::path(file.outputFileName).has_parent_path());
     }
-    EXPECT_EQ(seen, 5);
+    EXPECT_EQ(seen, 6);
     EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 }
 

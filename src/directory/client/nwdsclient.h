@@ -353,6 +353,8 @@ NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
 // The context's tree's latest note on what it could not serve while serving the rest (a naming
 // context the account may not read); empty when there is none.
 NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text);
+// Whether the context's tree is read without an identity (an anonymous LDAP bind).
+NWDSCCODE NWDSGetTreeBindAnonymous(NWDSContextHandle context, bool& anonymous);
 
 // ---- Buffers -----------------------------------------------------------------------------
 NWDSCCODE NWDSAllocBuf(std::size_t size, pBuf_T* buf);

@@ -1,8 +1,11 @@
 #include "app/frmndsrep.h"
+#include "app/frmdirectories.h"
 
 #include "app/messages.h"
 #include "app/waitcursor.h"
+#include "directory/client/config.h"
 #include "directory/client/names.h"
+#include "directory/client/registry.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
@@ -170,6 +173,10 @@ void TfrmKorvanex::connectControls() {
             &TfrmKorvanex::cmdExplainNonTabularClick);
 
     connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::cmdTreeReloadClick);
+    connect(ui->Directories1, &QAction::triggered, this, &TfrmKorvanex::Directories1Click);
+    connect(ui->cmdDirectories, &QPushButton::clicked, this, &TfrmKorvanex::Directories1Click);
+    connect(ui->lblAddDirectoryHint, &QLabel::linkActivated, this,
+            &TfrmKorvanex::Directories1Click);
     connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::cboNDSTreeChange);
     connect(ui->tvwNDS, &QTreeWidget::itemExpanded, this, &TfrmKorvanex::tvwNDSExpanding);
     connect(ui->tvwNDS, &QTreeWidget::currentItemChanged, this, &TfrmKorvanex::tvwNDSChange);
@@ -304,6 +311,8 @@ void TfrmKorvanex::FormShow() {
     }
     ui->cboNDSTree->setCurrentIndex(0);
     ui->PageControl1->setCurrentIndex(0);
+    // First start: only the sample trees; the page says how to add a directory of one's own.
+    ui->lblAddDirectoryHint->setVisible(kvx::client::loadClientConfig().file.empty());
     LoadDefaults();
     InitNDS();
     LoadClasses();
@@ -495,6 +504,28 @@ void TfrmKorvanex::cmdTreeReloadClick() {
         }
     }
     repaintWindow();
+}
+
+void TfrmKorvanex::Directories1Click() {
+    TfrmDirectories dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Every context, buffer and iteration of the old configuration goes with it.
+    kvx::client::installTreeProvider(nullptr);
+    directoryContext_ = 0;
+    treeReasonsShown_.clear();
+    treeNoticesShown_.clear();
+    const NWCCODE rc = NWCallsInit(nullptr, nullptr);
+    if (rc != 0) {
+        kvx::app::ShowErrorCode(this, QStringLiteral("Cannot NWCallsInit"), rc);
+        return;
+    }
+    ui->lblAddDirectoryHint->setVisible(false);
+    openedTreeName_ = dialog.chosenTree().toStdString();
+    cmdTreeReloadClick();
+    if (ui->cboNDSTree->currentIndex() < 0 && ui->cboNDSTree->count() > 0)
+        ui->cboNDSTree->setCurrentIndex(0);
+    cboNDSTreeChange();
 }
 
 void TfrmKorvanex::cboNDSTreeChange() {

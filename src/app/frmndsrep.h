@@ -120,6 +120,10 @@ public:
 
     // ---- Tree list and container tree
     void cmdTreeReloadClick();
+    // The "Directories…" dialog (File menu, the button beside the tree list and the first-start
+    // hint); after OK the client configuration is read again, the tree list reloads and the
+    // tree chosen in the dialog opens.
+    void Directories1Click();
     void cboNDSTreeChange();
     void InitNDS();
     void tvwNDSExpanding(QTreeWidgetItem* node);

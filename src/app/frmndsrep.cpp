@@ -151,7 +151,10 @@ void TfrmKorvanex::connectControls() {
 
     connect(ui->Button2, &QPushButton::clicked, this, &TfrmKorvanex::Button2Click);
     connect(ui->cmdNextPage2, &QPushButton::clicked, this, &TfrmKorvanex::cmdNextPage2Click);
-    connect(ui->cmdStart, &QPushButton::clicked, this, &TfrmKorvanex::Button3Click);
+    connect(ui->cmdStart, &QPushButton::clicked, this, [this]() {
+        forgetShownTreeReasons();
+        Button3Click();
+    });
     // The option handlers follow every choice, whether the user's or made from code.
     connect(ui->optResultsTabular, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -172,6 +175,9 @@ void TfrmKorvanex::connectControls() {
     connect(ui->cmdExplainNonTabular, &QPushButton::clicked, this,
             &TfrmKorvanex::cmdExplainNonTabularClick);
 
+    // Each action of the user may hear once why a tree cannot be opened.
+    connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::forgetShownTreeReasons);
+    connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::forgetShownTreeReasons);
     connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::cmdTreeReloadClick);
     connect(ui->Directories1, &QAction::triggered, this, &TfrmKorvanex::Directories1Click);
     connect(ui->cmdDirectories, &QPushButton::clicked, this, &TfrmKorvanex::Directories1Click);
@@ -234,13 +240,24 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
         NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
         std::string& shown =
             treeReasonsShown_[QString::fromStdString(tree).toLower().toStdString()];
+        // One failure gives one message: the calls that fail after it for the same reason
+        // (the classes, the container of a settings file) say nothing more.
         if (shown == reason)
-            reason.clear();
-        else
-            shown = reason;
+            return;
+        shown = reason;
     }
     kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
                             QString::fromStdString(reason));
+}
+
+bool TfrmKorvanex::treeCannotBeOpened() const {
+    std::string reason;
+    return directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
+           !reason.empty();
+}
+
+void TfrmKorvanex::forgetShownTreeReasons() {
+    treeReasonsShown_.clear();
 }
 
 void TfrmKorvanex::noteTreeReason() {

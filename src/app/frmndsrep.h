@@ -172,6 +172,9 @@ private:
     void reportFailure(const std::string& text, NWDSCCODE code);
     // Shows, as a notice, a reason the tree gives while serving the rest (once per reason).
     void noteTreeReason();
+    // Whether the open tree could not be opened (its reason has been shown).
+    bool treeCannotBeOpened() const;
+    void forgetShownTreeReasons();
     void clearContainerTree();
     void deleteNode(QTreeWidgetItem* node);
     void repaintWindow();

@@ -311,6 +311,17 @@ void TfrmKorvanex::RunProcess() {
     if (finishStoppedRun(runObjects_)) {
         return;
     }
+    // Nothing found over an anonymous bind may be the server hiding entries, not their absence.
+    bool anonymous = false;
+    if (runObjects_ == 0 && directoryContext_ > 0 &&
+        NWDSGetTreeBindAnonymous(directoryContext_, anonymous) == 0 && anonymous) {
+        kvx::app::ShowMessage(
+            this,
+            QStringLiteral("No object was found. The directory was read with an anonymous bind, "
+                           "and servers often hide entries from anonymous users: give the tree "
+                           "a bind DN and password under File, Directories…"),
+            kvx::app::MessageKind::Notice);
+    }
     setStatus(QStringLiteral("Finished"));
     StatusBar1Panel1->repaint();
 }

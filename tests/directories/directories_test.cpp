@@ -61,8 +61,8 @@ protected:
         WindowTest::SetUp();
         // The user's own file, and no keyring: the test account's session is not used.
         ::unsetenv("KORVANEX_CLIENT_CONF");
-        saved_ = std::getenv("DBUS_SESSION_BUS_ADDRESS") ? std::getenv("DBUS_SESSION_BUS_ADDRESS")
-                                                         : "";
+        saved_ =
+            std::getenv("DBUS_SESSION_BUS_ADDRESS") ? std::getenv("DBUS_SESSION_BUS_ADDRESS") : "";
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
         userFile_ = std::string(std::getenv("XDG_CONFIG_HOME")) + "/korvanex/client.conf";
         fs::create_directories(fs::path(userFile_).parent_path());
@@ -103,8 +103,8 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
                                     kAcmeFolder + "\n";
     spit(userFile_, handWritten);
     const std::string passwordFile = tempPath("corp.password").toStdString();
-    const std::string expectedFingerprint = fingerprint(server.folder() + "/server.pem",
-                                                        tempDir.toStdString());
+    const std::string expectedFingerprint =
+        fingerprint(server.folder() + "/server.pem", tempDir.toStdString());
     std::map<std::string, QString> results;
     QStringList contexts;
 
@@ -170,7 +170,8 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
     // The file: the hand-written lines as they were, the new tree after them, no password.
     const std::string conf = slurp(userFile_);
     EXPECT_EQ(conf.rfind(handWritten, 0), 0u) << conf;
-    EXPECT_NE(conf.find("[Tree CORP]\nURL=" + server.tlsUrl() + "\nBase=o=Acme\n"
+    EXPECT_NE(conf.find("[Tree CORP]\nURL=" + server.tlsUrl() +
+                        "\nBase=o=Acme\n"
                         "BindDN=cn=Manager,c=GB\nPasswordFile=" +
                         passwordFile + "\nCACertificate=" + server.caFile() + "\n"),
               std::string::npos)
@@ -205,9 +206,9 @@ TEST(Keyring, StoredPasswordBindsAnUnattendedRunAndItsAbsenceIsExplained) {
     ASSERT_TRUE(server.start(acmeServer(false), error)) << error;
     TempFolder folder;
     const std::string dir = folder.path().string();
-    spit(folder / "client.conf", "[Tree KEYED]\nURL=" + server.url() +
-                                     "\nBindDN=cn=Manager,c=GB\n\n[Tree ANON]\nURL=" +
-                                     server.url() + "\n");
+    spit(folder / "client.conf",
+         "[Tree KEYED]\nURL=" + server.url() +
+             "\nBindDN=cn=Manager,c=GB\n\n[Tree ANON]\nURL=" + server.url() + "\n");
     std::string kvx = slurp(KVX_SOURCE_DIR "/examples/acme-users.kvx");
     kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=KEYED");
     kvx.replace(kvx.find("txtOutputFilename=acme-users.txt"), 32,
@@ -216,7 +217,8 @@ TEST(Keyring, StoredPasswordBindsAnUnattendedRunAndItsAbsenceIsExplained) {
     const std::string exe = KVX_KORVANEX;
     const std::string env = "cd " + dir + " && export KORVANEX_CLIENT_CONF=" + dir +
                             "/client.conf HOME=" + dir + " XDG_DATA_HOME=" + dir +
-                            "/data XDG_CONFIG_HOME=" + dir + "/config && unset DISPLAY "
+                            "/data XDG_CONFIG_HOME=" + dir +
+                            "/config && unset DISPLAY "
                             "WAYLAND_DISPLAY QT_QPA_PLATFORM && ";
     const std::string run = exe + " /settings=" + dir + "/keyed.kvx /autorun /autoclose";
 
@@ -230,8 +232,7 @@ TEST(Keyring, StoredPasswordBindsAnUnattendedRunAndItsAbsenceIsExplained) {
     EXPECT_NE(nobus.find("PasswordFile="), std::string::npos) << nobus;
     EXPECT_EQ(shell(env + "unset DBUS_SESSION_BUS_ADDRESS; " + run, dir + "/norun.txt"), 1);
     const std::string norun = slurp(folder / "norun.txt");
-    EXPECT_NE(norun.find("no password to bind as \"cn=Manager,c=GB\""), std::string::npos)
-        << norun;
+    EXPECT_NE(norun.find("no password to bind as \"cn=Manager,c=GB\""), std::string::npos) << norun;
     EXPECT_NE(norun.find("korvanex --store-password KEYED"), std::string::npos) << norun;
     // One failure, one message: no "container not found" or "class not found" after it.
     EXPECT_EQ(norun.find("was not found"), std::string::npos) << norun;

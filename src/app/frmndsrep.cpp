@@ -152,7 +152,7 @@ void TfrmKorvanex::connectControls() {
     connect(ui->Button2, &QPushButton::clicked, this, &TfrmKorvanex::Button2Click);
     connect(ui->cmdNextPage2, &QPushButton::clicked, this, &TfrmKorvanex::cmdNextPage2Click);
     connect(ui->cmdStart, &QPushButton::clicked, this, [this]() {
-        forgetShownTreeReasons();
+        beginUserAction();
         Button3Click();
     });
     // The option handlers follow every choice, whether the user's or made from code.
@@ -175,9 +175,10 @@ void TfrmKorvanex::connectControls() {
     connect(ui->cmdExplainNonTabular, &QPushButton::clicked, this,
             &TfrmKorvanex::cmdExplainNonTabularClick);
 
-    // Each action of the user may hear once why a tree cannot be opened.
-    connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::forgetShownTreeReasons);
-    connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::forgetShownTreeReasons);
+    // Each action of the user may hear once that a tree cannot be opened.
+    connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::beginUserAction);
+    connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::beginUserAction);
+    connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::beginUserAction);
     connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::cmdTreeReloadClick);
     connect(ui->Directories1, &QAction::triggered, this, &TfrmKorvanex::Directories1Click);
     connect(ui->cmdDirectories, &QPushButton::clicked, this, &TfrmKorvanex::Directories1Click);
@@ -236,15 +237,19 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
     std::string reason;
     if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
         !reason.empty()) {
+        // One failure gives one message: the calls of the same action that fail after it for
+        // the same cause (the classes, the container of a settings file) say nothing more.
+        if (treeFailureShownInAction_)
+            return;
+        treeFailureShownInAction_ = true;
         std::string tree;
         NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
         std::string& shown =
             treeReasonsShown_[QString::fromStdString(tree).toLower().toStdString()];
-        // One failure gives one message: the calls that fail after it for the same reason
-        // (the classes, the container of a settings file) say nothing more.
         if (shown == reason)
-            return;
-        shown = reason;
+            reason.clear();
+        else
+            shown = reason;
     }
     kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
                             QString::fromStdString(reason));
@@ -256,8 +261,8 @@ bool TfrmKorvanex::treeCannotBeOpened() const {
            !reason.empty();
 }
 
-void TfrmKorvanex::forgetShownTreeReasons() {
-    treeReasonsShown_.clear();
+void TfrmKorvanex::beginUserAction() {
+    treeFailureShownInAction_ = false;
 }
 
 void TfrmKorvanex::noteTreeReason() {
@@ -532,6 +537,7 @@ void TfrmKorvanex::Directories1Click() {
     directoryContext_ = 0;
     treeReasonsShown_.clear();
     treeNoticesShown_.clear();
+    beginUserAction();
     const NWCCODE rc = NWCallsInit(nullptr, nullptr);
     if (rc != 0) {
         kvx::app::ShowErrorCode(this, QStringLiteral("Cannot NWCallsInit"), rc);

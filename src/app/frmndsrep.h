@@ -174,7 +174,8 @@ private:
     void noteTreeReason();
     // Whether the open tree could not be opened (its reason has been shown).
     bool treeCannotBeOpened() const;
-    void forgetShownTreeReasons();
+    // A new action of the user: it may hear once that a tree cannot be opened.
+    void beginUserAction();
     void clearContainerTree();
     void deleteNode(QTreeWidgetItem* node);
     void repaintWindow();
@@ -212,6 +213,7 @@ private:
     std::string openedTreeName_; // the tree the directory context was opened for
     std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
     std::map<std::string, std::set<std::string>> treeNoticesShown_; // by tree: notes shown
+    bool treeFailureShownInAction_ = false; // this action said that the tree cannot be opened
     bool firstShowDone_ = false;
     QString loadedClass_; // the class whose attributes the Attributes page shows
     // The saved placement, kept until the window manager's frame is known, and what it was laid

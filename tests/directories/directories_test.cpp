@@ -8,6 +8,7 @@
 #include "slapd_fixture.h"
 
 #include "app/frmdirectories.h"
+#include "directory/client/config_document.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -53,6 +54,31 @@ std::string fingerprint(const std::string& pem, const std::string& folder) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
+}
+
+// A file written by hand on Windows: the dialog's edits change only the lines they must.
+TEST(ConfigDocument, EditsKeepCommentsOrderUnknownKeysAndLineEnds) {
+    kvx::client::ConfigDocument doc("; trees\r\n[Client]\r\nDefaultTree=OLD\r\n\r\n"
+                                    "# the old server\r\n[Tree OLD]\r\nURL=ldap://old\r\n\r\n"
+                                    "; the main one\r\n[tree corp]\r\nURL = ldap://a\r\n"
+                                    "Colour=blue\r\nBindDN=cn=x\r\n\r\n; trailing note\r\n");
+    kvx::client::TreeSource corp;
+    corp.name = "CORP2";
+    corp.url = "ldaps://b";
+    corp.base = "o=Corp";
+    corp.caCertificate = "/ca.pem";
+    kvx::client::putTree(doc, corp, "CORP");
+    doc.removeSection("Tree OLD");
+    doc.removeKey("Client", "DefaultTree");
+    kvx::client::TreeSource added;
+    added.name = "NEW";
+    added.folder = "/trees/NEW";
+    kvx::client::putTree(doc, added, "");
+    EXPECT_EQ(doc.text(), "; trees\r\n[Client]\r\n\r\n"
+                          "; the main one\r\n[Tree CORP2]\r\nURL = ldaps://b\r\n"
+                          "Colour=blue\r\nBase=o=Corp\r\nCACertificate=/ca.pem\r\n\r\n"
+                          "; trailing note\r\n\r\n[Tree NEW]\r\nFolder=/trees/NEW\r\n");
+    EXPECT_EQ(doc.value("tree corp2", "url"), "ldaps://b");
 }
 
 class DirectoriesDialogTest : public WindowTest {
@@ -236,6 +262,11 @@ TEST(Keyring, StoredPasswordBindsAnUnattendedRunAndItsAbsenceIsExplained) {
     EXPECT_NE(norun.find("korvanex --store-password KEYED"), std::string::npos) << norun;
     // One failure, one message: no "container not found" or "class not found" after it.
     EXPECT_EQ(norun.find("was not found"), std::string::npos) << norun;
+    std::size_t said = 0;
+    for (std::size_t at = norun.find("Korvanex: "); at != std::string::npos;
+         at = norun.find("Korvanex: ", at + 1))
+        ++said;
+    EXPECT_EQ(said, 1u) << norun;
 
     // A private session with an unlocked keyring: the password stored there binds the run.
     const int status =

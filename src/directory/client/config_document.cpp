@@ -171,13 +171,14 @@ void ConfigDocument::removeSection(const std::string& section) {
     if (end < lines_.size())
         while (end > static_cast<std::size_t>(h) + 1 && isComment(trimmed(lines_[end - 1].text)))
             --end;
-    // One of the blank lines around the section goes with it.
-    if (end < lines_.size() && trimmed(lines_[end].text).empty() && end > first)
-        ++end;
-    else if (first > 0 && trimmed(lines_[first - 1].text).empty())
-        --first;
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first),
                  lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    // Where the section stood, at most one blank line remains.
+    auto blank = [&](std::size_t i) {
+        return i < lines_.size() && trimmed(lines_[i].text).empty();
+    };
+    if (first > 0 && blank(first - 1) && (blank(first) || first == lines_.size()))
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first) - 1);
     reindex();
 }
 

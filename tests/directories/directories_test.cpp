@@ -142,6 +142,7 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
             line->clear();
             QTest::keyClicks(line, QString::fromStdString(text));
         };
+        results["folder"] = test(dialog); // the hand-written folder tree, chosen first
         QTest::mouseClick(dialog->findChild<QPushButton*>("cmdDirectoryAdd"), Qt::LeftButton);
         edit("txtDirectoryName", "CORP");
         edit("txtServerUrl", server.url());
@@ -176,6 +177,8 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
     });
     QTest::mouseClick(find<QPushButton>("cmdDirectories"), Qt::LeftButton);
 
+    EXPECT_TRUE(results["folder"].contains("holds 96 entries in 2 naming contexts: GB, Acme"))
+        << results["folder"].toStdString();
     EXPECT_TRUE(results["wrong"].contains("password is wrong")) << results["wrong"].toStdString();
     EXPECT_TRUE(results["good"].contains("Connected to OpenLDAP")) << results["good"].toStdString();
     EXPECT_TRUE(results["good"].contains("o=Acme") && results["good"].contains("c=GB"))

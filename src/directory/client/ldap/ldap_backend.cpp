@@ -46,20 +46,7 @@ struct Connection {
 };
 
 std::string describe(LDAP* ld, int code, const char* diag = nullptr) {
-    std::string text = ldap_err2string(code);
-    std::string extra;
-    if (diag && *diag) {
-        extra = diag;
-    } else if (ld) {
-        char* msg = nullptr;
-        if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &msg) == LDAP_OPT_SUCCESS && msg) {
-            extra = msg;
-            ldap_memfree(msg);
-        }
-    }
-    if (!extra.empty())
-        text += " (" + extra + ")";
-    return text;
+    return describeLdap(ld, code, diag);
 }
 
 // Certificates of TLS servers are always verified. libldap keeps its TLS settings, and the

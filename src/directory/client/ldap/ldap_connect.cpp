@@ -28,23 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ldapText(LDAP* ld, int code, const char* diag = nullptr) {
-    std::string text = ldap_err2string(code);
-    std::string extra;
-    if (diag && *diag) {
-        extra = diag;
-    } else if (ld) {
-        char* msg = nullptr;
-        if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &msg) == LDAP_OPT_SUCCESS && msg) {
-            extra = msg;
-            ldap_memfree(msg);
-        }
-    }
-    if (!extra.empty() && extra != "(unknown error code)")
-        text += " (" + extra + ")";
-    return text;
-}
-
 std::string diagnosticOf(LDAP* ld) {
     std::string out;
     char* msg = nullptr;
@@ -53,6 +36,22 @@ std::string diagnosticOf(LDAP* ld) {
         ldap_memfree(msg);
     }
     return out;
+}
+
+} // namespace
+
+std::string ldapbk::describeLdap(LDAP* ld, int code, const char* diag) {
+    std::string text = ldap_err2string(code);
+    const std::string extra = diag && *diag ? std::string(diag) : diagnosticOf(ld);
+    if (!extra.empty() && extra != "(unknown error code)")
+        text += " (" + extra + ")";
+    return text;
+}
+
+namespace {
+
+std::string ldapText(LDAP* ld, int code) {
+    return ldapbk::describeLdap(ld, code);
 }
 
 struct Address {
@@ -396,7 +395,14 @@ int connectAndBind(const TreeSource& tree, const std::string& password, int netw
     }
     auto failed = [&](int code, const std::string& prefix, bool binding) {
         fault = explain(tree, address, ld, code, binding, networkTimeout);
-        fault.text = prefix + fault.text;
+        // libldap connects on the first request: a bind that never reached the server is a
+        // connection that failed, and is named as such.
+        const bool connection = fault.kind == ConnectionFault::HostNotFound ||
+                                fault.kind == ConnectionFault::Refused ||
+                                fault.kind == ConnectionFault::TimedOut ||
+                                fault.kind == ConnectionFault::CertificateUntrusted ||
+                                fault.kind == ConnectionFault::CertificateNameMismatch;
+        fault.text = (binding && connection ? tree.url + ": " : prefix) + fault.text;
         return code;
     };
     if (tree.startTls && address.scheme == "ldap") {

@@ -50,6 +50,9 @@ struct ConnectionFault {
 
 namespace ldapbk {
 
+// An LDAP result code in words, with the server's (or libldap's) diagnostic text when it has one.
+std::string describeLdap(LDAP* ld, int code, const char* diagnostic = nullptr);
+
 // Opens a connection to the tree's server and binds (a simple bind with `password` when the
 // tree has a BindDN, SASL when it names a mechanism, else anonymous: then the connection is
 // made at once so that a server that is not there shows now). The server's certificate is

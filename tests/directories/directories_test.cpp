@@ -152,6 +152,15 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
         results["wrong"] = test(dialog);
         edit("txtPassword", "right");
         results["good"] = test(dialog);
+        // A server that does not answer: Cancel Test gives the dialog back at once; the next
+        // Test waits for the abandoned one, which ends by its own time limit.
+        server.pause();
+        QTest::mouseClick(dialog->findChild<QPushButton*>("cmdTest"), Qt::LeftButton);
+        QTest::qWait(300);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("cmdTestCancel"), Qt::LeftButton);
+        results["cancelled"] = dialog->findChild<QPlainTextEdit*>("txtTestResult")->toPlainText();
+        results["enabled"] = dialog->findChild<QPushButton*>("cmdTest")->isEnabled() ? "yes" : "no";
+        server.resume();
         edit("txtServerUrl", "ldap://127.0.0.1:" + std::to_string(kvx::testing::freePort()));
         results["nothing"] = test(dialog);
         edit("txtServerUrl", server.tlsUrl());
@@ -184,6 +193,8 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
     EXPECT_TRUE(results["good"].contains("o=Acme") && results["good"].contains("c=GB"))
         << results["good"].toStdString();
     EXPECT_TRUE(results["good"].contains("The schema can be read"));
+    EXPECT_EQ(results["cancelled"], QStringLiteral("The test was cancelled."));
+    EXPECT_EQ(results["enabled"], QStringLiteral("yes"));
     EXPECT_TRUE(results["nothing"].contains("was refused: nothing listens there"))
         << results["nothing"].toStdString();
     EXPECT_TRUE(results["untrusted"].contains("certificate is not trusted"))

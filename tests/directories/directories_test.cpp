@@ -167,6 +167,12 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
         results["untrusted"] = test(dialog);
         edit("txtCaCertificate", server.caFile());
         results["trusted"] = test(dialog);
+        const std::string port = server.tlsUrl().substr(server.tlsUrl().rfind(':'));
+        edit("txtServerUrl", "ldaps://localhost" + port);
+        results["misnamed"] = test(dialog);
+        edit("txtServerUrl", "ldaps://no-such-host.invalid" + port);
+        results["unknown"] = test(dialog);
+        edit("txtServerUrl", server.tlsUrl());
         results["contexts"] = test(dialog, "cmdListContexts");
         auto* list = dialog->findChild<QListWidget*>("lstNamingContexts");
         for (int i = 0; i < list->count(); ++i)
@@ -203,6 +209,13 @@ TEST_F(DirectoriesDialogTest, AServerTreeIsAddedTestedSavedAndReportedOn) {
         << results["untrusted"].toStdString() << "\nwanted " << expectedFingerprint;
     EXPECT_TRUE(results["trusted"].contains("Connected to OpenLDAP"))
         << results["trusted"].toStdString();
+    // libldap checks "localhost" against the name of this computer, which the certificate of
+    // 127.0.0.1 and localhost does not name.
+    EXPECT_TRUE(results["misnamed"].contains("certificate") &&
+                results["misnamed"].contains("is not made out to"))
+        << results["misnamed"].toStdString();
+    EXPECT_TRUE(results["unknown"].contains("the host name \"no-such-host.invalid\" is not known"))
+        << results["unknown"].toStdString();
     EXPECT_EQ(contexts, (QStringList{"c=GB", "o=Acme"}));
     EXPECT_TRUE(results["keyring"].contains("cannot be kept in the keyring"))
         << results["keyring"].toStdString();

@@ -178,6 +178,26 @@ std::string optionText(LDAP* ld, int option) {
     return out;
 }
 
+// The name libldap checks a server's certificate against: the URL's host, except that
+// "localhost" stands for this computer's own full name.
+std::string checkedHostName(const std::string& host) {
+    if (!names::equalNoCase(host, "localhost"))
+        return host;
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return host;
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* res = nullptr;
+    std::string out = name;
+    if (::getaddrinfo(name, nullptr, &hints, &res) == 0 && res) {
+        if (res->ai_canonname)
+            out = res->ai_canonname;
+        ::freeaddrinfo(res);
+    }
+    return out;
+}
+
 // The certificate the server shows, fetched over a TLS connection that does not verify it
 // (nothing is sent over it), and checked the way libldap checks it.
 bool fetchCertificate(const TreeSource& tree, const Address& a, int timeoutSeconds,
@@ -221,7 +241,8 @@ bool fetchCertificate(const TreeSource& tree, const Address& a, int timeoutSecon
         std::size_t n = sizeof fp;
         if (gnutls_x509_crt_get_fingerprint(crt, GNUTLS_DIG_SHA256, fp, &n) == 0)
             out.sha256 = hexFingerprint(fp, n);
-        out.nameMatches = gnutls_x509_crt_check_hostname2(crt, a.host.c_str(), 0) != 0;
+        out.checkedName = checkedHostName(a.host);
+        out.nameMatches = gnutls_x509_crt_check_hostname2(crt, out.checkedName.c_str(), 0) != 0;
         // Trusted by what libldap trusts: the tree's CA file, the process's CA settings and
         // the system's store.
         gnutls_x509_trust_list_t list = nullptr;
@@ -319,7 +340,10 @@ ConnectionFault explain(const TreeSource& tree, const Address& a, LDAP* ld, int 
                 if (cert.trusted) {
                     f.kind = ConnectionFault::CertificateNameMismatch;
                     f.text = "the server's certificate (" + shown + ") is not made out to \"" +
-                             a.host + "\": use the host name the certificate names in the URL";
+                             cert.checkedName +
+                             "\": use the host name the certificate names in the URL";
+                    if (cert.checkedName != a.host)
+                        f.text += " (libldap checks \"" + a.host + "\" as this computer's name)";
                 } else {
                     f.kind = ConnectionFault::CertificateUntrusted;
                     f.text = "the server's certificate is not trusted (" + shown +
@@ -327,7 +351,7 @@ ConnectionFault explain(const TreeSource& tree, const Address& a, LDAP* ld, int 
                              "certificate in the Directories dialog, CACertificate= in "
                              "client.conf)";
                     if (!cert.nameMatches)
-                        f.text += "; it is not made out to \"" + a.host + "\" either";
+                        f.text += "; it is not made out to \"" + cert.checkedName + "\" either";
                 }
                 return f;
             }

@@ -18,7 +18,8 @@ namespace kvx::client {
 struct CertificateInfo {
     std::string subject;
     std::string issuer;
-    std::string sha256; // "AB:CD:...", 32 bytes
+    std::string sha256;      // "AB:CD:...", 32 bytes
+    std::string checkedName; // the host name it was checked against
     bool nameMatches = true;
     bool trusted = false;
 };

@@ -98,6 +98,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://korvanex.example.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt image plug-in that draws the SVG icons is loaded at run time, so no ELF link shows it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# Tree passwords live in the desktop's keyring (any Secret Service); libsecret is opened by
+# QtKeychain at run time.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsecret-1-0, gnome-keyring | kwalletmanager | keepassxc")
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -496,11 +496,18 @@ void TfrmDirectories::cmdOKClick() {
         if (!item.system)
             kvx::client::putTree(doc, item.source, item.originalName);
     if (doc.value("Client", "DefaultTree")) {
-        // A default tree that is no longer configured would make the file fail to load.
+        // The default tree follows a rename; one that is no longer configured would make the
+        // file fail to load.
         const std::string def = *doc.value("Client", "DefaultTree");
         bool known = false;
-        for (const Item& i : items_)
+        for (const Item& i : items_) {
+            if (kvx::client::names::equalNoCase(i.originalName, def) && !i.system) {
+                doc.setValue("Client", "DefaultTree", i.source.name);
+                known = true;
+                break;
+            }
             known = known || kvx::client::names::equalNoCase(i.source.name, def);
+        }
         if (!known)
             doc.removeKey("Client", "DefaultTree");
     }

@@ -289,6 +289,14 @@ void TfrmKorvanex::RunProcess() {
         beginRun();
         DoSearch();
         noteTreeReason();
+        if (runObjects_ == 0 && !runCancelled_) {
+            const std::string notice = kvx::directory::EmptyReportNotice(
+                directoryContext_, ui->txtSearchFilter->text().toStdString());
+            if (!notice.empty()) {
+                kvx::app::ShowMessage(this, QString::fromStdString(notice),
+                                      kvx::app::MessageKind::Notice);
+            }
+        }
     } catch (const std::exception& error) {
         endRunByError(QString::fromLocal8Bit(error.what()));
     } catch (...) {

@@ -4,6 +4,7 @@
 
 #include "app/filedialogs.h"
 #include "app/messages.h"
+#include "directory/schemaread.h"
 #include "directory/syntax.h"
 #include "directory/treebrowse.h"
 #include "results/resultsmodel.h"
@@ -352,7 +353,17 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         row->setText(2, qtext(saved.syntax));
         row->setData(0, Qt::UserRole, sortKindOfSyntax(saved.syntax));
         items.push_back(row);
-        if (classFound && !saved.name.empty() && !listHolds(*ui->lvwAttributes, saved.name)) {
+        // The file may name an attribute by any of its names (sn for "Surname"); every class
+        // has the object class attribute.
+        bool lacking =
+            classFound && !saved.name.empty() && !listHolds(*ui->lvwAttributes, saved.name);
+        if (lacking) {
+            const std::string own = kvx::directory::AttributeOwnName(directoryContext_, saved.name);
+            lacking = own.empty() ||
+                      !(listHolds(*ui->lvwAttributes, own) ||
+                        own == kvx::directory::AttributeOwnName(directoryContext_, "objectClass"));
+        }
+        if (lacking) {
             kvx::app::ShowMessage(
                 this,
                 QStringLiteral("The attribute \"%1\" named in the settings file is not an "

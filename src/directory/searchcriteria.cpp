@@ -59,7 +59,30 @@ std::string CheckSearchFilter(NWDSContextHandle context, const std::string& filt
         if (readAttributeName(context, name) == ERR_NO_SUCH_ATTRIBUTE)
             return "The search filter names an attribute the directory does not know: " + name;
     }
+    // What the tree cannot answer as written (a value not of its attribute's form, an operation
+    // without a matching rule where the tree matches by itself).
+    std::string fault;
+    if (NWDSCheckSearchFilter(context, tree, fault) == 0 && !fault.empty())
+        return fault + ".";
     return {};
+}
+
+std::string EmptyReportNotice(NWDSContextHandle context, const std::string& filterText) {
+    kvx::client::FilterNode tree;
+    kvx::client::FilterParseError error;
+    if (filterText.find_first_not_of(" \t") == std::string::npos ||
+        !kvx::client::parseSearchFilter(filterText, tree, error))
+        return {};
+    std::string fault;
+    std::vector<std::string> unordered;
+    if (NWDSCheckSearchFilter(context, tree, fault, &unordered) != 0 || unordered.empty())
+        return {};
+    std::string names;
+    for (const std::string& name : unordered)
+        names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    return "No object was found. The search filter orders by " + names +
+           (unordered.size() == 1 ? ", which has" : ", which have") +
+           " no ordering rule in the directory's schema";
 }
 
 } // namespace kvx::directory

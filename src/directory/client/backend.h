@@ -83,6 +83,11 @@ struct SearchRequest {
     bool valuesWanted = true;            // false: attribute names only
 };
 
+struct FilterCheck {
+    std::string fault;                  // "" when the tree can answer the filter as written
+    std::vector<std::string> unordered; // attributes ordered (>=, <=) without an ordering rule
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -101,6 +106,13 @@ public:
     // Whether the tree is read without an identity (an anonymous LDAP bind): a server may then
     // hide entries, so an empty result may not mean there are none.
     virtual bool anonymousBind() const { return false; }
+    // Why `filter` cannot be answered as written, and which of its orderings have no rule (see
+    // NWDSCheckSearchFilter).
+    virtual NWDSCCODE checkFilter(const FilterNode& filter, FilterCheck& out) {
+        (void)filter;
+        out = FilterCheck{};
+        return 0;
+    }
 
     // Schema.
     virtual NWDSCCODE classNames(std::vector<std::string>& out) = 0;

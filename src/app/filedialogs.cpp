@@ -52,6 +52,17 @@ QString ask(QWidget* owner, FileDialogKind kind) {
 
 } // namespace
 
+QStringList outputFileNameFilters() {
+    return {QStringLiteral("Delimited text (*.txt *.csv)"),
+            QStringLiteral("Excel workbook (*.xlsx)")};
+}
+
+QString outputFileNameFilterFor(const QString& fileName) {
+    const QStringList filters = outputFileNameFilters();
+    return fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) ? filters.at(1)
+                                                                           : filters.at(0);
+}
+
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler) {
     return std::exchange(currentHandler(), std::move(handler));
 }

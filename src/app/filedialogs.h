@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -23,6 +24,11 @@ QString dialogStartFile(FileDialogKind kind);
 
 QString getSaveSettingsFileName(QWidget* owner);
 QString getOpenSettingsFileName(QWidget* owner);
+
+// The name filters of the output file's dialog: delimited text first, then workbooks; and the
+// one that fits `fileName` (a name ending in .xlsx picks the workbook filter).
+QStringList outputFileNameFilters();
+QString outputFileNameFilterFor(const QString& fileName);
 
 // Where the dialogs start: `programFolder` when the user can write there, else `homeFolder`.
 QString initialDialogFolder(const QString& programFolder, const QString& homeFolder);

@@ -100,6 +100,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libxlsxwriter4 is named as well, so that the workbook output's library is a stated dependency
 # whatever shlibdeps finds.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libxlsxwriter4")
+# Tree passwords live in the desktop's keyring (any Secret Service); libsecret is opened by
+# QtKeychain at run time.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsecret-1-0, gnome-keyring | kwalletmanager | keepassxc")
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

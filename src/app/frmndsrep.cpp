@@ -1,8 +1,11 @@
 #include "app/frmndsrep.h"
+#include "app/frmdirectories.h"
 
 #include "app/messages.h"
 #include "app/waitcursor.h"
+#include "directory/client/config.h"
 #include "directory/client/names.h"
+#include "directory/client/registry.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
@@ -181,7 +184,10 @@ void TfrmKorvanex::connectControls() {
 
     connect(ui->Button2, &QPushButton::clicked, this, &TfrmKorvanex::Button2Click);
     connect(ui->cmdNextPage2, &QPushButton::clicked, this, &TfrmKorvanex::cmdNextPage2Click);
-    connect(ui->cmdStart, &QPushButton::clicked, this, &TfrmKorvanex::Button3Click);
+    connect(ui->cmdStart, &QPushButton::clicked, this, [this]() {
+        beginUserAction();
+        Button3Click();
+    });
     connect(ui->cmdShowChanges, &QPushButton::toggled, this, &TfrmKorvanex::cmdShowChangesClick);
     // The option handlers follow every choice, whether the user's or made from code.
     connect(ui->optResultsTabular, &QRadioButton::toggled, this, [this](bool on) {
@@ -203,7 +209,15 @@ void TfrmKorvanex::connectControls() {
     connect(ui->cmdExplainNonTabular, &QPushButton::clicked, this,
             &TfrmKorvanex::cmdExplainNonTabularClick);
 
+    // Each action of the user may hear once that a tree cannot be opened.
+    connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::beginUserAction);
+    connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::beginUserAction);
+    connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::beginUserAction);
     connect(ui->cmdTreeReload, &QPushButton::clicked, this, &TfrmKorvanex::cmdTreeReloadClick);
+    connect(ui->Directories1, &QAction::triggered, this, &TfrmKorvanex::Directories1Click);
+    connect(ui->cmdDirectories, &QPushButton::clicked, this, &TfrmKorvanex::Directories1Click);
+    connect(ui->lblAddDirectoryHint, &QLabel::linkActivated, this,
+            &TfrmKorvanex::Directories1Click);
     connect(ui->cboNDSTree, &QComboBox::activated, this, &TfrmKorvanex::cboNDSTreeChange);
     connect(ui->tvwNDS, &QTreeWidget::itemExpanded, this, &TfrmKorvanex::tvwNDSExpanding);
     connect(ui->tvwNDS, &QTreeWidget::currentItemChanged, this, &TfrmKorvanex::tvwNDSChange);
@@ -267,6 +281,11 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
     // Why the tree cannot be opened follows the first failed call that it causes, once.
     if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
         !reason.empty()) {
+        // One failure gives one message: the calls of the same action that fail after it for
+        // the same cause (the classes, the container of a settings file) say nothing more.
+        if (treeFailureShownInAction_)
+            return;
+        treeFailureShownInAction_ = true;
         std::string tree;
         NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
         std::string& shown =
@@ -278,6 +297,16 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
     }
     kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
                             QString::fromStdString(reason));
+}
+
+bool TfrmKorvanex::treeCannotBeOpened() const {
+    std::string reason;
+    return directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
+           !reason.empty();
+}
+
+void TfrmKorvanex::beginUserAction() {
+    treeFailureShownInAction_ = false;
 }
 
 void TfrmKorvanex::noteTreeReason() {
@@ -348,6 +377,8 @@ void TfrmKorvanex::FormShow() {
     }
     ui->cboNDSTree->setCurrentIndex(0);
     ui->PageControl1->setCurrentIndex(0);
+    // First start: only the sample trees; the page says how to add a directory of one's own.
+    ui->lblAddDirectoryHint->setVisible(kvx::client::loadClientConfig().file.empty());
     LoadDefaults();
     InitNDS();
     LoadClasses();
@@ -539,6 +570,29 @@ void TfrmKorvanex::cmdTreeReloadClick() {
         }
     }
     repaintWindow();
+}
+
+void TfrmKorvanex::Directories1Click() {
+    TfrmDirectories dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Every context, buffer and iteration of the old configuration goes with it.
+    kvx::client::installTreeProvider(nullptr);
+    directoryContext_ = 0;
+    treeReasonsShown_.clear();
+    treeNoticesShown_.clear();
+    beginUserAction();
+    const NWCCODE rc = NWCallsInit(nullptr, nullptr);
+    if (rc != 0) {
+        kvx::app::ShowErrorCode(this, QStringLiteral("Cannot NWCallsInit"), rc);
+        return;
+    }
+    ui->lblAddDirectoryHint->setVisible(false);
+    openedTreeName_ = dialog.chosenTree().toStdString();
+    cmdTreeReloadClick();
+    if (ui->cboNDSTree->currentIndex() < 0 && ui->cboNDSTree->count() > 0)
+        ui->cboNDSTree->setCurrentIndex(0);
+    cboNDSTreeChange();
 }
 
 void TfrmKorvanex::cboNDSTreeChange() {

@@ -124,6 +124,10 @@ public:
 
     // ---- Tree list and container tree
     void cmdTreeReloadClick();
+    // The "Directories…" dialog (File menu, the button beside the tree list and the first-start
+    // hint); after OK the client configuration is read again, the tree list reloads and the
+    // tree chosen in the dialog opens.
+    void Directories1Click();
     void cboNDSTreeChange();
     void InitNDS();
     void tvwNDSExpanding(QTreeWidgetItem* node);
@@ -180,6 +184,13 @@ private:
     void reportFailure(const std::string& text, NWDSCCODE code);
     // Shows, as a notice, a reason the tree gives while serving the rest (once per reason).
     void noteTreeReason();
+    // Whether the open tree could not be opened (its reason has been shown).
+    bool treeCannotBeOpened() const;
+    // A new action of the user: it may hear once that a tree cannot be opened.
+    void beginUserAction();
+    // A completed run that found nothing over an anonymous bind says that the server may hide
+    // entries from anonymous users.
+    void noteAnonymousEmptyRun();
     void clearContainerTree();
     void deleteNode(QTreeWidgetItem* node);
     void repaintWindow();
@@ -226,6 +237,7 @@ private:
     std::string openedTreeName_; // the tree the directory context was opened for
     std::map<std::string, std::string> treeReasonsShown_; // by tree: why it could not be opened
     std::map<std::string, std::set<std::string>> treeNoticesShown_; // by tree: notes shown
+    bool treeFailureShownInAction_ = false; // this action said that the tree cannot be opened
     bool firstShowDone_ = false;
     QString loadedClass_; // the class whose attributes the Attributes page shows
     // The saved placement, kept until the window manager's frame is known, and what it was laid

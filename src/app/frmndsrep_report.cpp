@@ -327,6 +327,20 @@ void TfrmKorvanex::RunProcess() {
                                                              : RunEnd::Completed);
 }
 
+void TfrmKorvanex::noteAnonymousEmptyRun() {
+    // Nothing found over an anonymous bind may be the server hiding entries, not their absence.
+    bool anonymous = false;
+    if (runObjects_ == 0 && directoryContext_ > 0 &&
+        NWDSGetTreeBindAnonymous(directoryContext_, anonymous) == 0 && anonymous) {
+        kvx::app::ShowMessage(
+            this,
+            QStringLiteral("No object was found. The directory was read with an anonymous bind, "
+                           "and servers often hide entries from anonymous users: give the tree "
+                           "a bind DN and password under File, Directories…"),
+            kvx::app::MessageKind::Notice);
+    }
+}
+
 std::unique_ptr<kvx::report::ChangeSink> TfrmKorvanex::makeChangeSink() {
     if (!ui->chkOutputChanges->isChecked()) {
         return nullptr;

@@ -171,6 +171,7 @@ void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
     }
     switch (how) {
     case RunEnd::Completed:
+        noteAnonymousEmptyRun();
         if (runFile_ != nullptr && runFile_->sheets() > 1) {
             // Never a silent cut: more rows than a sheet holds continue on further sheets.
             const QString sheets = QString::number(runFile_->sheets());

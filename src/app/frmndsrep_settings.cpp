@@ -239,6 +239,10 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     // held instead would be a different report.
     auto notFound = [this](const char* what, const std::string& name) {
         loadFailed_ = true;
+        // A tree that cannot be opened has said why; that its containers and classes are not
+        // found follows from it and is not a second fault.
+        if (treeCannotBeOpened())
+            return;
         kvx::app::ShowMessage(
             this, QStringLiteral("The %1 \"%2\" named in the settings file was not found")
                       .arg(QLatin1String(what), qtext(name)));

@@ -12,10 +12,15 @@
 // display and without both flags.
 #include "app/frmndsrep.h"
 #include "app/messages.h"
+#include "directory/client/config.h"
+#include "directory/client/names.h"
+#include "directory/keyring.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
 #include "settings/commandline.h"
+
+#include <QCoreApplication>
 
 #include <QEvent>
 #include <QObject>
@@ -28,6 +33,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -109,6 +117,69 @@ private:
     std::string folder_;
 };
 
+// A line of standard input; on a terminal it is asked for and not shown as it is typed.
+bool readSecretLine(const std::string& prompt, std::string& out) {
+    const bool terminal = ::isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt.c_str(), stderr);
+        std::fflush(stderr);
+        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+    }
+    out.clear();
+    int c = 0;
+    bool any = false;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+        any = true;
+        out.push_back(static_cast<char>(c));
+    }
+    if (!out.empty() && out.back() == '\r')
+        out.pop_back();
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputc('\n', stderr);
+    }
+    return any || c == '\n';
+}
+
+// korvanex --store-password TREE: the password read from standard input goes to the keyring.
+int storePassword(int argc, char** argv, const std::string& tree) {
+    if (tree.empty()) {
+        std::fprintf(stderr, "Korvanex: --store-password needs the name of a tree\n");
+        return 2;
+    }
+    QCoreApplication application(argc, argv);
+    const kvx::client::ClientConfig config = kvx::client::loadClientConfig();
+    bool known = false;
+    for (const auto& t : config.trees)
+        known = known || kvx::client::names::equalNoCase(t.name, tree);
+    if (!known)
+        std::fprintf(stderr,
+                     "Korvanex: note: the client configuration names no tree \"%s\" yet; the "
+                     "password is kept for it all the same\n",
+                     tree.c_str());
+    std::string password;
+    if (!readSecretLine("Password for the tree " + tree + ": ", password) || password.empty()) {
+        std::fprintf(stderr, "Korvanex: no password was given; nothing was stored\n");
+        return 1;
+    }
+    std::string error;
+    auto keyring = kvx::directory::makeDesktopKeyring();
+    const bool stored = keyring->write(tree, password, error);
+    std::fill(password.begin(), password.end(), '\0');
+    if (!stored) {
+        std::fprintf(stderr, "Korvanex: the password was not stored: %s.\n%s\n", error.c_str(),
+                     kvx::directory::noKeyringAdvice(tree).c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "Korvanex: the password of the tree %s is in the keyring\n", tree.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -124,6 +195,10 @@ int main(int argc, char** argv) {
         std::printf("korvanex %s\n", kvx::settings::programVersion());
         return 0;
     }
+    if (line.storePassword)
+        return storePassword(argc, argv, line.storePasswordTree);
+    // Trees without a password file bind with the password the desktop's keyring keeps.
+    kvx::directory::useKeyringForPasswords(kvx::directory::makeDesktopKeyring());
 
     const bool headless = !hasDisplay();
     std::unique_ptr<PrivateRuntimeFolder> runtimeFolder;

@@ -28,6 +28,7 @@ const char* programVersion() {
 
 std::string usageText() {
     return "Usage: korvanex [/settings=FILE.kvx] [/autorun] [/autoclose]\n"
+           "       korvanex --store-password TREE\n"
            "\n"
            "Korvanex reports on a directory tree: pick a tree, a starting container, an object\n"
            "class and the attributes to list, and write them to the screen or a delimited file.\n"
@@ -36,6 +37,10 @@ std::string usageText() {
            "                   (--settings=FILE works too; several load one after another)\n"
            "  /autorun         run the loaded report once start-up has finished (--autorun)\n"
            "  /autoclose       close the program after that run (--autoclose)\n"
+           "  --store-password TREE\n"
+           "                   read a password from standard input (not shown on a terminal)\n"
+           "                   and keep it in the desktop's keyring for the tree TREE, which\n"
+           "                   then binds with it, in the window and in unattended runs\n"
            "  --help           show this text\n"
            "  --version        show the version\n"
            "\n"
@@ -61,7 +66,16 @@ bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
-    for (const std::string& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--store-password" || arg.rfind("--store-password=", 0) == 0) {
+            line.storePassword = true;
+            if (arg.size() > 17)
+                line.storePasswordTree = arg.substr(17);
+            else if (i + 1 < args.size())
+                line.storePasswordTree = args[++i];
+            continue;
+        }
         if (startsWithNoCase(arg, "/settings") || startsWithNoCase(arg, "--settings")) {
             // The name is everything after the first "="; an argument that names no file is
             // ignored, so the loader is never called without a name.

@@ -4,7 +4,8 @@
 //   /autorun         run the report once start-up has finished
 //   /autoclose       close the program after that run
 // The Linux spellings --settings=FILE, --autorun and --autoclose mean the same; --help and
-// --version are answered on standard output. Any other argument is ignored.
+// --version are answered on standard output; --store-password TREE keeps a tree's password in
+// the desktop's keyring. Any other argument is ignored.
 #pragma once
 
 #include <string>
@@ -18,6 +19,8 @@ struct CommandLine {
     bool autoclose = false;
     bool help = false;
     bool version = false;
+    bool storePassword = false;    // --store-password TREE (or --store-password=TREE)
+    std::string storePasswordTree; // empty when the tree's name is missing
 };
 
 // `args` are the arguments after the program's own name, as the system hands them over.

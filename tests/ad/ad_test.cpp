@@ -8,6 +8,7 @@
 
 #include "directory/client/config.h"
 #include "directory/client/ldap/ldap_backend.h"
+#include "directory/client/ldap/ldap_connect.h"
 #include "report/datetime.h"
 
 #include <gtest/gtest.h>
@@ -611,6 +612,35 @@ TEST_F(AdTest, ExamplesRun) {
     EXPECT_EQ(split(expiring, '\n').size(), 3u) << expiring;
     EXPECT_NE(expiring.find("\"Ann Able.Sales.kvx.test\",\"ann\""), std::string::npos) << expiring;
     EXPECT_NE(expiring.find("\"Dan Dale.Users.kvx.test\",\"dan\""), std::string::npos) << expiring;
+}
+
+// The connection test names the server Active Directory and lists its naming contexts, and
+// tells a wrong password and a simple bind over an unencrypted connection apart.
+TEST_F(AdTest, ConnectionTestNamesActiveDirectoryAndItsNamingContexts) {
+    TreeSource t;
+    t.name = "KVX";
+    t.url = Domain::dc->url();
+    t.bindDn = SambaDc::kAdmin;
+    t.caCertificate = Domain::dc->caFile();
+    ServerReport good = probeLdapServer(t, SambaDc::kPassword, 10);
+    ASSERT_TRUE(good.ok) << good.fault.text;
+    EXPECT_EQ(good.serverKind, "Active Directory");
+    const std::string base = SambaDc::kBase;
+    for (const std::string& nc :
+         {base, "CN=Configuration," + base, "CN=Schema,CN=Configuration," + base})
+        EXPECT_NE(std::find(good.namingContexts.begin(), good.namingContexts.end(), nc),
+                  good.namingContexts.end())
+            << nc;
+    EXPECT_TRUE(good.schemaReadable);
+    EXPECT_NE(good.summary.find("Connected to Active Directory"), std::string::npos)
+        << good.summary;
+
+    ServerReport wrong = probeLdapServer(t, "not-the-password", 10);
+    EXPECT_EQ(wrong.fault.kind, ConnectionFault::WrongPassword) << wrong.fault.text;
+
+    t.url = Domain::dc->plainUrl();
+    ServerReport plain = probeLdapServer(t, SambaDc::kPassword, 10);
+    EXPECT_EQ(plain.fault.kind, ConnectionFault::SecureConnectionRequired) << plain.fault.text;
 }
 
 } // namespace

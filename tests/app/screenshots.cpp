@@ -1,6 +1,7 @@
 // Renders every page of the main window and of the help windows to PNG files, on the offscreen
 // platform, with the sample trees: korvanex_screenshots <output folder>. The Attributes and
 // Results pages show the example report of users, run for real.
+#include "app/frmdirectories.h"
 #include "app/frmndsrep.h"
 #include "app/messages.h"
 #include "help/frmabout.h"
@@ -8,8 +9,17 @@
 #include "help/frminstructions.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -19,6 +29,45 @@ namespace {
 bool save(QWidget* widget, const QString& path) {
     const bool ok = widget->grab().save(path);
     std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+// The Directories dialog over a client configuration of two trees: the sample tree, tested, and
+// a server tree whose test names what is wrong.
+bool saveDirectoriesDialog(const QString& folder) {
+    QTemporaryDir home;
+    const QString conf = home.filePath(QStringLiteral("client.conf"));
+    QFile file(conf);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("# Trees of the reporting account.\n[Client]\nDefaultTree=ACME\n\n[Tree ACME]\n"
+               "Folder=" KVX_SOURCE_DIR "/data/trees/ACME\n\n[Tree CORP]\n"
+               "URL=ldaps://ldap.corp.example\nBase=o=Corp\nBindDN=cn=reporter,o=Corp\n");
+    file.close();
+    qputenv("KORVANEX_CLIENT_CONF", conf.toLocal8Bit());
+    TfrmDirectories dialog;
+    dialog.show();
+    auto* list = dialog.findChild<QListWidget*>(QStringLiteral("lstDirectories"));
+    auto* test = dialog.findChild<QPushButton*>(QStringLiteral("cmdTest"));
+    auto runTest = [&]() {
+        test->click();
+        QElapsedTimer clock;
+        clock.start();
+        while (!test->isEnabled() && clock.elapsed() < 15000) {
+            QEventLoop loop;
+            QTimer::singleShot(20, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+    };
+    bool ok = true;
+    list->setCurrentRow(0);
+    runTest();
+    ok &= save(&dialog, folder + QStringLiteral("/directories-folder.png"));
+    list->setCurrentRow(1);
+    dialog.findChild<QLineEdit*>(QStringLiteral("txtPassword"))->setText(QStringLiteral("secret"));
+    runTest();
+    ok &= save(&dialog, folder + QStringLiteral("/directories-dialog.png"));
+    dialog.reject();
     return ok;
 }
 
@@ -91,5 +140,6 @@ int main(int argc, char** argv) {
     about.show();
     ok &= save(&about, folder + QStringLiteral("/about.png"));
     about.hide();
+    ok &= saveDirectoriesDialog(folder);
     return ok ? 0 : 1;
 }

@@ -437,7 +437,7 @@ TEST_F(StartedWindowTest, MenusStatusBarAndControlsAreAsDesigned) {
         }
         return texts;
     };
-    EXPECT_EQ(items("File1"), (QStringList{"-", "Exit"}));
+    EXPECT_EQ(items("File1"), (QStringList{"Directories…", "-", "Exit"}));
     EXPECT_EQ(items("Edit1"), (QStringList{"Copy Results to Clipboard"}));
     EXPECT_EQ(items("Help1"), (QStringList{"Instructions for Use", "-", "About"}));
 

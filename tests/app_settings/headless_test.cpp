@@ -255,6 +255,7 @@ TEST_F(HeadlessTest, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("/settings=FILE"), std::string::npos);
     EXPECT_NE(help.out.find("/autorun"), std::string::npos);
+    EXPECT_NE(help.out.find("korvanex --store-password TREE"), std::string::npos);
     EXPECT_TRUE(help.err.empty()) << help.err;
 }
 

@@ -106,6 +106,9 @@ public:
     // What the tree could not serve while it served the rest (a naming context this account
     // may not read), the latest such note; empty when there is none.
     virtual std::string lastNotice() const { return {}; }
+    // Whether the tree is read without an identity (an anonymous LDAP bind): a server may then
+    // hide entries, so an empty result may not mean there are none.
+    virtual bool anonymousBind() const { return false; }
     // Why `filter` cannot be answered as written, and which of its orderings have no rule (see
     // NWDSCheckSearchFilter).
     virtual NWDSCCODE checkFilter(const FilterNode& filter, FilterCheck& out) {

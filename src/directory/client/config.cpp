@@ -168,6 +168,8 @@ ClientConfig parseClientConfig(const std::string& text, const std::string& fileN
                 tree->clientCertificate = resolvePath(value);
             else if (equalNoCase(key, "ClientKey"))
                 tree->clientKey = resolvePath(value);
+            else if (equalNoCase(key, "CACertificate"))
+                tree->caCertificate = resolvePath(value);
             else if (equalNoCase(key, "StartTLS")) {
                 if (!parseBool(value, tree->startTls))
                     note(lineNo, "StartTLS takes yes or no");
@@ -210,37 +212,63 @@ ClientConfig parseClientConfig(const std::string& text, const std::string& fileN
     return cfg;
 }
 
-ClientConfig loadClientConfig() {
-    // An explicitly named file is the only one looked at: a missing one means no configuration,
-    // not a silent fall-back to another file.
-    std::string path;
+std::string userConfigPath() {
     std::string env = envOrEmpty("KORVANEX_CLIENT_CONF");
-    if (!env.empty()) {
-        path = env;
-    } else {
-        std::string xdg = envOrEmpty("XDG_CONFIG_HOME");
-        std::string home = envOrEmpty("HOME");
-        std::string user =
-            !xdg.empty() ? xdg + "/korvanex/client.conf"
-                         : (home.empty() ? std::string() : home + "/.config/korvanex/client.conf");
-        if (fileExists(user))
-            path = user;
-        else if (fileExists("/etc/korvanex/client.conf"))
-            path = "/etc/korvanex/client.conf";
-    }
-    if (!fileExists(path)) {
-        ClientConfig cfg;
-        cfg.trees = sampleTrees();
-        if (!cfg.trees.empty())
-            cfg.defaultTree = cfg.trees.front().name;
-        return cfg;
-    }
+    if (!env.empty())
+        return env;
+    std::string xdg = envOrEmpty("XDG_CONFIG_HOME");
+    std::string home = envOrEmpty("HOME");
+    return !xdg.empty() ? xdg + "/korvanex/client.conf"
+                        : (home.empty() ? std::string() : home + "/.config/korvanex/client.conf");
+}
+
+std::string systemConfigPath() {
+    return envOrEmpty("KORVANEX_CLIENT_CONF").empty() ? "/etc/korvanex/client.conf" : "";
+}
+
+namespace {
+
+ClientConfig readConfigFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     ClientConfig cfg = parseClientConfig(text.str(), path);
     if (!in && cfg.error.empty())
         cfg.error = path + ": cannot be read";
+    return cfg;
+}
+
+} // namespace
+
+ClientConfig loadClientConfig() {
+    // An explicitly named file is the only one looked at: a missing one means no configuration,
+    // not a silent fall-back to another file.
+    std::string user = userConfigPath();
+    std::string system = systemConfigPath();
+    std::string path = fileExists(user) ? user : (fileExists(system) ? system : std::string());
+    if (path.empty()) {
+        ClientConfig cfg;
+        cfg.trees = sampleTrees();
+        if (!cfg.trees.empty())
+            cfg.defaultTree = cfg.trees.front().name;
+        return cfg;
+    }
+    ClientConfig cfg = readConfigFile(path);
+    // Trees the administrator configured stay available to a user who adds trees of their own.
+    if (path == user && fileExists(system)) {
+        ClientConfig sys = readConfigFile(system);
+        for (TreeSource& t : sys.trees) {
+            bool named = std::any_of(cfg.trees.begin(), cfg.trees.end(),
+                                     [&](auto& u) { return equalNoCase(u.name, t.name); });
+            if (named)
+                continue;
+            t.system = true;
+            std::erase_if(cfg.sampleTrees, [&](auto& s) { return equalNoCase(s.name, t.name); });
+            cfg.trees.push_back(std::move(t));
+        }
+        if (cfg.defaultTree.empty())
+            cfg.defaultTree = sys.defaultTree;
+    }
     return cfg;
 }
 

@@ -15,6 +15,11 @@
 //   BindDN=cn=reporter,o=Corp
 //   PasswordFile=/etc/korvanex/corp.password
 //   StartTLS=no
+//   CACertificate=/etc/korvanex/corp-ca.pem
+//
+// A tree with a BindDN and no PasswordFile binds with the password the desktop's keyring holds
+// for it (passwords.h). When the user's own file exists, the trees of /etc/korvanex/client.conf
+// that it does not name are served too, after the user's.
 //
 // With no configuration file the sample trees that ship with the program are served and the
 // first of them (in name order) is the default tree. Sample trees are folders of
@@ -41,6 +46,8 @@ struct TreeSource {
     std::string sasl;              // SASL mechanism (EXTERNAL, GSSAPI); empty: a simple bind
     std::string clientCertificate; // for SASL EXTERNAL over TLS: PEM certificate and key files
     std::string clientKey;
+    std::string caCertificate; // PEM file of the CA that signed the server's certificate
+    bool system = false;       // from the system's file, not the user's own
 };
 
 struct ClientConfig {
@@ -52,6 +59,12 @@ struct ClientConfig {
 };
 
 ClientConfig loadClientConfig();
+// The file a user's own trees are kept in: $KORVANEX_CLIENT_CONF when set, else
+// $XDG_CONFIG_HOME/korvanex/client.conf (~/.config/korvanex/client.conf).
+std::string userConfigPath();
+// The system's file (/etc/korvanex/client.conf), read-only to the user; "" when the user's file
+// is named by $KORVANEX_CLIENT_CONF (only that file is read then).
+std::string systemConfigPath();
 ClientConfig parseClientConfig(const std::string& text, const std::string& fileName);
 std::string sampleTreesFolder();
 

@@ -252,6 +252,16 @@ NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text) {
     return rc;
 }
 
+NWDSCCODE NWDSGetTreeBindAnonymous(NWDSContextHandle context, bool& anonymous) {
+    anonymous = false;
+    Backend* b = nullptr;
+    std::string tree;
+    NWDSCCODE rc = treeBackend(context, "NWDSGetTreeBindAnonymous", b, tree);
+    if (rc == 0 && b)
+        anonymous = b->anonymousBind();
+    return rc;
+}
+
 NWDSCCODE NWDSCheckSearchFilter(NWDSContextHandle context, const FilterNode& filter,
                                 std::string& fault, std::vector<std::string>* unordered) {
     fault.clear();

@@ -362,6 +362,8 @@ NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text);
 // ("Size limit exceeded", "Time limit exceeded"); empty after a call that succeeded or failed
 // without one.
 NWDSCCODE NWDSGetFailureText(NWDSContextHandle context, std::string& text);
+// Whether the context's tree is read without an identity (an anonymous LDAP bind).
+NWDSCCODE NWDSGetTreeBindAnonymous(NWDSContextHandle context, bool& anonymous);
 // Why the context's tree cannot answer `filter` as written (an assertion value not of its
 // attribute's form; on a tree that matches by itself, an operation its schema has no matching
 // rule for), or "" in `fault` when it can; and in `unordered` (when given) the attributes the

@@ -3,7 +3,9 @@
 #include "../filter_check.h"
 #include "../names.h"
 #include "../normalize.h"
+#include "../passwords.h"
 #include "../schema_text.h"
+#include "ldap_connect.h"
 #include "ldap_filter.h"
 #include "ldap_support.h"
 
@@ -45,20 +47,7 @@ struct Connection {
 };
 
 std::string describe(LDAP* ld, int code, const char* diag = nullptr) {
-    std::string text = ldap_err2string(code);
-    std::string extra;
-    if (diag && *diag) {
-        extra = diag;
-    } else if (ld) {
-        char* msg = nullptr;
-        if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &msg) == LDAP_OPT_SUCCESS && msg) {
-            extra = msg;
-            ldap_memfree(msg);
-        }
-    }
-    if (!extra.empty())
-        text += " (" + extra + ")";
-    return text;
+    return describeLdap(ld, code, diag);
 }
 
 // Certificates of TLS servers are always verified. libldap keeps its TLS settings, and the
@@ -226,6 +215,7 @@ public:
 
     std::string lastError() const override { return error_; }
     std::string lastNotice() const override { return notice_; }
+    bool anonymousBind() const override { return source_.bindDn.empty() && source_.sasl.empty(); }
 
     NWDSCCODE classNames(std::vector<std::string>& out) override {
         if (NWDSCCODE rc = open())
@@ -844,6 +834,36 @@ private:
         return code;
     }
 
+    NWDSCCODE readPasswordFile(std::string& password) {
+        // As ssh refuses a private key others can read, a password file readable by others
+        // than its owner is refused: the password is as good as known.
+        struct stat st {};
+        if (::stat(source_.passwordFile.c_str(), &st) == 0 &&
+            (st.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+            return fail(ERR_FAILED_AUTHENTICATION,
+                        source_.passwordFile +
+                            ": the password file can be read by others "
+                            "than its owner (permissions " +
+                            std::string(mode) +
+                            "); make it readable by its owner only (chmod 600)");
+        }
+        std::ifstream in(source_.passwordFile, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (!in)
+            return fail(ERR_FAILED_AUTHENTICATION,
+                        source_.passwordFile + ": the password file cannot be read");
+        password = text.str();
+        while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+            password.pop_back();
+        if (password.empty())
+            return fail(ERR_FAILED_AUTHENTICATION,
+                        source_.passwordFile + ": the password file is empty");
+        return 0;
+    }
+
     NWDSCCODE connect() {
         ignoreBrokenPipes();
         requireVerifiedCertificates();
@@ -851,112 +871,34 @@ private:
         nameCache_.clear();
         std::string password;
         if (!source_.bindDn.empty() && source_.sasl.empty()) {
-            if (source_.passwordFile.empty())
-                return fail(ERR_FAILED_AUTHENTICATION,
-                            source_.name + ": a bind DN needs a PasswordFile= to read the "
-                                           "password from");
-            // As ssh refuses a private key others can read, a password file readable by others
-            // than its owner is refused: the password is as good as known.
-            struct stat st {};
-            if (::stat(source_.passwordFile.c_str(), &st) == 0 &&
-                (st.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
-                char mode[8];
-                std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-                return fail(ERR_FAILED_AUTHENTICATION,
-                            source_.passwordFile +
-                                ": the password file can be read by others "
-                                "than its owner (permissions " +
-                                std::string(mode) +
-                                "); make it readable by its owner only (chmod 600)");
+            if (source_.passwordFile.empty()) {
+                // No password file: the password the desktop's keyring keeps for the tree.
+                PasswordLookup stored = lookupPassword(source_.name);
+                if (!stored.found)
+                    return fail(ERR_FAILED_AUTHENTICATION,
+                                source_.name + ": no password to bind as \"" + source_.bindDn +
+                                    "\": " + stored.error +
+                                    ". Store one with \"korvanex --store-password " + source_.name +
+                                    "\" or in the Directories dialog, or name a PasswordFile=");
+                password = std::move(stored.password);
+            } else {
+                NWDSCCODE rc = readPasswordFile(password);
+                if (rc)
+                    return rc;
             }
-            std::ifstream in(source_.passwordFile, std::ios::binary);
-            std::ostringstream text;
-            text << in.rdbuf();
-            if (!in)
-                return fail(ERR_FAILED_AUTHENTICATION,
-                            source_.passwordFile + ": the password file cannot be read");
-            password = text.str();
-            while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
-                password.pop_back();
-            if (password.empty())
-                return fail(ERR_FAILED_AUTHENTICATION,
-                            source_.passwordFile + ": the password file is empty");
         }
+        LDAP* handle = nullptr;
+        ConnectionFault fault;
+        int rc = connectAndBind(source_, password, tuning_.networkTimeout, tuning_.resultTimeout,
+                                handle, fault);
+        std::fill(password.begin(), password.end(), '\0');
+        if (rc != LDAP_SUCCESS)
+            return fail(fault.kind == ConnectionFault::BadUrl ? ERR_UNREACHABLE_SERVER
+                                                              : clientCode(rc, true),
+                        fault.text);
         auto conn = std::make_shared<Connection>();
-        int rc = ldap_initialize(&conn->ld, source_.url.c_str());
-        if (rc != LDAP_SUCCESS || !conn->ld)
-            return fail(ERR_UNREACHABLE_SERVER,
-                        source_.url + ": " + std::string(ldap_err2string(rc)));
-        LDAP* ld = conn->ld;
-        int version = LDAP_VERSION3;
-        ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-        ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-        timeval net{tuning_.networkTimeout, 0};
-        ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &net);
-        timeval op{tuning_.resultTimeout, 0};
-        ldap_set_option(ld, LDAP_OPT_TIMEOUT, &op);
-        if (!source_.clientCertificate.empty() || !source_.clientKey.empty()) {
-            // This connection's own TLS context, with the client certificate (SASL EXTERNAL);
-            // the server's certificate is verified as for every connection. A new connection
-            // starts without the process's CA settings (libldap keeps them for its shared
-            // context only), so they are copied: without them no server could be trusted.
-            for (int option : {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR}) {
-                char* value = nullptr;
-                if (ldap_get_option(nullptr, option, &value) == LDAP_OPT_SUCCESS && value) {
-                    ldap_set_option(ld, option, value);
-                    ldap_memfree(value);
-                }
-            }
-            ldap_set_option(ld, LDAP_OPT_X_TLS_CERTFILE, source_.clientCertificate.c_str());
-            ldap_set_option(ld, LDAP_OPT_X_TLS_KEYFILE, source_.clientKey.c_str());
-            int demand = LDAP_OPT_X_TLS_DEMAND;
-            ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
-            int isServer = 0;
-            ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &isServer);
-        }
-        if (source_.startTls && source_.url.rfind("ldaps://", 0) != 0) {
-            rc = ldap_start_tls_s(ld, nullptr, nullptr);
-            if (rc != LDAP_SUCCESS)
-                return fail(clientCode(rc, true),
-                            source_.url + ": StartTLS failed: " + describe(ld, rc));
-        }
-        if (!source_.sasl.empty()) {
-            // EXTERNAL: the identity of the connection (a client certificate, or the process's
-            // user over ldapi://); GSSAPI: the user's Kerberos ticket. BindDN, when given, is
-            // the identity asked for.
-            rc = ldap_sasl_interactive_bind_s(
-                ld, nullptr, source_.sasl.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
-                [](LDAP*, unsigned, void* defaults, void* in) {
-                    auto* authz = static_cast<const std::string*>(defaults);
-                    for (auto* i = static_cast<sasl_interact_t*>(in); i->id != SASL_CB_LIST_END;
-                         ++i) {
-                        const char* v = i->id == SASL_CB_USER && !authz->empty() ? authz->c_str()
-                                                                                 : i->defresult;
-                        i->result = v ? v : "";
-                        i->len =
-                            static_cast<unsigned>(std::strlen(static_cast<const char*>(i->result)));
-                    }
-                    return LDAP_SUCCESS;
-                },
-                const_cast<std::string*>(&source_.bindDn));
-            if (rc != LDAP_SUCCESS)
-                return fail(clientCode(rc, true), source_.url + ": the SASL " + source_.sasl +
-                                                      " bind failed: " + describe(ld, rc));
-        } else if (!source_.bindDn.empty()) {
-            berval cred{static_cast<ber_len_t>(password.size()), password.data()};
-            rc = ldap_sasl_bind_s(ld, source_.bindDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr,
-                                  nullptr, nullptr);
-            std::fill(password.begin(), password.end(), '\0');
-            if (rc != LDAP_SUCCESS)
-                return fail(clientCode(rc, true), source_.url + ": cannot bind as \"" +
-                                                      source_.bindDn + "\": " + describe(ld, rc));
-        } else {
-            // Anonymous: no bind is needed, but a server that is not there must show now,
-            // not at the first search.
-            rc = ldap_connect(ld);
-            if (rc != LDAP_SUCCESS)
-                return fail(clientCode(rc, true), source_.url + ": " + describe(ld, rc));
-        }
+        conn->ld = handle;
+        LDAP* ld = handle;
         // libldap reads each message from the socket with reads of its own (two per entry);
         // a read-ahead layer under it fetches what has arrived in large pieces instead.
         Sockbuf* sb = nullptr;

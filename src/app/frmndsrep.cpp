@@ -9,17 +9,23 @@
 #include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -41,6 +47,32 @@ static void initImages() {
 void KvxDropDownComboBox::showPopup() {
     emit dropDown();
     QComboBox::showPopup();
+}
+
+void KvxAttributeList::keyboardSearch(const QString& search) {
+    if (search.isEmpty())
+        return;
+    // The letters typed within the keyboard interval make one search; a new search starts at
+    // the row after the current one, a longer one at the current row.
+    const bool continued =
+        typedClock_.isValid() && typedClock_.elapsed() < QApplication::keyboardInputInterval();
+    typed_ = continued ? typed_ + search : search;
+    typedClock_.start();
+    const int rows = topLevelItemCount();
+    if (rows == 0)
+        return;
+    QTreeWidgetItem* current = currentItem();
+    const int from = current != nullptr ? indexOfTopLevelItem(current) : 0;
+    const int first = continued || current == nullptr ? from : from + 1;
+    for (int k = 0; k < rows; ++k) {
+        QTreeWidgetItem* row = topLevelItem((first + k) % rows);
+        if (row->text(0).startsWith(typed_, Qt::CaseInsensitive) ||
+            row->text(LdapNameColumn).startsWith(typed_, Qt::CaseInsensitive)) {
+            setCurrentItem(row);
+            scrollToItem(row);
+            return;
+        }
+    }
 }
 
 bool KvxLocaleSortItem::operator<(const QTreeWidgetItem& other) const {
@@ -89,19 +121,18 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->lvwAttributes->setSortingEnabled(false);
     ui->lvwAttributes->header()->setSectionsClickable(false);
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
-    for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
-        list->setColumnWidth(0, 120);
-        list->setColumnWidth(1, 70);
-        list->setColumnWidth(2, 90);
-    }
+    setUpAttributeColumns();
+    ui->lblTreeStatus->hide();
 
     // The results list shows its design column until the first search builds its own.
     results_ = new kvx::ResultsModel(this);
     results_->setColumns({kvx::ResultColumn{"Object Name", 0, 100}});
     ui->lvwSearch->setModel(results_);
     ui->lvwSearch->setColumnWidth(0, 100);
-    ui->lvwSearch->header()->setSectionsClickable(true);
+    // The window sorts on a header click itself (lvwSearchColumnClick). The view's own sorting
+    // stays off, and turning it off makes the header unclickable, so clicks are enabled after.
     ui->lvwSearch->setSortingEnabled(false);
+    ui->lvwSearch->header()->setSectionsClickable(true);
     ui->lvwSearch->setUniformRowHeights(true);
     // A column the user drags shut counts as hidden (the clipboard copy leaves it out).
     // The model is the context of the connection, so nothing reaches it once it is gone.
@@ -126,8 +157,49 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->cmdNextPage2->setDefault(true);
     ui->cmdStart->setDefault(true);
 
+    // The keyboard: Ctrl+O and Ctrl+S load and save settings files from any page (the buttons
+    // on the Batch Mode page do the same), Enter in the available attributes adds the one
+    // chosen, Ctrl+C in the results list copies the rows selected.
+    auto* loadShortcut = new QAction(this);
+    loadShortcut->setObjectName(QStringLiteral("actLoadSettings"));
+    loadShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(loadShortcut, &QAction::triggered, this, [this]() {
+        if (ui->cmdLoad->isEnabled())
+            ui->cmdLoad->click();
+    });
+    auto* saveShortcut = new QAction(this);
+    saveShortcut->setObjectName(QStringLiteral("actSaveSettings"));
+    saveShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(saveShortcut, &QAction::triggered, this, [this]() {
+        if (ui->cmdSave->isEnabled() && ui->TabSheet5->isEnabled())
+            ui->cmdSave->click();
+    });
+    addAction(loadShortcut);
+    addAction(saveShortcut);
+    ui->cmdLoad->setToolTip(QStringLiteral("Ctrl+O"));
+    ui->cmdSave->setToolTip(QStringLiteral("Ctrl+S"));
+    ui->lvwAttributes->installEventFilter(this);
+    ui->lvwSearch->installEventFilter(this);
+
     ui->PageControl1->setCurrentIndex(0);
     connectControls();
+    showOutputFolder();
+}
+
+void TfrmKorvanex::setUpAttributeColumns() {
+    // The designed widths, each widened to its caption where the font needs more; the LDAP name
+    // shows beside the attribute's own name.
+    const int designed[] = {120, 70, 90, 90};
+    for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
+        QHeaderView* header = list->header();
+        const QFontMetrics metrics(header->font());
+        for (int c = 0; c < list->columnCount(); ++c) {
+            const int caption = metrics.horizontalAdvance(list->headerItem()->text(c)) + 24;
+            list->setColumnWidth(c, std::max(designed[std::min(c, 3)], caption));
+        }
+        header->moveSection(header->visualIndex(KvxAttributeList::LdapNameColumn), 1);
+        header->setStretchLastSection(true);
+    }
 }
 
 TfrmKorvanex::~TfrmKorvanex() = default;
@@ -193,6 +265,10 @@ void TfrmKorvanex::connectControls() {
     connect(ui->Button1, &QPushButton::clicked, this, &TfrmKorvanex::Button1Click);
     connect(ui->cmdSave, &QPushButton::clicked, this, &TfrmKorvanex::cmdSaveClick);
     connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::cmdLoadClick);
+    connect(ui->cmdOutputBrowse, &QPushButton::clicked, this, &TfrmKorvanex::cmdOutputBrowseClick);
+    connect(ui->txtOutputFilename, &QLineEdit::textChanged, this, &TfrmKorvanex::showOutputFolder);
+    connect(ui->lvwAttributes, &QTreeWidget::itemDoubleClicked, this,
+            &TfrmKorvanex::cmdAttributeAddClick);
     connect(Timer1, &QTimer::timeout, this, &TfrmKorvanex::Timer1Timer);
 }
 
@@ -232,8 +308,34 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
         else
             shown = reason;
     }
+    if (!reason.empty())
+        setTreeStatus(kvx::app::formatErrorCode(QString::fromStdString(text), code) +
+                      QLatin1Char('\n') + QString::fromStdString(reason));
     kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
                             QString::fromStdString(reason));
+}
+
+void TfrmKorvanex::setTreeStatus(const QString& text) {
+    ui->lblTreeStatus->setText(text);
+    ui->lblTreeStatus->setVisible(!text.isEmpty());
+}
+
+void TfrmKorvanex::showFilterFault(const QString& message, std::size_t position) {
+    kvx::app::ShowMessage(this, message);
+    ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+    QLineEdit* filter = ui->txtSearchFilter;
+    filter->setFocus(Qt::OtherFocusReason);
+    if (position == 0) {
+        filter->selectAll();
+        return;
+    }
+    // The position counts characters; the field counts UTF-16 units.
+    const QString text = filter->text();
+    int at = 0;
+    for (std::size_t characters = 1; characters < position && at < text.size(); ++characters)
+        at += text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+    filter->deselect();
+    filter->setCursorPosition(at);
 }
 
 void TfrmKorvanex::noteTreeReason() {
@@ -373,10 +475,28 @@ void TfrmKorvanex::settlePlacement() {
 
 void TfrmKorvanex::closeEvent(QCloseEvent* event) {
     if (runActive_) {
-        // The run holds an open output file and the directory: it is stopped first.
+        // The run holds an open output file and the directory: it is stopped first, if the user
+        // says so. The run goes on while the question shows.
         event->ignore();
-        kvx::app::ShowMessage(this, QStringLiteral("A report is running. Cancel it first with "
-                                                   "Cancel on the Results page or Esc."));
+        if (closeAsked_)
+            return;
+        closeAsked_ = true;
+        kvx::app::AskQuestion(
+            this,
+            {QStringLiteral("Stop the report and quit?"), QStringLiteral("Stop and quit"),
+             QStringLiteral("Continue")},
+            [window = QPointer<TfrmKorvanex>(this)](bool stop) {
+                if (window == nullptr)
+                    return;
+                window->closeAsked_ = false;
+                if (!stop)
+                    return;
+                window->quitAfterRun_ = true;
+                if (window->runActive_)
+                    window->cmdCancelClick(); // the run ends at its next entry, then closes
+                else
+                    QTimer::singleShot(0, window, [window]() { window->close(); });
+            });
         return;
     }
     FormClose();
@@ -410,6 +530,29 @@ void TfrmKorvanex::keyPressEvent(QKeyEvent* event) {
         }
     }
     QMainWindow::keyPressEvent(event);
+}
+
+bool TfrmKorvanex::eventFilter(QObject* watched, QEvent* event) {
+    const bool shortcut = event->type() == QEvent::ShortcutOverride;
+    if (shortcut || event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == ui->lvwSearch && key->matches(QKeySequence::Copy)) {
+            // The list's own copy takes one cell, the menu's all rows: here the rows selected.
+            event->accept();
+            if (!shortcut)
+                copySelectedResults();
+            return true;
+        }
+        if (watched == ui->lvwAttributes &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            event->accept();
+            if (!shortcut && ui->lvwAttributes->currentItem() != nullptr)
+                cmdAttributeAddClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- Page flow and help --------------------------------------------------------------------
@@ -504,6 +647,7 @@ void TfrmKorvanex::cboNDSTreeChange() {
 
 void TfrmKorvanex::InitNDS() {
     const std::string treeName = ui->cboNDSTree->currentText().toStdString();
+    setTreeStatus(QString()); // a tree that cannot be opened says why again below
     openedTreeName_ = treeName;
     const NWDSContextHandle previous = directoryContext_;
     directoryContext_ = kvx::directory::openDirectoryContext(

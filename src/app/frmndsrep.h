@@ -48,6 +48,21 @@ signals:
     void dropDown();
 };
 
+// An attribute list. Typing finds an attribute by its directory name (column 0) or by its LDAP
+// name (the last column), whichever starts with the letters typed.
+class KvxAttributeList : public QTreeWidget {
+    Q_OBJECT
+public:
+    // The column of the LDAP name, shown beside the directory name when the two differ.
+    static constexpr int LdapNameColumn = 3;
+    using QTreeWidget::QTreeWidget;
+    void keyboardSearch(const QString& search) override;
+
+private:
+    QString typed_;
+    QElapsedTimer typedClock_;
+};
+
 // A row that sorts by its text with the locale-aware comparison.
 class KvxLocaleSortItem : public QTreeWidgetItem {
 public:
@@ -150,6 +165,11 @@ public:
     void OutputLineItem(const std::vector<std::string>& row);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
+    // Copies the selected rows of the results list (Ctrl+C in the list), as the menu copies all.
+    void copySelectedResults();
+    // The Output page's "Browse…" button and the folder a relative file name resolves to.
+    void cmdOutputBrowseClick();
+    void showOutputFolder();
 
     // ---- Saved defaults and batch settings
     void LoadDefaults();
@@ -162,10 +182,18 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectControls();
     void reportFailure(const std::string& text, NWDSCCODE code);
+    // The tree's status line: why the tree could not be opened, kept until it opens.
+    void setTreeStatus(const QString& text);
+    // A search filter that cannot be used: said, then the filter is shown with the cursor at
+    // the fault (1-based character position; 0 selects the whole filter).
+    void showFilterFault(const QString& message, std::size_t position);
+    // Lays out the attribute lists' columns: each caption whole, the LDAP name beside the name.
+    void setUpAttributeColumns();
     // Shows, as a notice, a reason the tree gives while serving the rest (once per reason).
     void noteTreeReason();
     void clearContainerTree();
@@ -232,11 +260,13 @@ private:
     QElapsedTimer statusPainted_; // when the progress panel was last painted
     bool runActive_ = false;
     bool cancelRequested_ = false;
-    bool runCancelled_ = false;         // the last search stopped before its end by a cancel
-    std::int32_t runObjects_ = 0;       // objects the last search read
-    int runStoppedBySignal_ = 0;        // the signal that stopped the last run, 0 when none
-    QElapsedTimer runClock_;            // since the run began
-    QElapsedTimer runPumped_;           // since window events were last handled
+    bool closeAsked_ = false;     // the question whether to stop the run and quit is showing
+    bool quitAfterRun_ = false;   // answered "Stop and quit": the window closes once it stopped
+    bool runCancelled_ = false;   // the last search stopped before its end by a cancel
+    std::int32_t runObjects_ = 0; // objects the last search read
+    int runStoppedBySignal_ = 0;  // the signal that stopped the last run, 0 when none
+    QElapsedTimer runClock_;      // since the run began
+    QElapsedTimer runPumped_;     // since window events were last handled
     QLabel* StatusBar1Panel3 = nullptr; // objects found and elapsed time
     // Direction of the next sort of each results column, kept from run to run.
     kvx::ColumnSortState columnSortState_;

@@ -2,6 +2,7 @@
 // results list, and sorting and copying the results.
 #include "app/frmndsrep.h"
 
+#include "app/filedialogs.h"
 #include "app/messages.h"
 #include "app/waitcursor.h"
 #include "directory/searchcriteria.h"
@@ -11,11 +12,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -208,10 +212,10 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("Select the Object Class  (User, Group, etc) to search"));
         return;
     }
-    const std::string filterFault = kvx::directory::CheckSearchFilter(
+    const kvx::directory::SearchFilterFault filterFault = kvx::directory::FindSearchFilterFault(
         directoryContext_, ui->txtSearchFilter->text().toStdString());
-    if (!filterFault.empty()) {
-        kvx::app::ShowMessage(this, QString::fromStdString(filterFault));
+    if (!filterFault.message.empty()) {
+        showFilterFault(QString::fromStdString(filterFault.message), filterFault.position);
         return;
     }
 
@@ -308,11 +312,42 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
         return;
     }
+    if (quitAfterRun_) {
+        // The user chose to stop the report and quit while it ran.
+        QTimer::singleShot(0, this, [this]() { close(); });
+    }
     if (finishStoppedRun(runObjects_)) {
         return;
     }
     setStatus(QStringLiteral("Finished"));
+    if (runOutputToFile_) {
+        // Where the report went, whatever folder a relative name resolved to.
+        const QString written = QFileInfo(ui->txtOutputFilename->text()).absoluteFilePath();
+        StatusBar1Panel2->setText(QStringLiteral("Written to %1").arg(written));
+        StatusBar1Panel2->setToolTip(StatusBar1Panel2->text());
+    }
     StatusBar1Panel1->repaint();
+}
+
+void TfrmKorvanex::cmdOutputBrowseClick() {
+    const QString chosen = kvx::app::getOutputFileName(this, ui->txtOutputFilename->text());
+    if (!chosen.isEmpty()) {
+        ui->txtOutputFilename->setText(QDir::toNativeSeparators(chosen));
+    }
+}
+
+void TfrmKorvanex::showOutputFolder() {
+    // A relative name is written in the working folder: the label says which folder that is.
+    const QString name = ui->txtOutputFilename->text();
+    QString shown;
+    if (!name.isEmpty() && QFileInfo(name).isRelative()) {
+        shown = QStringLiteral("Folder: %1")
+                    .arg(QDir::toNativeSeparators(QFileInfo(name).absolutePath()));
+    }
+    ui->lblOutputFolder->setToolTip(shown);
+    const int room = std::max(ui->GroupBox2->maximumWidth() - 24, 100);
+    ui->lblOutputFolder->setText(
+        ui->lblOutputFolder->fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
 }
 
 void TfrmKorvanex::DoSearch() {
@@ -411,6 +446,28 @@ void TfrmKorvanex::lvwSearchColumnClick(int column) {
     results_->sortByParameter(parameter, sortKind);
     ui->lvwSearch->header()->setSortIndicator(
         column, kvx::SortParameterDescending(parameter) ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TfrmKorvanex::copySelectedResults() {
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& index : ui->lvwSearch->selectionModel()->selectedRows()) {
+        rows.push_back(static_cast<std::size_t>(index.row()));
+    }
+    if (rows.empty() && ui->lvwSearch->currentIndex().isValid()) {
+        rows.push_back(static_cast<std::size_t>(ui->lvwSearch->currentIndex().row()));
+    }
+    if (rows.empty()) {
+        return;
+    }
+    std::sort(rows.begin(), rows.end()); // in the order the list shows them
+    const QHeaderView* header = ui->lvwSearch->header();
+    std::vector<int> shownOrder;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        shownOrder.push_back(header->logicalIndex(visual));
+    }
+    const std::string copied = results_->clipboardText(shownOrder, {}, 1, rows);
+    QGuiApplication::clipboard()->setText(
+        QString::fromUtf8(copied.data(), static_cast<qsizetype>(copied.size())));
 }
 
 void TfrmKorvanex::CopyResultstoClipboard1Click() {

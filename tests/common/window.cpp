@@ -324,6 +324,15 @@ std::vector<std::vector<std::string>> WindowTest::resultRows() const {
     return rows;
 }
 
+void WindowTest::clickHeader(int c) {
+    auto* view = find<QTreeView>("lvwSearch");
+    QHeaderView* header = view->header();
+    // The section is scrolled into view first, as a user would, then clicked in its middle.
+    view->scrollTo(view->model()->index(0, c));
+    const int x = header->sectionViewportPosition(c) + header->sectionSize(c) / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+}
+
 int WindowTest::sectionWidth(int c) const {
     return find<QTreeView>("lvwSearch")->header()->sectionSize(c);
 }

@@ -132,6 +132,8 @@ protected:
     QStringList resultCaptions() const;
     QStringList resultColumn(int column) const;
     std::vector<std::vector<std::string>> resultRows() const;
+    // Clicks the results list's header on the section of `column`, with the mouse.
+    void clickHeader(int column);
     int sectionWidth(int column) const;
     bool sectionHidden(int column) const;
 

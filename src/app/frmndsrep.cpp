@@ -543,11 +543,12 @@ bool TfrmKorvanex::eventFilter(QObject* watched, QEvent* event) {
                 copySelectedResults();
             return true;
         }
-        if (watched == ui->lvwAttributes &&
+        // With no attribute to add, Enter presses the page's "Next ->>" as elsewhere.
+        if (watched == ui->lvwAttributes && ui->lvwAttributes->currentItem() != nullptr &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
             key->modifiers() == Qt::NoModifier) {
             event->accept();
-            if (!shortcut && ui->lvwAttributes->currentItem() != nullptr)
+            if (!shortcut)
                 cmdAttributeAddClick();
             return true;
         }

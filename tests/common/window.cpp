@@ -143,11 +143,17 @@ void WindowTest::SetUp() {
             messages.push_back(message);
             panels.push_back(window ? window->statusText(1) : QString());
         });
+    kvx::app::setQuestionHandler([this](QWidget*, const kvx::app::Question& question,
+                                        const std::function<void(bool)>& answered) {
+        questions.push_back(question);
+        answered(questionAnswer);
+    });
 }
 
 void WindowTest::TearDown() {
     closeWindows();
     kvx::app::setMessageHandler(previousHandler_);
+    kvx::app::setQuestionHandler(nullptr);
     kvx::app::setFileDialogHandler(nullptr);
     setArguments({});
     resetClient();

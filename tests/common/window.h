@@ -153,6 +153,9 @@ protected:
     std::unique_ptr<TfrmInstruct> frmInstruct;
     std::vector<kvx::app::Message> messages;
     std::vector<QString> panels; // the second status panel as each message showed
+    // Every question asked, each answered at once with `questionAnswer` (false: the second).
+    std::vector<kvx::app::Question> questions;
+    bool questionAnswer = false;
     QString tempDir;
 
 private:

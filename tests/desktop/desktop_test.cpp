@@ -26,6 +26,7 @@
 #include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -381,7 +382,7 @@ TEST_F(DesktopTest, ExampleReportBuiltAndRunWithMouseAndKeyboardOnly) {
     // Attributes: typed (the last by its LDAP name) and added with Enter.
     auto* available = window.findChild<QTreeWidget*>("lvwAttributes");
     click(available->viewport(), available->visualItemRect(available->topLevelItem(0)).center());
-    for (const QString& typed : {"Surname", "Given Name", "Telephone Number", "mail"}) {
+    for (const char* typed : {"Surname", "Given Name", "Telephone Number", "mail"}) {
         xdo({"type", "--delay", "40", typed});
         xdo({"key", "Return"}, 600); // and a pause, so the next word is a new search
     }
@@ -419,7 +420,8 @@ TEST_F(DesktopTest, ExampleReportBuiltAndRunWithMouseAndKeyboardOnly) {
     fs::create_directories(unattended);
     QProcess headless;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
+    env.remove("DISPLAY"); // run as a scheduler runs it
+    env.remove("QT_QPA_PLATFORM");
     env.insert("HOME", folder);
     headless.setProcessEnvironment(env);
     headless.setWorkingDirectory(QString::fromStdString(unattended.string()));

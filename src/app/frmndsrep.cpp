@@ -92,14 +92,18 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     for (const char* file : kImageFiles)
         ImageList1.emplace_back(QStringLiteral(":/images/%1.svg").arg(QLatin1String(file)));
 
-    // Status bar: a 250-pixel progress panel and a panel taking the rest.
+    // Status bar: a 250-pixel progress panel, wider for a text that needs it, and a panel taking
+    // the rest, whose text is shortened in its middle where the window is too narrow for it
+    // (the whole text is its tool tip); the run's progress panel keeps its whole text.
     StatusBar1Panel1 = new QLabel(ui->StatusBar1);
     StatusBar1Panel1->setObjectName(QStringLiteral("StatusBar1Panel1"));
-    StatusBar1Panel1->setFixedWidth(250);
+    StatusBar1Panel1->setMinimumWidth(250);
     StatusBar1Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1Panel2 = new QLabel(ui->StatusBar1);
     StatusBar1Panel2->setObjectName(QStringLiteral("StatusBar1Panel2"));
     StatusBar1Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar1Panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1Panel2->installEventFilter(this);
     ui->StatusBar1->addWidget(StatusBar1Panel1);
     ui->StatusBar1->addWidget(StatusBar1Panel2, 1);
     ui->StatusBar1->setFixedHeight(23);
@@ -532,7 +536,17 @@ void TfrmKorvanex::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
+void TfrmKorvanex::setPanel2(const QString& text) {
+    panel2Text_ = text;
+    StatusBar1Panel2->setToolTip(text);
+    const int room = StatusBar1Panel2->contentsRect().width() - 4;
+    StatusBar1Panel2->setText(
+        StatusBar1Panel2->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(room, 0)));
+}
+
 bool TfrmKorvanex::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == StatusBar1Panel2 && event->type() == QEvent::Resize)
+        setPanel2(panel2Text_);
     const bool shortcut = event->type() == QEvent::ShortcutOverride;
     if (shortcut || event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);

@@ -202,6 +202,8 @@ private:
     static QTreeWidgetItem* addPlaceholder(QTreeWidgetItem* parent);
     void rebuildExpandedAttributeItems();
     void setStatus(const QString& text);
+    // The second status panel's text (shortened to the panel, whole in its tool tip).
+    void setPanel2(const QString& text);
     void fitResultColumn(int column);
     void clearAttributePage();
     // Lays the window out at a saved placement (or centred) and in the saved state.
@@ -221,6 +223,7 @@ private:
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
     QLabel* StatusBar1Panel2 = nullptr;
+    QString panel2Text_; // the whole text of the second panel
     QTimer* Timer1 = nullptr;
     kvx::ResultsModel* results_ = nullptr;
     std::vector<QIcon> ImageList1;

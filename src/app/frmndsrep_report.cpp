@@ -187,7 +187,7 @@ private:
 } // namespace
 
 QString TfrmKorvanex::statusText(int panel) const {
-    return panel == 0 ? StatusBar1Panel1->text() : StatusBar1Panel2->text();
+    return panel == 0 ? StatusBar1Panel1->text() : panel2Text_;
 }
 
 void TfrmKorvanex::setStatus(const QString& text) {
@@ -323,8 +323,7 @@ void TfrmKorvanex::RunProcess() {
     if (runOutputToFile_) {
         // Where the report went, whatever folder a relative name resolved to.
         const QString written = QFileInfo(ui->txtOutputFilename->text()).absoluteFilePath();
-        StatusBar1Panel2->setText(QStringLiteral("Written to %1").arg(written));
-        StatusBar1Panel2->setToolTip(StatusBar1Panel2->text());
+        setPanel2(QStringLiteral("Written to %1").arg(QDir::toNativeSeparators(written)));
     }
     StatusBar1Panel1->repaint();
 }

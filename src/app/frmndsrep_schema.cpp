@@ -125,6 +125,15 @@ void TfrmKorvanex::LoadAttributes(const QString& className) {
     }
     ui->lvwAttributes->addTopLevelItems(items);
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
+    // The names show whole, up to a third of a wide screen; the selected list has the same.
+    for (int column : {0, KvxAttributeList::LdapNameColumn}) {
+        const int fitted = std::min(ui->lvwAttributes->sizeHintForColumn(column) + 12, 320);
+        for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
+            if (fitted > list->columnWidth(column)) {
+                list->setColumnWidth(column, fitted);
+            }
+        }
+    }
 }
 
 void TfrmKorvanex::GetAttributeDetails(const QString& attributeName, Attr_Info_T* info) {

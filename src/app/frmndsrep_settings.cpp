@@ -51,13 +51,14 @@ bool nameWithin(const std::string& wanted, const kvx::directory::NodeRecord* nod
            kvx::directory::containerNameWithin(wanted, node->distinguishedName, exactly);
 }
 
-bool listHolds(const QTreeWidget& list, const std::string& name) {
+// The row of the list captioned `name`, nullptr when there is none.
+const QTreeWidgetItem* rowNamed(const QTreeWidget& list, const std::string& name) {
     for (int i = 0; i < list.topLevelItemCount(); ++i) {
         if (sameName(list.topLevelItem(i)->text(0), name)) {
-            return true;
+            return list.topLevelItem(i);
         }
     }
-    return false;
+    return nullptr;
 }
 
 // How a column of the syntax a batch file names sorts; text for a name the table does not have.
@@ -370,8 +371,14 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         row->setText(1, qtext(saved.singleMulti));
         row->setText(2, qtext(saved.syntax));
         row->setData(0, Qt::UserRole, sortKindOfSyntax(saved.syntax));
+        // The LDAP name is the schema's: taken from the class's own row where it has one.
+        const QTreeWidgetItem* own = rowNamed(*ui->lvwAttributes, saved.name);
+        if (own != nullptr) {
+            row->setText(KvxAttributeList::LdapNameColumn,
+                         own->text(KvxAttributeList::LdapNameColumn));
+        }
         items.push_back(row);
-        if (classFound && !saved.name.empty() && !listHolds(*ui->lvwAttributes, saved.name)) {
+        if (classFound && !saved.name.empty() && own == nullptr) {
             kvx::app::ShowMessage(
                 this,
                 QStringLiteral("The attribute \"%1\" named in the settings file is not an "
@@ -427,7 +434,7 @@ void TfrmKorvanex::Timer1Timer() {
         if (autoclose_) {
             notice += QStringLiteral(" - Will close when complete");
         }
-        StatusBar1Panel2->setText(notice);
+        setPanel2(notice);
         repaintWindow();
         // A report that does not match its settings file is not run at all (the load named
         // what was missing). Whatever ends the run, the unattended close follows.
@@ -441,7 +448,10 @@ void TfrmKorvanex::Timer1Timer() {
             }
         }
     }
-    StatusBar1Panel2->setText(QString());
+    // The notice goes; where a report was written stays said.
+    if (statusText(1).startsWith(QStringLiteral("Auto Running "))) {
+        setPanel2(QString());
+    }
     if (autoclose_) {
         close();
     }

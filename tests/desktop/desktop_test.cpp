@@ -36,6 +36,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -224,6 +225,16 @@ protected:
     fs::path home;
 };
 
+// The program's application in this process, on the private desktop.
+std::unique_ptr<kvx::app::KvxApplication> desktopApplication() {
+    qputenv("DISPLAY", display.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    static int argc = 1;
+    static char name[] = "desktop_tests";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<kvx::app::KvxApplication>(argc, argv);
+}
+
 std::string text(const QRect& r) {
     std::ostringstream out;
     out << r.left() << "," << r.top() << " " << r.width() << "x" << r.height();
@@ -265,12 +276,7 @@ TEST_F(DesktopTest, PlacementOffEveryScreenComesBackOntoOne) {
 
 // The window manager shows each help window's own title: the application's name is not added.
 TEST_F(DesktopTest, HelpWindowsCarryTheirOwnTitles) {
-    qputenv("DISPLAY", display.toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    static int argc = 1;
-    static char name[] = "desktop_tests";
-    static char* argv[] = {name, nullptr};
-    kvx::app::KvxApplication app(argc, argv);
+    const std::unique_ptr<kvx::app::KvxApplication> app = desktopApplication();
     QWidget owner;
     TfrmAbout about(&owner);
     TfrmExplain explain;
@@ -297,12 +303,7 @@ TEST_F(DesktopTest, HelpWindowsCarryTheirOwnTitles) {
 // the keyboard only, as X events: the menus open by their letters, a header click sorts, and
 // Ctrl+C copies the rows selected. The report written is the one the example writes unattended.
 TEST_F(DesktopTest, ExampleReportBuiltAndRunWithMouseAndKeyboardOnly) {
-    qputenv("DISPLAY", display.toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    static int argc = 1;
-    static char name[] = "desktop_tests";
-    static char* argv[] = {name, nullptr};
-    kvx::app::KvxApplication app(argc, argv);
+    const std::unique_ptr<kvx::app::KvxApplication> app = desktopApplication();
     QStringList messages;
     const auto previous = kvx::app::setMessageHandler(
         [&messages](QWidget*, const kvx::app::Message& m) { messages << m.text; });

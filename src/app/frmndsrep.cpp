@@ -271,8 +271,10 @@ void TfrmKorvanex::connectControls() {
     connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::cmdLoadClick);
     connect(ui->cmdOutputBrowse, &QPushButton::clicked, this, &TfrmKorvanex::cmdOutputBrowseClick);
     connect(ui->txtOutputFilename, &QLineEdit::textChanged, this, &TfrmKorvanex::showOutputFolder);
-    connect(ui->lvwAttributes, &QTreeWidget::itemDoubleClicked, this,
-            &TfrmKorvanex::cmdAttributeAddClick);
+    connect(ui->lvwAttributes, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
+        ui->lvwAttributes->setCurrentItem(row); // the row double-clicked is the one added
+        cmdAttributeAddClick();
+    });
     connect(Timer1, &QTimer::timeout, this, &TfrmKorvanex::Timer1Timer);
 }
 
@@ -303,6 +305,11 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
     std::string reason;
     if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
         !reason.empty()) {
+        // The window keeps saying why, in the words of the first message that said it.
+        if (ui->lblTreeStatus->text().isEmpty()) {
+            setTreeStatus(kvx::app::formatErrorCode(QString::fromStdString(text), code) +
+                          QLatin1Char('\n') + QString::fromStdString(reason));
+        }
         std::string tree;
         NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
         std::string& shown =
@@ -312,9 +319,6 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
         else
             shown = reason;
     }
-    if (!reason.empty())
-        setTreeStatus(kvx::app::formatErrorCode(QString::fromStdString(text), code) +
-                      QLatin1Char('\n') + QString::fromStdString(reason));
     kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
                             QString::fromStdString(reason));
 }

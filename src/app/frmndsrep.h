@@ -57,6 +57,8 @@ public:
     static constexpr int LdapNameColumn = 3;
     using QTreeWidget::QTreeWidget;
     void keyboardSearch(const QString& search) override;
+    // The width the texts of `column` need.
+    int contentWidth(int column) const { return sizeHintForColumn(column); }
 
 private:
     QString typed_;

@@ -127,7 +127,7 @@ void TfrmKorvanex::LoadAttributes(const QString& className) {
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
     // The names show whole, up to a third of a wide screen; the selected list has the same.
     for (int column : {0, KvxAttributeList::LdapNameColumn}) {
-        const int fitted = std::min(ui->lvwAttributes->sizeHintForColumn(column) + 12, 320);
+        const int fitted = std::min(ui->lvwAttributes->contentWidth(column) + 12, 320);
         for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
             if (fitted > list->columnWidth(column)) {
                 list->setColumnWidth(column, fitted);
@@ -163,9 +163,15 @@ void TfrmKorvanex::cmdAttributeAddClick() {
 void TfrmKorvanex::cmdAttributeAddAllClick() {
     QTreeWidget* selected = ui->lvwSelectedAttributes;
     selected->clear();
+    // Every attribute of the class; the object's full name is one more column only when chosen
+    // by itself, so ">>" gives the same report as it always has.
     QList<QTreeWidgetItem*> rows;
     for (int i = 0; i < ui->lvwAttributes->topLevelItemCount(); ++i) {
-        rows.push_back(copyRow(ui->lvwAttributes->topLevelItem(i)));
+        const QTreeWidgetItem* row = ui->lvwAttributes->topLevelItem(i);
+        if (!sameCaption(row->text(0),
+                         QString::fromLatin1(kvx::report::kDistinguishedNameColumn))) {
+            rows.push_back(copyRow(row));
+        }
     }
     selected->addTopLevelItems(rows);
 }

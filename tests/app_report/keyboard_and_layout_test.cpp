@@ -73,8 +73,12 @@ TEST_F(DesktopHabitsTest, KeysReachTheControlsInPageOrderAndEnterAddsAnAttribute
     QTreeWidgetItem* given = rowNamed(available(), "Given Name");
     ASSERT_NE(given, nullptr);
     available()->scrollToItem(given);
-    QTest::mouseDClick(available()->viewport(), Qt::LeftButton, {},
-                       available()->visualItemRect(given).center());
+    QApplication::processEvents(); // the page shows and the list lays out its rows
+    const QPoint at(20, available()->visualItemRect(given).center().y());
+    // A double-click as the window system delivers it: press, release, then the second press
+    // as a double-click.
+    QTest::mouseClick(available()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(available()->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(captions(selected()), (QStringList{"Surname", "Given Name"}));
     selected()->setFocus();
     QTest::keyClick(selected(), Qt::Key_Return);
@@ -175,6 +179,7 @@ TEST_F(DesktopHabitsTest, BrowseChoosesTheFileAndTheStatusBarSaysWhereTheReportW
     EXPECT_NE(readFile(full), "<missing>");
     // The panels' texts show whole at the default size; a name too long for the window is
     // shortened in its middle, the whole of it in the tool tip.
+    QApplication::processEvents(); // the status bar lays out its panels anew
     for (const char* name : {"StatusBar1Panel1", "StatusBar1Panel2", "StatusBar1Panel3"}) {
         auto* panel = find<QLabel>(name);
         EXPECT_GE(panel->contentsRect().width(),
@@ -190,8 +195,8 @@ TEST_F(DesktopHabitsTest, LdapNamesBesideTheDirectoryNamesAndTheDistinguishedNam
     QTreeWidgetItem* mail = rowNamed(available(), "Internet EMail Address");
     ASSERT_NE(mail, nullptr);
     EXPECT_EQ(mail->text(3), "mail");
-    EXPECT_EQ(available()->header()->visualIndex(3), 1);   // beside the name
-    EXPECT_EQ(rowNamed(available(), "CN")->text(3), "cn"); // the same but for case: nothing
+    EXPECT_EQ(available()->header()->visualIndex(3), 1); // beside the name
+    EXPECT_EQ(rowNamed(available(), "CN")->text(3), ""); // the same but for case: nothing
     // Type-ahead finds an attribute by either name.
     pages()->setCurrentIndex(1);
     available()->setFocus();

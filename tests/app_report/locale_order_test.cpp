@@ -88,6 +88,7 @@ TEST_F(LocaleOrderTest, ListsAndTextResultsFollowTheLanguagesOrder) {
     auto* available = find<QTreeWidget>("lvwAttributes");
     QStringList attributes = captions(available);
     attributes.removeAll("CN");
+    attributes.removeAll("Distinguished Name");
     const QStringList alphabetical{"apfel", "Äquator", "Ebene", "émail", "Zahl", "zèle"};
     EXPECT_EQ(attributes, alphabetical);
     // ">>" copies them in that order.

@@ -382,7 +382,8 @@ TEST_F(DesktopTest, ExampleReportBuiltAndRunWithMouseAndKeyboardOnly) {
 
     // Attributes: typed (the last by its LDAP name) and added with Enter.
     auto* available = window.findChild<QTreeWidget*>("lvwAttributes");
-    click(available->viewport(), available->visualItemRect(available->topLevelItem(0)).center());
+    click(available->viewport(),
+          QPoint(20, available->visualItemRect(available->topLevelItem(0)).center().y()));
     for (const char* typed : {"Surname", "Given Name", "Telephone Number", "mail"}) {
         xdo({"type", "--delay", "40", typed});
         xdo({"key", "Return"}, 600); // and a pause, so the next word is a new search

@@ -7,6 +7,7 @@
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QTabWidget>
@@ -17,6 +18,7 @@
 namespace {
 
 bool save(QWidget* widget, const QString& path) {
+    QApplication::processEvents(); // laid out as the user would see it
     const bool ok = widget->grab().save(path);
     std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;

@@ -23,20 +23,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         KVX_FUZZ_CHECK(fromAnArgument);
     }
 
-    // The pieces hold every character of the name except the separating periods, in order.
+    // The pieces hold every character of the name except the periods that separate them, in
+    // order: a backslash and the character after it ("\." above all) stay in their piece.
     const std::string name(kvx::fuzz::asText(data, size));
     const std::vector<std::string> pieces = kvx::settings::startingPointChain(name);
     KVX_FUZZ_CHECK(!pieces.empty());
+    // Unescaped periods dropped, escaped pairs kept whole.
+    auto withoutSeparators = [](const std::string& text) {
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\\' && i + 1 < text.size()) {
+                out.push_back(text[i]);
+                out.push_back(text[++i]);
+            } else if (text[i] != '.') {
+                out.push_back(text[i]);
+            }
+        }
+        return out;
+    };
     std::string joined;
     for (const std::string& piece : pieces) {
-        KVX_FUZZ_CHECK(piece.find('.') == std::string::npos);
+        KVX_FUZZ_CHECK(withoutSeparators(piece) == piece); // no period of its own separates it
         KVX_FUZZ_CHECK(!piece.empty() || pieces.size() == 1);
         joined += piece;
     }
-    std::string withoutPeriods;
-    for (char c : name)
-        if (c != '.')
-            withoutPeriods.push_back(c);
-    KVX_FUZZ_CHECK(joined == withoutPeriods);
+    KVX_FUZZ_CHECK(joined == withoutSeparators(name));
     return 0;
 }

@@ -16,6 +16,7 @@ PACKAGES=(
   fonts-noto-cjk
   samba samba-ad-provision python3-samba samba-dsdb-modules samba-vfs-modules winbind iproute2
   krb5-user libsasl2-modules libsasl2-modules-gssapi-mit
+  libxlsxwriter-dev libreoffice-calc-nogui python3-openpyxl
 )
 
 missing=()

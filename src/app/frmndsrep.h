@@ -6,6 +6,7 @@
 #include "directory/client/nwdsclient.h"
 #include "directory/treebrowse.h"
 #include "report/outputline.h"
+#include "report/reportfile.h"
 #include "results/compare.h"
 
 #include <QComboBox>
@@ -220,7 +221,8 @@ private:
     void beginRun();
     void endRun();
     bool runProceed(std::int32_t objects, const std::function<void()>& publishRows);
-    bool finishStoppedRun(std::int32_t objects);
+    // Tells every sink how the run ended, and the user where the report file's rows are.
+    void endRunSinks(kvx::report::RunEnd how);
 
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
@@ -259,9 +261,11 @@ private:
     bool runOutputToWindow_ = false;
     bool runOutputToFile_ = false;
     bool runColumnHeaders_ = false;
-    bool runQuote_ = false;
-    std::string runSeparator_;
-    kvx::OutputFile outputFile_;
+    // Where the run's rows go besides the results list, each sink told how the run ended; the
+    // report file is one of them (runFile_, null without output to a file).
+    std::vector<std::unique_ptr<kvx::report::ReportSink>> runSinks_;
+    kvx::report::ReportFile* runFile_ = nullptr;
+    bool runCompleted_ = false;   // the last search went to its end
     QElapsedTimer statusPainted_; // when the progress panel was last painted
     bool runActive_ = false;
     bool cancelRequested_ = false;

@@ -227,11 +227,6 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("You have not selected output to either File or Screen"));
         return;
     }
-    // The window takes no input while a run holds it, so one run writes one separator and one
-    // quoting throughout; they are read once here.
-    runSeparator_ = ui->txtOutputSeparator->text().toStdString();
-    runQuote_ = ui->chkOutputEncloseQuotes->isChecked();
-
     // Every check comes before the output file is opened: a run that stops at one leaves the
     // report of the last run untouched.
     if (ui->optResultsTabularCross->isChecked() && ui->cboAttributeMulti->currentText().isEmpty()) {
@@ -240,40 +235,48 @@ void TfrmKorvanex::RunProcess() {
         return;
     }
 
-    std::vector<std::string> attributeNames;
+    std::vector<kvx::report::ReportAttribute> attributes;
     for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
-        attributeNames.push_back(ui->lvwSelectedAttributes->topLevelItem(i)->text(0).toStdString());
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        attributes.push_back({row->text(0).toStdString(),
+                              kvx::report::CellKindOfSyntax(row->text(2).toStdString())});
     }
 
+    // The window takes no input while a run holds it, so one run writes one separator and one
+    // quoting throughout; they are read once here.
+    runSinks_.clear();
+    runFile_ = nullptr;
     if (runOutputToFile_) {
-        if (!outputFile_.open(ui->txtOutputFilename->text().toStdString())) {
+        auto file = std::make_unique<kvx::report::ReportFile>(
+            ui->txtOutputFilename->text().toStdString(),
+            kvx::report::FileLayout{.separator = ui->txtOutputSeparator->text().toStdString(),
+                                    .quote = ui->chkOutputEncloseQuotes->isChecked(),
+                                    .headers = runColumnHeaders_});
+        if (!file->open()) {
             kvx::app::ShowMessage(
                 this, QStringLiteral("Cannot Open Output File. Check the filename and path."));
             return;
         }
+        runFile_ = file.get();
+        runSinks_.push_back(std::move(file));
     }
 
-    // From here on the file is open: whatever ends the run (an exception included), it is
-    // closed, and a report that did not end as a whole one is called incomplete.
-    bool fileComplete = true;
-    bool stopped = false;
+    // From here on the sinks are open: whatever ends the run (an exception included), each is
+    // told how it ended, and only a completed run replaces the last report.
+    bool failed = false;
+    runCompleted_ = false;
+    runCancelled_ = false;
+    runStoppedBySignal_ = 0;
     const auto endRunByError = [&](const QString& what) {
-        stopped = true;
-        if (runOutputToFile_) {
-            outputFile_.close();
-            fileComplete = false;
-        }
+        failed = true;
         kvx::app::ShowFrameworkError(this, what);
     };
     try {
-        if (runOutputToFile_ && runColumnHeaders_) {
-            // Every mode but Non Tabular writes the Tabular header.
-            const kvx::ReportMode headerMode = ui->optResultsNonTabular->isChecked()
-                                                   ? kvx::ReportMode::NonTabular
-                                                   : kvx::ReportMode::Tabular;
-            outputFile_.writeHeader(headerMode, runSeparator_, attributeNames);
+        const auto columns = kvx::report::ReportColumns(reportModeOf(*ui), attributes);
+        for (const auto& sink : runSinks_) {
+            sink->columns(columns);
         }
-        if (attributeNames.empty()) {
+        if (attributes.empty()) {
             kvx::app::ShowMessage(
                 this,
                 QStringLiteral(
@@ -290,9 +293,13 @@ void TfrmKorvanex::RunProcess() {
         beginRun();
         DoSearch();
         noteTreeReason();
-
-        if (runOutputToFile_) {
-            fileComplete = outputFile_.close();
+        if (runObjects_ == 0 && !runCancelled_) {
+            const std::string notice = kvx::directory::EmptyReportNotice(
+                directoryContext_, ui->txtSearchFilter->text().toStdString());
+            if (!notice.empty()) {
+                kvx::app::ShowMessage(this, QString::fromStdString(notice),
+                                      kvx::app::MessageKind::Notice);
+            }
         }
     } catch (const std::exception& error) {
         endRunByError(QString::fromLocal8Bit(error.what()));
@@ -302,30 +309,15 @@ void TfrmKorvanex::RunProcess() {
     if (runActive_) {
         endRun(); // the controls come back however the run ended
     }
-    if (stopped && fileComplete) {
-        return; // no file to call incomplete; the error said why the run ended
-    }
-    if (!fileComplete) {
-        // A report cut short by a full disk or an error is never passed off as finished.
-        setStatus(QStringLiteral("Output file incomplete"));
-        kvx::app::ShowMessage(
-            this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
-        return;
-    }
+    using kvx::report::RunEnd;
+    endRunSinks(failed || (!runCompleted_ && !runCancelled_) ? RunEnd::Failed
+                : runStoppedBySignal_ != 0                   ? RunEnd::Stopped
+                : runCancelled_                              ? RunEnd::Cancelled
+                                                             : RunEnd::Completed);
     if (quitAfterRun_) {
         // The user chose to stop the report and quit while it ran.
         QTimer::singleShot(0, this, [this]() { close(); });
     }
-    if (finishStoppedRun(runObjects_)) {
-        return;
-    }
-    setStatus(QStringLiteral("Finished"));
-    if (runOutputToFile_) {
-        // Where the report went, whatever folder a relative name resolved to.
-        const QString written = QFileInfo(ui->txtOutputFilename->text()).absoluteFilePath();
-        setPanel2(QStringLiteral("Written to %1").arg(QDir::toNativeSeparators(written)));
-    }
-    StatusBar1Panel1->repaint();
 }
 
 void TfrmKorvanex::cmdOutputBrowseClick() {
@@ -389,6 +381,7 @@ void TfrmKorvanex::DoSearch() {
 
     WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size, proceed);
     const kvx::report::SearchOutcome outcome = kvx::report::DoSearch(input, sink);
+    runCompleted_ = outcome.completed;
     runCancelled_ = outcome.cancelled;
     runObjects_ = outcome.objects;
 }
@@ -431,8 +424,8 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
     if (runOutputToWindow_) {
         results_->appendRow(std::span<const std::string>(row));
     }
-    if (runOutputToFile_) {
-        outputFile_.writeRow(row, runSeparator_, runQuote_);
+    for (const auto& sink : runSinks_) {
+        sink->row(row);
     }
 }
 

@@ -3,13 +3,16 @@
 // window shows the rows found so far and the progress, and handles its events: it repaints,
 // moves, scrolls, and takes the Cancel button, Esc, or a close. Controls that would change the
 // run are disabled while it goes. SIGINT and SIGTERM stop a run the same way as Cancel, so an
-// unattended run stopped by `timeout` or a scheduler leaves a file complete up to its last row.
+// unattended run stopped by `timeout` or a scheduler leaves its rows, each line whole, in the
+// report file's `.partial`, and the last good report where it was.
 #include "app/frmndsrep.h"
 
 #include "app/messages.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
@@ -110,26 +113,86 @@ void TfrmKorvanex::cmdCancelClick() {
     }
 }
 
-// Called by RunProcess once the output file is closed: the last word of a run that was stopped.
-// False when the run went to its end.
-bool TfrmKorvanex::finishStoppedRun(std::int32_t objects) {
-    if (StatusBar1Panel3 != nullptr) {
-        StatusBar1Panel3->setText(progressText(objects, runClock_.elapsed()));
+namespace {
+
+// Where the rows of a run that did not complete are, for the message that ends it.
+QString rowsKeptText(const kvx::report::ReportFile& file, const QString& before) {
+    const QString target = QString::fromStdString(file.target());
+    const QString partial = QString::fromStdString(file.partialName());
+    if (!file.partialKept()) {
+        return QStringLiteral("%1 is left as it was.").arg(target);
     }
-    if (runStoppedBySignal_ != 0) {
+    if (partial == target) {
+        return QStringLiteral("The rows found before the %1 are in %2.").arg(before, target);
+    }
+    return QStringLiteral("The rows found before the %1 are in %2; %3 is left as it was.")
+        .arg(before, partial, target);
+}
+
+} // namespace
+
+void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
+    using kvx::report::ReportFile;
+    using kvx::report::RunEnd;
+    for (const auto& sink : runSinks_) {
+        sink->end(how);
+    }
+    if (StatusBar1Panel3 != nullptr) {
+        StatusBar1Panel3->setText(progressText(runObjects_, runClock_.elapsed()));
+    }
+    // A stop signal ends the program once the run is ended, as it would have without a run.
+    const auto closeAfterStop = [this, how]() {
+        if (how == RunEnd::Stopped) {
+            QTimer::singleShot(0, this, [this]() { close(); });
+        }
+    };
+    if (runFile_ != nullptr && runFile_->outcome() == ReportFile::Outcome::WriteFailed) {
+        // A report cut short by a full disk or an error is never passed off as finished.
+        setStatus(QStringLiteral("Output file incomplete"));
+        kvx::app::ShowMessage(
+            this, QStringLiteral("Cannot write the output file. The report in it is incomplete."));
+        closeAfterStop();
+        return;
+    }
+    switch (how) {
+    case RunEnd::Completed:
+        setStatus(QStringLiteral("Finished"));
+        if (runFile_ != nullptr) {
+            // Where the report went, whatever folder a relative name resolved to.
+            setPanel2(
+                QStringLiteral("Written to %1")
+                    .arg(QDir::toNativeSeparators(
+                        QFileInfo(QString::fromStdString(runFile_->target())).absoluteFilePath())));
+        }
+        StatusBar1Panel1->repaint();
+        return;
+    case RunEnd::Failed:
+        // The failure itself has been reported; the file's message says what became of it.
+        setStatus(QStringLiteral("Failed"));
+        if (runFile_ != nullptr) {
+            kvx::app::ShowMessage(this, QStringLiteral("The report did not finish. ") +
+                                            rowsKeptText(*runFile_, QStringLiteral("failure")));
+        }
+        return;
+    case RunEnd::Cancelled:
+        setStatus(QStringLiteral("Cancelled"));
+        if (runFile_ != nullptr) {
+            kvx::app::ShowMessage(this,
+                                  QStringLiteral("The report was cancelled. ") +
+                                      rowsKeptText(*runFile_, QStringLiteral("cancel")),
+                                  kvx::app::MessageKind::Notice);
+        }
+        return;
+    case RunEnd::Stopped:
         setStatus(QStringLiteral("Cancelled"));
         kvx::app::ShowMessage(
-            this, QStringLiteral("The report was stopped by %1. The output file holds every row "
-                                 "found before the stop.")
-                      .arg(runStoppedBySignal_ == SIGINT ? QStringLiteral("SIGINT")
-                                                         : QStringLiteral("SIGTERM")));
-        // A stop signal ends the program, as it would have without a run.
-        QTimer::singleShot(0, this, [this]() { close(); });
-        return true;
+            this, QStringLiteral("The report was stopped by %1.")
+                          .arg(runStoppedBySignal_ == SIGINT ? QStringLiteral("SIGINT")
+                                                             : QStringLiteral("SIGTERM")) +
+                      (runFile_ != nullptr
+                           ? QStringLiteral(" ") + rowsKeptText(*runFile_, QStringLiteral("stop"))
+                           : QString()));
+        closeAfterStop();
+        return;
     }
-    if (runCancelled_) {
-        setStatus(QStringLiteral("Cancelled"));
-        return true;
-    }
-    return false;
 }

@@ -378,7 +378,18 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
                          own->text(KvxAttributeList::LdapNameColumn));
         }
         items.push_back(row);
-        if (classFound && !saved.name.empty() && own == nullptr) {
+        // The file may name an attribute by any of its names (sn for "Surname"); every class
+        // has the object class attribute.
+        bool lacking = classFound && !saved.name.empty() && own == nullptr;
+        if (lacking) {
+            const std::string ownName =
+                kvx::directory::AttributeOwnName(directoryContext_, saved.name);
+            lacking =
+                ownName.empty() ||
+                !(rowNamed(*ui->lvwAttributes, ownName) != nullptr ||
+                  ownName == kvx::directory::AttributeOwnName(directoryContext_, "objectClass"));
+        }
+        if (lacking) {
             kvx::app::ShowMessage(
                 this,
                 QStringLiteral("The attribute \"%1\" named in the settings file is not an "

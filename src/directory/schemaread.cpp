@@ -80,14 +80,16 @@ std::vector<std::string> readClassNames(NWDSContextHandle context, const Failure
     return names;
 }
 
-bool GetAttributeDetails(NWDSContextHandle context, const std::string& attributeName,
-                         Attr_Info_T& info, const FailureFn& failure) {
+namespace {
+
+// One attribute definition and the name the directory gives it.
+bool readAttributeDefinition(NWDSContextHandle context, const std::string& attributeName,
+                             Attr_Info_T& info, std::string& name, const FailureFn& failure) {
     ReadBuffers bufs;
     if (!prepareNamedRead(context, DSV_READ_ATTR_DEF, attributeName, bufs, failure)) {
         return false;
     }
     nint32 iteration = -1;
-    std::string name;
     do {
         if (!ok(NWDSReadAttrDef(context, DS_ATTR_DEF, 0, bufs.request, &iteration, bufs.result),
                 "NWDSReadAttrDef", failure)) {
@@ -104,6 +106,23 @@ bool GetAttributeDetails(NWDSContextHandle context, const std::string& attribute
         }
     } while (iteration != -1);
     return true;
+}
+
+} // namespace
+
+bool GetAttributeDetails(NWDSContextHandle context, const std::string& attributeName,
+                         Attr_Info_T& info, const FailureFn& failure) {
+    std::string name;
+    return readAttributeDefinition(context, attributeName, info, name, failure);
+}
+
+std::string AttributeOwnName(NWDSContextHandle context, const std::string& attributeName) {
+    Attr_Info_T info;
+    std::string name;
+    if (!readAttributeDefinition(context, attributeName, info, name,
+                                 [](const std::string&, NWDSCCODE) {}))
+        return {};
+    return name;
 }
 
 void gatherClassAttributes(NWDSContextHandle context, const std::string& className,

@@ -34,6 +34,10 @@ std::vector<std::string> readClassNames(NWDSContextHandle context, const Failure
 bool GetAttributeDetails(NWDSContextHandle context, const std::string& attributeName,
                          Attr_Info_T& info, const FailureFn& failure);
 
+// The name the directory gives an attribute named by any of its names (an LDAP name or OID);
+// "" when the schema has no such attribute or cannot be read.
+std::string AttributeOwnName(NWDSContextHandle context, const std::string& attributeName);
+
 // Appends to `rows` every attribute the class can carry: those of its super classes first
 // (recursively), then its naming, mandatory and optional attributes, each name once (compared
 // without regard to case). A failure inside a super class's read ends that read only.

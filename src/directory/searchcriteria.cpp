@@ -80,11 +80,41 @@ SearchFilterFault FindSearchFilterFault(NWDSContextHandle context, const std::st
             return {"The search filter names an attribute the directory does not know: " + name,
                     characterPosition(filterText, name)};
     }
+    // What the tree cannot answer as written (a value not of its attribute's form, an operation
+    // without a matching rule where the tree matches by itself).
+    // The fault lies where the first name it quotes is written in the filter.
+    std::string fault;
+    if (NWDSCheckSearchFilter(context, tree, fault) == 0 && !fault.empty()) {
+        std::size_t position = 0;
+        const std::size_t open = fault.find('"');
+        const std::size_t close = open == std::string::npos ? open : fault.find('"', open + 1);
+        if (close != std::string::npos)
+            position = characterPosition(filterText, fault.substr(open + 1, close - open - 1));
+        return {fault + ".", position};
+    }
     return {};
 }
 
 std::string CheckSearchFilter(NWDSContextHandle context, const std::string& filterText) {
     return FindSearchFilterFault(context, filterText).message;
+}
+
+std::string EmptyReportNotice(NWDSContextHandle context, const std::string& filterText) {
+    kvx::client::FilterNode tree;
+    kvx::client::FilterParseError error;
+    if (filterText.find_first_not_of(" \t") == std::string::npos ||
+        !kvx::client::parseSearchFilter(filterText, tree, error))
+        return {};
+    std::string fault;
+    std::vector<std::string> unordered;
+    if (NWDSCheckSearchFilter(context, tree, fault, &unordered) != 0 || unordered.empty())
+        return {};
+    std::string names;
+    for (const std::string& name : unordered)
+        names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    return "No object was found. The search filter orders by " + names +
+           (unordered.size() == 1 ? ", which has" : ", which have") +
+           " no ordering rule in the directory's schema";
 }
 
 } // namespace kvx::directory

@@ -310,7 +310,7 @@ void PrintTo(const CallFailure& f, std::ostream* os) {
 class SearchCallFailureTest : public SampleRunTest,
                               public ::testing::WithParamInterface<CallFailure> {};
 
-TEST_P(SearchCallFailureTest, ReportsKeepsRowsSoFarAndFinishes) {
+TEST_P(SearchCallFailureTest, ReportsKeepsRowsSoFarInPartialAndSaysFailed) {
     const CallFailure f = GetParam();
     chooseAttributes({"Title", "Telephone Number"});
     // A first run leaves Non Tabular's columns behind.
@@ -323,15 +323,19 @@ TEST_P(SearchCallFailureTest, ReportsKeepsRowsSoFarAndFinishes) {
     setOutput({}, out);
     kvx::client::faults::failCall(f.call, f.occurrence, -601);
     pressStart();
-    EXPECT_EQ(messageTexts(), QStringList{QString::fromLatin1(f.reportedAs) + "\nCode : fffffda7"});
-    EXPECT_EQ(window->statusText(0), "Finished");
+    EXPECT_EQ(messageTexts(),
+              (QStringList{QString::fromLatin1(f.reportedAs) + "\nCode : fffffda7",
+                           "The report did not finish. The rows found before the failure are in " +
+                               out + ".partial; " + out + " is left as it was."}));
+    EXPECT_EQ(window->statusText(0), "Failed");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(page(), 3);
 
     std::string expected = "Object,Title,Telephone Number\r\n";
     if (f.firstRowKept)
         expected += kFrank + ",Sales Engineer,+44 20 7946 0201\r\n";
-    EXPECT_EQ(readFile(out), expected); // complete, so the file was closed
+    EXPECT_EQ(readFile(out + ".partial"), expected); // every line whole
+    EXPECT_FALSE(QFile::exists(out));
     const auto rows = resultRows();
     ASSERT_EQ(rows.size(), f.firstRowKept ? 1u : 0u);
     if (f.columnsBuilt) {

@@ -1,5 +1,6 @@
 // The search filter of the Select Criteria page: checked at Start (a filter that does not read,
-// or names an attribute the tree does not know, runs nothing), combined with the class, and
+// names an attribute the tree does not know, or cannot mean what it says, runs nothing),
+// combined with the class, and
 // saved to and loaded from batch settings files.
 #include "common/window.h"
 
@@ -38,12 +39,22 @@ TEST_F(SearchFilterTest, AFaultyFilterRunsNothingAndAGoodOneNarrowsTheClass) {
     pressStart();
     filter->setText("(|(sn=Lee)(\"Login Disabld\"=FALSE))");
     pressStart();
+    // Filters that would quietly match nothing: a value not of its attribute's form, an order
+    // the schema has no rule for.
+    filter->setText("(&(sn=Lee)(!(\"Login Disabled\"=yes)))");
+    pressStart();
+    filter->setText("(|(uid=glee)(Surname>=M))");
+    pressStart();
     EXPECT_EQ(
         messageTexts(),
         (QStringList{"The search filter cannot be read at position 12: an attribute name with "
                      "blanks is written in double quotes, as in (\"Login Disabled\"=TRUE).",
                      "The search filter names an attribute the directory does not know: Login "
-                     "Disabld"}));
+                     "Disabld",
+                     "The search filter compares \"Login Disabled\" with \"yes\", which is not of "
+                     "its form: TRUE or FALSE.",
+                     "The search filter orders by \"Surname\", which has no ordering rule in the "
+                     "directory's schema."}));
     EXPECT_EQ(readFile(out), "older report\r\n");
     EXPECT_EQ(find<QTabWidget>("PageControl1")->currentIndex(), 0); // back to the filter
 

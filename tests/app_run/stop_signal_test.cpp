@@ -1,6 +1,7 @@
-// SIGTERM and SIGINT stop an unattended report over a generated tree of 200,000 users part-way:
-// the output file is complete up to its last row, the reason is on standard error, and the exit
-// status is 1.
+// Unattended reports over a generated tree of 200,000 users that do not complete: stopped
+// part-way by SIGTERM or SIGINT, or failed by a directory call. The last good report stays as it
+// was, the rows found are in `<name>.partial` up to the last whole row, standard error says so
+// with both names, and the exit status is 1.
 #include "common/support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -53,46 +55,54 @@ protected:
     struct Stopped {
         int status = -1;
         std::string err;
-        std::string file;
+        std::string file;              // users.txt after the run
+        std::string partial;           // users.txt.partial
+        std::vector<std::string> left; // every file of the folder after the run
     };
 
-    // Runs the report headless, sends `signal` once a megabyte of rows is written, waits.
-    static Stopped runAndStop(int signal) {
-        const fs::path work = root_ / ("run" + std::to_string(signal));
-        const fs::path out = work / "users.txt";
+    // The last good report, there before each run.
+    static constexpr const char* kGoodReport = "Object,Surname,Telephone Number,Login Time\r\n"
+                                               "\"Ann.Gen\",\"Lee\",\"\",\"\"\r\n";
+
+    // Runs the report headless over the last good report; sends `signal` (when not 0) once a
+    // megabyte of rows is written, and waits.
+    static Stopped run(const std::string& name, int signal) {
+        const fs::path work = root_ / name;
+        fs::create_directories(work);
+        kvx::test::spit(work / "users.txt", kGoodReport);
         bool sent = false;
-        const kvx::test::HeadlessRun run = kvx::test::runHeadless(
-            KORVANEX_EXE, work, root_ / "users.kvx", root_ / "client.conf", std::chrono::minutes(5),
-            [&](pid_t pid) {
-                std::error_code ec;
-                if (!sent && fs::exists(out, ec) && fs::file_size(out, ec) > (1u << 20)) {
-                    ::kill(pid, signal);
-                    sent = true;
-                }
-            });
+        const kvx::test::HeadlessRun run =
+            kvx::test::runHeadless(KORVANEX_EXE, work, root_ / "users.kvx", root_ / "client.conf",
+                                   std::chrono::minutes(5), [&](pid_t pid) {
+                                       std::error_code ec;
+                                       for (const auto& file : fs::directory_iterator(work, ec)) {
+                                           if (signal != 0 && !sent && file.is_regular_file(ec) &&
+                                               file.file_size(ec) > (1u << 20)) {
+                                               ::kill(pid, signal);
+                                               sent = true;
+                                           }
+                                       }
+                                   });
         EXPECT_TRUE(run.finished) << "the run did not end";
-        EXPECT_TRUE(sent) << "the run ended before a megabyte was written";
-        return {run.finished ? run.status : -1, run.err, slurp(out)};
+        EXPECT_EQ(sent, signal != 0) << "the run ended before a megabyte was written";
+        Stopped r{run.finished ? run.status : -1,
+                  run.err,
+                  slurp(work / "users.txt"),
+                  slurp(work / "users.txt.partial"),
+                  {}};
+        for (const auto& file : fs::directory_iterator(work)) {
+            r.left.push_back(file.path().filename().string());
+        }
+        std::sort(r.left.begin(), r.left.end());
+        return r;
     }
 
-    static fs::path root_;
-};
-
-fs::path StopSignalTest::root_;
-
-TEST_F(StopSignalTest, ASignalEndsTheRunWithTheFileWholeToItsLastRowAndStatusOne) {
-    for (int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
-        const Stopped r = runAndStop(signal);
-        EXPECT_EQ(r.status, 1) << r.err;
-        const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
-        EXPECT_EQ(r.err, "Korvanex: The report was stopped by " + name +
-                             ". The output file holds every row found before the stop.\n");
-        // Every line whole: the header's four cells, each row four quoted cells, the last one
-        // ended like the others; far from all 200,000 users.
-        ASSERT_GT(r.file.size(), 1u << 20);
-        ASSERT_EQ(r.file.substr(r.file.size() - 2), "\r\n");
-        std::istringstream lines(r.file);
+    // The rows of a report that did not complete: the header, then more than `least` rows but
+    // not every user, each line whole (four quoted cells), the last one ended like the others.
+    static void expectWholeRows(const std::string& file, long least) {
+        ASSERT_GT(file.size(), 2u);
+        ASSERT_EQ(file.substr(file.size() - 2), "\r\n");
+        std::istringstream lines(file);
         std::string line;
         std::getline(lines, line);
         EXPECT_EQ(line, "Object,Surname,Telephone Number,Login Time\r");
@@ -103,9 +113,48 @@ TEST_F(StopSignalTest, ASignalEndsTheRunWithTheFileWholeToItsLastRowAndStatusOne
                 << "row " << rows << ": " << line;
             ASSERT_EQ(line.back(), '\r');
         }
-        EXPECT_GT(rows, 1000);
+        EXPECT_GT(rows, least);
         EXPECT_LT(rows, 200000);
     }
+
+    static fs::path root_;
+};
+
+fs::path StopSignalTest::root_;
+
+TEST_F(StopSignalTest, ASignalEndsTheRunKeepingTheLastReportAndTheRowsFoundInPartial) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
+        const Stopped r = run(name, signal);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.err, "Korvanex: The report was stopped by " + name +
+                             ". The rows found before the stop are in users.txt.partial; "
+                             "users.txt is left as it was.\n");
+        EXPECT_EQ(r.file, kGoodReport);
+        ASSERT_GT(r.partial.size(), 1u << 20);
+        expectWholeRows(r.partial, 1000);
+        EXPECT_EQ(r.left, (std::vector<std::string>{"home", "stderr.txt", "users.txt",
+                                                    "users.txt.partial"}));
+    }
+}
+
+// The directory goes away part-way (a later batch of the search fails): the failure is
+// reported, then what became of the file; nothing of the run is left but the .partial.
+TEST_F(StopSignalTest, AFailedSearchKeepsTheLastReportAndTheRowsFoundInPartial) {
+    ::setenv("KORVANEX_CLIENT_FAULTS", "NWDSSearch:4:-625", 1);
+    const Stopped r = run("failed", 0);
+    ::unsetenv("KORVANEX_CLIENT_FAULTS");
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::vector<std::string> err = kvx::test::lines(r.err);
+    ASSERT_EQ(err.size(), 3u) << r.err;
+    EXPECT_EQ(err[1], "Code : fffffd8f");
+    EXPECT_EQ(err[2], "Korvanex: The report did not finish. The rows found before the failure "
+                      "are in users.txt.partial; users.txt is left as it was.");
+    EXPECT_EQ(r.file, kGoodReport);
+    expectWholeRows(r.partial, 100);
+    EXPECT_EQ(r.left,
+              (std::vector<std::string>{"home", "stderr.txt", "users.txt", "users.txt.partial"}));
 }
 
 } // namespace

@@ -593,11 +593,12 @@ TEST_F(SettingsWindowTest, SeveralSettingsFilesLoadInOrderAndTheLastNameIsKept) 
 // ---- The run's output file ---------------------------------------------------------------
 
 // Whatever ends a run (here an error raised while the run's notice shows), the output file is
-// closed with what was written, and called incomplete.
-TEST_F(StartedSettingsTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) {
+// closed with what was written and kept as the .partial; the last report stays where it was.
+TEST_F(StartedSettingsTest, RunEndedByAnErrorKeepsTheLastReportAndWhatWasWrittenInPartial) {
     walkTo({"Acme", "Sales"});
     chooseClass("User");
     const fs::path report = root / "report.txt";
+    spit(report, "last good report\r\n");
     setOutput({.toWindow = false}, QString::fromStdString(report.string()));
     find<QRadioButton>("optResultsTabular")->setChecked(true);
     kvx::app::setMessageHandler([this](QWidget*, const kvx::app::Message& message) {
@@ -606,12 +607,15 @@ TEST_F(StartedSettingsTest, RunEndedByAnErrorClosesTheFileAndCallsItIncomplete) 
             throw std::runtime_error("out of memory");
     });
     EXPECT_NO_THROW(window->RunProcess());
+    const QString name = QString::fromStdString(report.string());
     EXPECT_EQ(messageTexts(),
               (QStringList{"No Attributes have been selected. Only object names will be listed",
                            "out of memory",
-                           "Cannot write the output file. The report in it is incomplete."}));
-    EXPECT_EQ(slurp(report), "Object\r\n"); // written out, not left in a buffer
-    EXPECT_EQ(window->statusText(0), "Output file incomplete");
+                           "The report did not finish. The rows found before the failure are in " +
+                               name + ".partial; " + name + " is left as it was."}));
+    EXPECT_EQ(slurp(report.string() + ".partial"), "Object\r\n"); // written out, not buffered
+    EXPECT_EQ(slurp(report), "last good report\r\n");
+    EXPECT_EQ(window->statusText(0), "Failed");
 }
 
 } // namespace

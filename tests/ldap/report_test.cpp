@@ -250,12 +250,13 @@ TEST_F(LdapReportTest, ServerFailuresStopTheRunWithTheCallAndItsCode) {
     writeFile(folder_ + "/r.kvx", kvxText(users, out));
 
     // More users than the server hands out: a failed search, never a short report that
-    // looks whole. The rows before the failure stay in the file.
+    // looks whole. The rows found before the failure are kept beside it in the .partial file.
     RunResult limited = runKorvanex(folder_, folder_ + "/r.kvx", clientConf());
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.messages.find("NWDSSearch"), std::string::npos) << limited.messages;
     EXPECT_NE(limited.messages.find("fffffd7b"), std::string::npos) << limited.messages; // -645
-    std::string text = readFile(out);
+    EXPECT_FALSE(fs::exists(out));
+    std::string text = readFile(out + ".partial");
     EXPECT_EQ(text.rfind("Object,Surname\r\n", 0), 0u) << text;
     EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 6);
 
@@ -404,6 +405,24 @@ TEST_F(StandardTreeReportTest, FolderAndServerAgreeAndEveryNameOfAnAttributeFind
         EXPECT_EQ(reportOver(byNds, ldapConf, "nds-ldap" + m), nds);
         EXPECT_EQ(reportOver(byLdap, ldapConf, "ldap-ldap" + m), ldapNames);
     }
+
+    // An order the schema gives no rule for: refused at Start by the folder, which matches by
+    // itself; sent to the server, which finds nothing, and the run says why.
+    Report unordered = byLdap;
+    unordered.mode = 0;
+    unordered.expanded = -1;
+    std::string kvx = kvxText(unordered, folder_ + "/unordered.txt");
+    kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
+    writeFile(folder_ + "/unordered.kvx", kvx + "txtSearchFilter=(sn>=A)\n");
+    const std::string why = "The search filter orders by \"sn\", which has no ordering rule in "
+                            "the directory's schema";
+    RunResult run = runKorvanex(folder_, folder_ + "/unordered.kvx", embeddedConf);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.messages.find("Korvanex: " + why), std::string::npos) << run.messages;
+    run = runKorvanex(folder_, folder_ + "/unordered.kvx", ldapConf);
+    EXPECT_EQ(run.status, 0) << run.messages;
+    EXPECT_NE(run.messages.find("Korvanex: No object was found. " + why), std::string::npos)
+        << run.messages;
 }
 
 TEST_F(StandardTreeReportTest, ATreeThatCannotBeOpenedSaysWhyOnceOnStandardError) {

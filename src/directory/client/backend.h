@@ -84,6 +84,11 @@ struct SearchRequest {
     bool valuesWanted = true;            // false: attribute names only
 };
 
+struct FilterCheck {
+    std::string fault;                  // "" when the tree can answer the filter as written
+    std::vector<std::string> unordered; // attributes ordered (>=, <=) without an ordering rule
+};
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -99,6 +104,13 @@ public:
     // What the tree could not serve while it served the rest (a naming context this account
     // may not read), the latest such note; empty when there is none.
     virtual std::string lastNotice() const { return {}; }
+    // Why `filter` cannot be answered as written, and which of its orderings have no rule (see
+    // NWDSCheckSearchFilter).
+    virtual NWDSCCODE checkFilter(const FilterNode& filter, FilterCheck& out) {
+        (void)filter;
+        out = FilterCheck{};
+        return 0;
+    }
 
     // Schema.
     virtual NWDSCCODE classNames(std::vector<std::string>& out) = 0;

@@ -132,10 +132,10 @@ attributetype ( 0.9.2342.19200300.100.1.37 NAME 'associatedDomain'
 	EQUALITY caseIgnoreIA5Match SUBSTR caseIgnoreIA5SubstringsMatch
 	SYNTAX 1.3.6.1.4.1.1466.115.121.1.26 )
 attributetype ( 1.3.6.1.1.1.1.0 NAME 'uidNumber'
-	EQUALITY integerMatch
+	EQUALITY integerMatch ORDERING integerOrderingMatch
 	SYNTAX 1.3.6.1.4.1.1466.115.121.1.27 SINGLE-VALUE )
 attributetype ( 1.3.6.1.1.1.1.1 NAME 'gidNumber'
-	EQUALITY integerMatch
+	EQUALITY integerMatch ORDERING integerOrderingMatch
 	SYNTAX 1.3.6.1.4.1.1466.115.121.1.27 SINGLE-VALUE )
 
 # Operational attribute types a server keeps on every entry, which exports (slapcat) carry.

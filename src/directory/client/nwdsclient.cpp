@@ -252,6 +252,23 @@ NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text) {
     return rc;
 }
 
+NWDSCCODE NWDSCheckSearchFilter(NWDSContextHandle context, const FilterNode& filter,
+                                std::string& fault, std::vector<std::string>* unordered) {
+    fault.clear();
+    if (unordered)
+        unordered->clear();
+    Backend* b = nullptr;
+    std::string tree;
+    NWDSCCODE rc = treeBackend(context, "NWDSCheckSearchFilter", b, tree);
+    FilterCheck check;
+    if (rc == 0 && b)
+        rc = b->checkFilter(filter, check);
+    fault = std::move(check.fault);
+    if (unordered)
+        *unordered = std::move(check.unordered);
+    return rc;
+}
+
 NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text) {
     text.clear();
     Backend* b = nullptr;

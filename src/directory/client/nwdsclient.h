@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using nint8 = std::int8_t;
 using nuint8 = std::uint8_t;
@@ -354,6 +355,15 @@ NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
 // The context's tree's latest note on what it could not serve while serving the rest (a naming
 // context the account may not read); empty when there is none.
 NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text);
+// Why the context's tree cannot answer `filter` as written (an assertion value not of its
+// attribute's form; on a tree that matches by itself, an operation its schema has no matching
+// rule for), or "" in `fault` when it can; and in `unordered` (when given) the attributes the
+// filter orders by (>=, <=) that the schema gives no ordering rule, by the filter's names.
+namespace kvx::client {
+struct FilterNode;
+}
+NWDSCCODE NWDSCheckSearchFilter(NWDSContextHandle context, const kvx::client::FilterNode& filter,
+                                std::string& fault, std::vector<std::string>* unordered = nullptr);
 
 // ---- Buffers -----------------------------------------------------------------------------
 NWDSCCODE NWDSAllocBuf(std::size_t size, pBuf_T* buf);

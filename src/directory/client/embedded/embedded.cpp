@@ -1,5 +1,6 @@
 #include "embedded.h"
 
+#include "../filter_check.h"
 #include "../names.h"
 #include "../testing.h"
 #include "filter_match.h"
@@ -113,7 +114,7 @@ public:
             if (matchNothing || (!classSet.empty() && !hasClass(n)))
                 continue;
             if (matcher) {
-                s_.fillEntry(n, filterEntry_, &filterWanted, false, true);
+                s_.fillEntry(n, filterEntry_, &filterWanted, false, true, true);
                 if (!matcher->matches(filterEntry_))
                     continue;
             }
@@ -240,6 +241,15 @@ public:
         if (state_ == 0 && check_ && check_->failed())
             return check_->fault();
         return error_;
+    }
+
+    NWDSCCODE checkFilter(const FilterNode& filter, FilterCheck& out) override {
+        out = FilterCheck{};
+        if (NWDSCCODE rc = open())
+            return rc;
+        out.fault = kvx::client::filterFault(filter, store_->schema(), true);
+        out.unordered = kvx::client::unorderedAttributes(filter, store_->schema());
+        return 0;
     }
 
     NWDSCCODE classNames(std::vector<std::string>& out) override {

@@ -1,7 +1,8 @@
 #include "filter_match.h"
 
+#include "../filter_check.h"
+#include "../matching.h"
 #include "../names.h"
-#include "../values.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,108 +11,83 @@ namespace kvx::client::embedded {
 
 namespace {
 
+using matching::Rule;
+
 enum class Truth { False, True, Undefined };
 
-// How the values of a syntax compare.
-enum class Rule {
-    Text,
-    ExactText,
-    Telephone,
-    Number,
-    Time,
-    Timestamp,
-    Boolean,
-    Name,
-    Class,
-    Bytes
-};
-
-Rule ruleOf(nuint32 syntax) {
-    switch (syntax) {
-    case SYN_CI_STRING:
-    case SYN_PR_STRING:
-    case SYN_NU_STRING:
-    case SYN_CI_LIST:
-    case SYN_PO_ADDRESS:
-    case SYN_EMAIL_ADDRESS:
-        return Rule::Text;
-    case SYN_CE_STRING:
-        return Rule::ExactText;
-    case SYN_TEL_NUMBER:
-    case SYN_FAX_NUMBER:
-        return Rule::Telephone;
-    case SYN_INTEGER:
-    case SYN_COUNTER:
-    case SYN_INTERVAL:
-        return Rule::Number;
-    case SYN_TIME:
-        return Rule::Time;
-    case SYN_TIMESTAMP:
-        return Rule::Timestamp;
-    case SYN_BOOLEAN:
-        return Rule::Boolean;
-    case SYN_DIST_NAME:
-        return Rule::Name;
-    case SYN_CLASS_NAME:
-        return Rule::Class;
-    default:
-        return Rule::Bytes;
-    }
-}
-
-bool textLike(Rule r) {
-    return r == Rule::Text || r == Rule::ExactText || r == Rule::Telephone;
-}
-
-bool numeric(Rule r) {
-    return r == Rule::Number || r == Rule::Time || r == Rule::Timestamp || r == Rule::Class;
-}
-
-char lowerChar(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-// The comparable form of a text value: case folded unless exact; blanks at the ends dropped
-// and runs of blanks made one (`collapse`), or, for telephone numbers, blanks and hyphens gone.
-void textKey(Rule r, std::string_view v, bool collapse, std::string& out) {
+// A DN's prepared form: each component's type as its attribute's OID and its value prepared by
+// that attribute's equality rule. False when it does not read or names an unknown type.
+bool prepareDn(std::string_view dn, const schema::Schema& schema, std::string& out) {
+    std::vector<names::Rdn> rdns;
+    if (!names::parseDn(dn, rdns) || rdns.empty())
+        return false;
     out.clear();
-    for (char c : v) {
-        if (r == Rule::Telephone && (c == ' ' || c == '-'))
-            continue;
-        if (collapse && c == ' ' && (out.empty() || out.back() == ' '))
-            continue;
-        out.push_back(r == Rule::ExactText ? c : lowerChar(c));
+    std::string value;
+    for (const names::Rdn& rdn : rdns) {
+        const int a = schema.findAttribute(rdn.type);
+        Rule rule = Rule::CaseIgnore;
+        if (a >= 0) {
+            rule = matching::ruleOf(schema.attributes()[a].equality);
+            if (!matching::textual(rule) && rule != Rule::Integer && rule != Rule::Time &&
+                rule != Rule::Boolean)
+                rule = Rule::CaseIgnore;
+            out += schema.attributes()[a].oid;
+        } else if (rdn.type.find('+') != std::string::npos) {
+            out += names::lowerAscii(rdn.type); // several values: compared as written
+        } else {
+            return false;
+        }
+        if (!matching::prepare(rule, rdn.value, value))
+            return false;
+        out.push_back('\x01');
+        out += value;
+        out.push_back('\x02');
     }
-    if (collapse && !out.empty() && out.back() == ' ')
-        out.pop_back();
+    return true;
+}
+
+// The name keys of the components of a dotted name, or of a DN's values (`dn`).
+bool componentKeys(std::string_view name, bool dn, std::vector<std::string>& out) {
+    out.clear();
+    if (dn) {
+        std::vector<names::Rdn> rdns;
+        if (!names::parseDn(name, rdns))
+            return false;
+        for (const names::Rdn& r : rdns) {
+            out.emplace_back();
+            matching::nameKey(r.value, out.back());
+        }
+        return true;
+    }
+    for (const std::string& c : names::splitName(name)) {
+        out.emplace_back();
+        matching::nameKey(c, out.back());
+    }
+    return !out.empty();
 }
 
 bool readNumber(std::string_view v, long long& out) {
     std::string s(v);
-    std::size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
+    if (s.empty() || (s[0] != '-' && (s[0] < '0' || s[0] > '9')))
         return false;
-    const char* start = s.c_str() + b;
     char* end = nullptr;
     errno = 0;
-    out = std::strtoll(start, &end, 10);
-    if (errno || end == start || (*start != '-' && (*start < '0' || *start > '9')))
-        return false;
-    while (*end == ' ')
-        ++end;
-    return *end == '\0';
+    out = std::strtoll(s.c_str(), &end, 10);
+    return errno == 0 && *end == '\0';
 }
 
 } // namespace
 
 struct FilterMatcher::Item {
-    int attribute = -1;
-    std::string name; // NDS name, as entries carry it
-    Rule rule = Rule::Bytes;
-    bool valid = false; // the assertion reads for the syntax
-    std::string key;    // text-like, Boolean, Name, Bytes
+    std::vector<int> attributes;    // the attribute and its subtypes
+    std::vector<std::string> names; // their NDS names, as entries carry them
+    Rule rule = Rule::None;
+    bool valid = false;             // the item can be evaluated
+    std::string key;                // the prepared assertion
+    std::vector<std::string> parts; // substrings; a dotted name's component keys
+    bool dottedName = false;        // Name: the assertion is a dotted name, not a DN
+    int cls = -1;                   // Class: the asserted class (-1: an unknown OID, never true)
     long long number = 0;
-    std::vector<std::string> parts;
     int bitwise = 0; // Active Directory's bitwise rules: 1 every bit of the value, 2 any bit
 };
 
@@ -123,70 +99,142 @@ struct FilterMatcher::Node {
 
 namespace {
 
-// The comparable form of a stored (normalised) or asserted value under `rule`.
-bool valueKey(Rule rule, std::string_view v, bool assertion, const schema::Schema& schema,
-              std::string& key, long long& number) {
-    switch (rule) {
-    case Rule::Text:
-    case Rule::ExactText:
-    case Rule::Telephone:
-        textKey(rule, v, true, key);
-        return true;
-    case Rule::Number:
-        return readNumber(v, number);
-    case Rule::Time: {
-        nuint32 seconds = 0;
-        if (!parseGeneralizedTime(v, &seconds))
-            return false;
-        number = seconds;
-        return true;
-    }
-    case Rule::Timestamp:
-        return readNumber(v.substr(0, v.find('#')), number);
-    case Rule::Boolean:
-        textKey(Rule::Text, v, true, key);
-        return key == "true" || key == "false";
-    case Rule::Name: {
-        std::string full;
-        if (assertion && v.find('=') != std::string_view::npos && names::dnToTypeless(v, full)) {
-            // an LDAP DN
-        } else {
-            full.assign(assertion && !v.empty() && v.front() == '.' ? v.substr(1) : v);
+void compile(const FilterNode& f, const schema::Schema& schema, FilterMatcher::Item& item) {
+    const int a = schema.findAttribute(f.attribute);
+    if (a < 0)
+        return;
+    const auto& attrs = schema.attributes();
+    // The attribute and every attribute whose SUP chain reaches it.
+    for (int i = 0; i < static_cast<int>(attrs.size()); ++i) {
+        int k = i;
+        for (int depth = 0; k >= 0 && k != a && depth < 256; ++depth)
+            k = attrs[k].sup.empty() ? -1 : schema.findAttribute(attrs[k].sup);
+        if (k == a) {
+            item.attributes.push_back(i);
+            item.names.push_back(attrs[i].ndsName);
         }
-        key = names::joinName(names::splitName(full));
-        key = names::lowerAscii(key);
-        return true;
     }
-    case Rule::Class:
-        number = schema.findClass(v);
-        return number >= 0;
-    case Rule::Bytes:
-        key.assign(v);
-        return true;
+    const auto& def = attrs[a];
+    item.rule = itemRule(f, def);
+    using K = FilterNode::Kind;
+    switch (f.kind) {
+    case K::Present:
+        item.valid = true;
+        return;
+    case K::Substrings: {
+        if (!matching::textual(item.rule) || f.parts.size() < 2)
+            return;
+        item.valid = true;
+        for (std::size_t i = 0; i < f.parts.size(); ++i) {
+            const auto where = i == 0                    ? matching::Piece::Initial
+                               : i + 1 == f.parts.size() ? matching::Piece::Final
+                                                         : matching::Piece::Any;
+            item.parts.emplace_back();
+            item.valid = item.valid && matching::prepareSubstring(item.rule, f.parts[i], where,
+                                                                  item.parts.back());
+        }
+        return;
     }
-    return false;
+    case K::GreaterOrEqual:
+    case K::LessOrEqual:
+        item.valid = item.rule != Rule::Name && item.rule != Rule::Class &&
+                     item.rule != Rule::Boolean && matching::prepare(item.rule, f.value, item.key);
+        return;
+    default:
+        break;
+    }
+    if (f.kind == K::Approx && !approxAsEquality(item.rule))
+        return;
+    if (!f.rule.empty()) {
+        item.bitwise = f.rule == "1.2.840.113556.1.4.803"   ? 1
+                       : f.rule == "1.2.840.113556.1.4.804" ? 2
+                                                            : 0;
+        item.valid = item.bitwise && item.rule == Rule::Integer && readNumber(f.value, item.number);
+        return;
+    }
+    switch (item.rule) {
+    case Rule::Class: {
+        item.cls = schema.findClass(f.value);
+        const bool oidForm = !f.value.empty() && f.value[0] >= '0' && f.value[0] <= '9';
+        item.valid = item.cls >= 0 || oidForm; // an unknown name is undefined, as on a server
+        return;
+    }
+    case Rule::Name:
+        if (f.value.find('=') != std::string::npos && names::validDn(f.value)) {
+            item.valid = prepareDn(f.value, schema, item.key);
+        } else {
+            item.dottedName = true;
+            item.valid = componentKeys(f.value, false, item.parts);
+        }
+        return;
+    default:
+        item.valid = matching::prepare(item.rule, f.value, item.key);
+        return;
+    }
 }
 
-bool substringsMatch(std::string_view v, const std::vector<std::string>& parts) {
-    const std::string& initial = parts.front();
-    const std::string& final = parts.back();
-    if (v.size() < initial.size() || v.substr(0, initial.size()) != initial)
-        return false;
-    std::size_t pos = initial.size();
-    for (std::size_t i = 1; i + 1 < parts.size(); ++i) {
-        const std::size_t at = v.find(parts[i], pos);
-        if (at == std::string_view::npos)
-            return false;
-        pos = at + parts[i].size();
+Truth evaluateValue(FilterNode::Kind kind, const FilterMatcher::Item& item, std::string_view v,
+                    const schema::Schema& schema, std::string& key,
+                    std::vector<std::string>& keys) {
+    using K = FilterNode::Kind;
+    if (kind == K::Substrings) {
+        return matching::prepare(item.rule, v, key) && matching::substringsMatch(key, item.parts)
+                   ? Truth::True
+                   : Truth::False;
     }
-    return v.size() - pos >= final.size() && v.substr(v.size() - final.size()) == final;
+    if (item.bitwise) {
+        long long number = 0;
+        if (!readNumber(v, number))
+            return Truth::False;
+        return (item.bitwise == 1 ? (number & item.number) == item.number
+                                  : (number & item.number) != 0)
+                   ? Truth::True
+                   : Truth::False;
+    }
+    switch (item.rule) {
+    case Rule::Class: {
+        const int c = schema.findClass(v);
+        return item.cls >= 0 && c >= 0 && schema.derivesFrom(c, item.cls) ? Truth::True
+                                                                          : Truth::False;
+    }
+    case Rule::Name:
+        if (item.dottedName)
+            return componentKeys(v, true, keys) && keys == item.parts ? Truth::True : Truth::False;
+        return prepareDn(v, schema, key) && key == item.key ? Truth::True : Truth::False;
+    default:
+        break;
+    }
+    if (!matching::prepare(item.rule, v, key))
+        return Truth::False;
+    const int order = matching::compare(item.rule, key, item.key);
+    const bool hit = kind == K::GreaterOrEqual ? order >= 0
+                     : kind == K::LessOrEqual  ? order <= 0
+                                               : order == 0;
+    return hit ? Truth::True : Truth::False;
 }
 
-} // namespace
-
-namespace {
-
-void compile(const FilterNode& f, const schema::Schema& schema, FilterMatcher::Item& item);
+Truth evaluateItem(FilterNode::Kind kind, const FilterMatcher::Item& item, const Entry& entry,
+                   const schema::Schema& schema) {
+    if (item.attributes.empty() || !item.valid)
+        return Truth::Undefined;
+    std::string key;
+    std::vector<std::string> keys;
+    for (const EntryAttribute& a : entry.attributes) {
+        if (a.values.empty())
+            continue;
+        bool ours = false;
+        for (const std::string& n : item.names)
+            ours = ours || names::equalNoCase(a.name, n);
+        if (!ours)
+            continue;
+        if (kind == FilterNode::Kind::Present)
+            return Truth::True;
+        for (const std::string& v : a.values)
+            if (evaluateValue(kind, item, v, schema, key, keys) == Truth::True)
+                return Truth::True;
+    }
+    return Truth::False;
+}
 
 } // namespace
 
@@ -210,106 +258,19 @@ FilterMatcher::FilterMatcher(const FilterNode& filter, const schema::Schema& sch
 
 FilterMatcher::~FilterMatcher() = default;
 
-namespace {
-
-void compile(const FilterNode& f, const schema::Schema& schema, FilterMatcher::Item& item) {
-    item.attribute = schema.findAttribute(f.attribute);
-    if (item.attribute < 0)
-        return;
-    const auto& def = schema.attributes()[item.attribute];
-    item.name = def.ndsName;
-    item.rule = ruleOf(def.syntax);
-    using K = FilterNode::Kind;
-    switch (f.kind) {
-    case K::Present:
-        item.valid = true;
-        break;
-    case K::Substrings:
-        item.valid = textLike(item.rule) && !def.substr.empty();
-        for (const std::string& p : f.parts) {
-            item.parts.emplace_back();
-            textKey(item.rule, p, false, item.parts.back());
-        }
-        break;
-    case K::GreaterOrEqual:
-    case K::LessOrEqual:
-        item.valid = !def.ordering.empty() && (textLike(item.rule) || numeric(item.rule)) &&
-                     item.rule != Rule::Class &&
-                     valueKey(item.rule, f.value, true, schema, item.key, item.number);
-        break;
-    default:
-        item.valid = valueKey(item.rule, f.value, true, schema, item.key, item.number);
-        if (!f.rule.empty()) {
-            item.bitwise = f.rule == "1.2.840.113556.1.4.803"   ? 1
-                           : f.rule == "1.2.840.113556.1.4.804" ? 2
-                                                                : 0;
-            item.valid = item.valid && item.bitwise && numeric(item.rule);
-        }
-        break;
-    }
-}
-
-} // namespace
-
 void FilterMatcher::markAttributes(std::vector<char>& wanted) const {
     struct Mark {
         std::vector<char>& w;
         void operator()(const Node& n) const {
-            if (n.item.attribute >= 0 && static_cast<std::size_t>(n.item.attribute) < w.size())
-                w[n.item.attribute] = 1;
+            for (int a : n.item.attributes)
+                if (static_cast<std::size_t>(a) < w.size())
+                    w[a] = 1;
             for (const Node& c : n.children)
                 (*this)(c);
         }
     };
     Mark{wanted}(root_.front());
 }
-
-namespace {
-
-Truth evaluateItem(FilterNode::Kind kind, const FilterMatcher::Item& item, const Entry& entry,
-                   const schema::Schema& schema) {
-    if (item.attribute < 0 || !item.valid)
-        return Truth::Undefined;
-    const EntryAttribute* at = nullptr;
-    for (const EntryAttribute& a : entry.attributes)
-        if (names::equalNoCase(a.name, item.name))
-            at = &a;
-    if (!at || at->values.empty())
-        return Truth::False;
-    if (kind == FilterNode::Kind::Present)
-        return Truth::True;
-    std::string key;
-    long long number = 0;
-    for (const std::string& v : at->values) {
-        if (kind == FilterNode::Kind::Substrings) {
-            textKey(item.rule, v, false, key);
-            if (substringsMatch(key, item.parts))
-                return Truth::True;
-            continue;
-        }
-        if (!valueKey(item.rule, v, false, schema, key, number))
-            continue;
-        if (item.bitwise) {
-            if (item.bitwise == 1 ? (number & item.number) == item.number
-                                  : (number & item.number) != 0)
-                return Truth::True;
-            continue;
-        }
-        int order = 0;
-        if (numeric(item.rule))
-            order = number < item.number ? -1 : number > item.number ? 1 : 0;
-        else
-            order = key.compare(item.key) < 0 ? -1 : key.compare(item.key) > 0 ? 1 : 0;
-        const bool hit = kind == FilterNode::Kind::GreaterOrEqual ? order >= 0
-                         : kind == FilterNode::Kind::LessOrEqual  ? order <= 0
-                                                                  : order == 0;
-        if (hit)
-            return Truth::True;
-    }
-    return Truth::False;
-}
-
-} // namespace
 
 bool FilterMatcher::matches(const Entry& entry) const {
     struct Eval {

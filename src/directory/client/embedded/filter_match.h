@@ -1,17 +1,17 @@
-// Evaluation of a search filter over the embedded directory's entries, with the matching rules
-// of each syntax, as an LDAP server evaluates it (RFC 4511 section 4.5.1.7):
-//   strings          case-insensitive (Case Exact String: case-sensitive), blanks at both ends
-//                    dropped and runs of blanks taken as one; telephone and fax numbers without
-//                    their blanks and hyphens
-//   numbers          as numbers (Integer, Counter, Interval)
-//   times            as times (Time: Generalized Time; Timestamp: its seconds)
-//   Boolean          TRUE / FALSE in any case
-//   Dist_Name        by name: an LDAP DN or a dotted full name, compared without regard to case
-//   Class_Name       by class: any of the class's names
-//   anything else    byte for byte
+// Evaluation of a search filter over the embedded directory's entries as an LDAP server
+// evaluates it (RFC 4511 section 4.5.1.7), with the matching rules the schema names for each
+// attribute (EQUALITY, SUBSTR, ORDERING, inherited through SUP; matching.h prepares the values):
+//   - an assertion on an attribute also holds for the values of its subtypes ((name=Ann) finds an
+//     entry whose cn or sn is Ann);
+//   - an object class assertion holds for the class and every class derived from it;
+//   - a name (distinguishedNameMatch) compares the whole typed name when the assertion is a DN,
+//     and the names' components when it is a dotted name ("Sales.Acme");
+//   - Active Directory's bitwise rules (extensible match 1.2.840.113556.1.4.803 / .804) hold
+//     for integers.
 // An item is undefined (three-valued logic: it fails, and so does its negation) when the
-// attribute is unknown, the assertion value does not read for the syntax, or the attribute's
-// schema names no ORDERING (for >= and <=) or SUBSTR rule (for substrings).
+// attribute is unknown, the schema names no rule for the operation (or one not evaluated here,
+// such as an approximate match on text), or the assertion value does not read for the rule.
+// filterFault() (filter_check.h) tells the user of those before a run.
 #pragma once
 
 #include "../backend.h"
@@ -30,7 +30,7 @@ public:
 
     // Marks the attributes the filter reads (by attribute index).
     void markAttributes(std::vector<char>& wanted) const;
-    // True when `entry` (holding at least the marked attributes, values normalised) matches.
+    // True when `entry` (holding at least the marked attributes, values as stored) matches.
     bool matches(const Entry& entry) const;
 
     struct Item;

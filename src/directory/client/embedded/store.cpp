@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "../matching.h"
+
 #include "../names.h"
 #include "../values.h"
 
@@ -161,7 +163,14 @@ int Store::attributeIndex(std::string_view name) const {
     }
 }
 
+// Children are found by their naming value as a server compares names (matching.h): ou=ärzte
+// and ou=Ärzte, or "A  B" and "A B", name one entry.
 std::uint64_t Store::childHash(std::uint32_t parent, std::string_view value) {
+    std::string key;
+    if (!matching::simpleName(value)) {
+        matching::nameKey(value, key);
+        value = key;
+    }
     std::uint64_t h =
         1469598103934665603ULL ^ (static_cast<std::uint64_t>(parent) * 0x9E3779B97F4A7C15ULL);
     for (char c : value) {
@@ -198,7 +207,7 @@ std::uint32_t Store::indexChild(std::uint32_t self) {
         const std::uint32_t n = slotNode(e);
         if (slotTag(e) == tag && nodes_[n].parent == node.parent &&
             ((nodes_[n].flags & kWholeName) != 0) == whole &&
-            names::equalNoCase(rdnValue(n), value))
+            matching::sameName(rdnValue(n), value))
             return n;
     }
 }
@@ -228,7 +237,7 @@ std::uint32_t Store::child(std::uint32_t parent, std::string_view value, bool wh
         const std::uint32_t n = slotNode(e);
         if (slotTag(e) == tag && nodes_[n].parent == parent &&
             ((nodes_[n].flags & kWholeName) != 0) == whole &&
-            names::equalNoCase(rdnValue(n), value))
+            matching::sameName(rdnValue(n), value))
             return n;
     }
 }
@@ -1063,7 +1072,7 @@ void Store::fillRootEntry(Entry& out) const {
 }
 
 void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* wanted, bool all,
-                      bool valuesWanted) const {
+                      bool valuesWanted, bool asStored) const {
     const Node& node = nodes_[n];
     out.name.clear();
     out.typedName.clear();
@@ -1147,7 +1156,10 @@ void Store::fillEntry(std::uint32_t n, Entry& out, const std::vector<char>* want
         std::size_t k = slotCount[slot]++;
         if (k == ea.values.size())
             ea.values.emplace_back();
-        normalizeValue(ea.syntax, value, mapper_, ea.values[k]);
+        if (asStored)
+            ea.values[k].assign(value);
+        else
+            normalizeValue(ea.syntax, value, mapper_, ea.values[k]);
     }
     out.attributes.resize(slotAttr.size());
     for (std::size_t s = 0; s < slotAttr.size(); ++s)

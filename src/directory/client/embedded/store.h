@@ -113,9 +113,10 @@ public:
 
     // Fills `out` with the entry of `node`: names, flags, counts, base class and, when `wanted`
     // is given, the attributes it marks (by attribute index; nullptr: none, and `all`: every
-    // attribute), values normalised unless `valuesWanted` is false. Reuses `out`'s storage.
+    // attribute), values normalised unless `valuesWanted` is false (`asStored`: as the LDIF
+    // holds them, as a filter compares them). Reuses `out`'s storage.
     void fillEntry(std::uint32_t node, Entry& out, const std::vector<char>* wanted, bool all,
-                   bool valuesWanted) const;
+                   bool valuesWanted, bool asStored = false) const;
     void fillRootEntry(Entry& out) const;
 
     int attributeIndex(std::string_view name) const; // by any name, -1 if none

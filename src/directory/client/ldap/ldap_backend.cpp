@@ -1,5 +1,6 @@
 #include "ldap_backend.h"
 
+#include "../filter_check.h"
 #include "../names.h"
 #include "../normalize.h"
 #include "../schema_text.h"
@@ -240,6 +241,15 @@ public:
         if (k < 0)
             return ERR_NO_SUCH_CLASS;
         out = schema_.classDef(k);
+        return 0;
+    }
+
+    NWDSCCODE checkFilter(const FilterNode& filter, FilterCheck& out) override {
+        out = FilterCheck{};
+        if (NWDSCCODE rc = open())
+            return rc;
+        out.fault = kvx::client::filterFault(filter, schema_, false);
+        out.unordered = kvx::client::unorderedAttributes(filter, schema_);
         return 0;
     }
 

@@ -93,11 +93,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://korvanex.example.org/")
-# dpkg-shlibdeps reads the program's ELF dependencies and names the Qt and libldap runtime
-# packages with the versions this build needs.
+# dpkg-shlibdeps reads the program's ELF dependencies and names the Qt, libldap and libxlsxwriter
+# (workbook output) runtime packages with the versions this build needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt image plug-in that draws the SVG icons is loaded at run time, so no ELF link shows it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# libxlsxwriter4 is named as well, so that the workbook output's library is a stated dependency
+# whatever shlibdeps finds.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libxlsxwriter4")
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Whole-process benchmarks of a Tabular report of five attributes over generated trees.
 #
-#   bench/report/run.sh [USERS...]        (default: 100000 1000000)
+#   bench/report/run.sh [USERS...]             (default: 100000 1000000)
+#   bench/report/run.sh --workbook [USERS...]  (default: 1000000) only the report to a text file
+#                                              against the same report to a workbook (.xlsx)
 #
 # Builds Release into build/release, generates each tree once into build/bench-data/, and for
 # each tree measures with /usr/bin/time -v (wall clock, CPU time of the process and its peak
@@ -10,11 +12,20 @@
 #   load      the program started on the tree with a report that matches nothing (tree alone)
 #   file      the report to file only (output to the results window off)
 #   window    the report to the results window only, then sort and copy (kvx-bench-results)
+#   workbook  the file report written as a workbook instead (with --workbook: file and workbook
+#             only, and the workbook's time and peak memory against the text file's)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
+WORKBOOK_ONLY=0
+if [ "${1:-}" = --workbook ]; then
+    WORKBOOK_ONLY=1
+    shift
+fi
 USERS=("$@")
-[ ${#USERS[@]} -gt 0 ] || USERS=(100000 1000000)
+if [ ${#USERS[@]} -eq 0 ]; then
+    if [ $WORKBOOK_ONLY = 1 ]; then USERS=(1000000); else USERS=(100000 1000000); fi
+fi
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/release -j "$(nproc)" --target korvanex kvx-gentree kvx-bench-results >/dev/null
@@ -25,44 +36,9 @@ export HOME=$DATA/home QT_QPA_PLATFORM=offscreen
 mkdir -p "$HOME"
 unset DISPLAY
 
-kvx() { # NAME CLASS OUTFILE WINDOW FILE
-    cat <<KVX
-[KORVANEX]
-TreeName=Default
-Context1=Gen
-ContextCount=1
-classtype=$2
-chkOutputWindow=$4
-chkOutputFile=$5
-chkHideEmptyColumns=1
-txtOutputFilename=$3
-txtOutputSeparator=,
-chkOutputEncloseQuotes=0
-chkOutputColumnHeaders=1
-optResultsTabular=1
-optResultsTabularCross=0
-optResultsNonTabular=0
-cboAttributesMulti=-1
-AttributeCount=5
-lvwSelectedeAttributes0=Surname
-lvwSelectedeAttributesSingle0=Multi
-lvwSelectedeAttributesSyntax0=CI_String
-lvwSelectedeAttributes1=Given Name
-lvwSelectedeAttributesSingle1=Multi
-lvwSelectedeAttributesSyntax1=CI_String
-lvwSelectedeAttributes2=Telephone Number
-lvwSelectedeAttributesSingle2=Multi
-lvwSelectedeAttributesSyntax2=Tel_Number
-lvwSelectedeAttributes3=Internet EMail Address
-lvwSelectedeAttributesSingle3=Multi
-lvwSelectedeAttributesSyntax3=CI_String
-lvwSelectedeAttributes4=Login Time
-lvwSelectedeAttributesSingle4=Single
-lvwSelectedeAttributesSyntax4=Time
-KVX
-}
+. bench/report/kvx.sh
 
-measure() { # LABEL COMMAND...
+measure() { # LABEL COMMAND...  (leaves the CPU seconds in $CPU and the peak RSS in kB in $RSS)
     local label=$1; shift
     /usr/bin/time -v "$@" 2>"$DATA/time.txt" >"$DATA/out.txt" || true
     local wall rss user sys
@@ -70,6 +46,8 @@ measure() { # LABEL COMMAND...
     rss=$(grep 'Maximum resident set size' "$DATA/time.txt" | awk '{print $NF}')
     user=$(grep 'User time' "$DATA/time.txt" | awk '{print $NF}')
     sys=$(grep 'System time' "$DATA/time.txt" | awk '{print $NF}')
+    CPU=$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')
+    RSS=$rss
     printf '%-8s wall %-9s user %6s s  sys %6s s  peak RSS %6d MB\n' "$label" "$wall" "$user" \
         "$sys" $((rss / 1024))
 }
@@ -84,7 +62,19 @@ for n in "${USERS[@]}"; do
     kvx x "Volume" "$DATA/none.txt" 0 1 >"$DATA/load.kvx"
     kvx x "User" "$DATA/report.txt" 0 1 >"$DATA/file.kvx"
     kvx x "User" "$DATA/none.txt" 1 0 >"$DATA/window.kvx"
+    kvx x "User" "$DATA/report.xlsx" 0 1 >"$DATA/workbook.kvx"
     echo "== $n users"
+    if [ $WORKBOOK_ONLY = 1 ]; then
+        measure file build/release/src/app/korvanex "/settings=$DATA/file.kvx" /autorun /autoclose
+        file_cpu=$CPU file_rss=$RSS
+        echo "         rows written: $(($(wc -l <"$DATA/report.txt") - 1)) ($(du -h "$DATA/report.txt" | cut -f1))"
+        measure workbook build/release/src/app/korvanex "/settings=$DATA/workbook.kvx" /autorun /autoclose
+        sed 's/^/         /' "$DATA/out.txt"
+        echo "         workbook: $(du -h "$DATA/report.xlsx" | cut -f1)"
+        echo "         workbook / text CPU time: $(awk -v w="$CPU" -v t="$file_cpu" 'BEGIN { printf "%.2f", w / t }')x;" \
+            "peak RSS above the text report's: $(((RSS - file_rss) / 1024)) MB"
+        continue
+    fi
     measure open build/release/bench/report/kvx-bench-results --open-only
     sed 's/^/         /' "$DATA/out.txt"
     measure load build/release/src/app/korvanex "/settings=$DATA/load.kvx" /autorun /autoclose

@@ -50,8 +50,10 @@ QString showFileDialog(QWidget* owner, FileDialogKind kind, const QString& start
                                                     : QFileDialog::AnyFile);
     if (output) {
         // The report is written as it is named; no suffix is added to a name typed without one.
-        dialog.setNameFilters(
-            {QStringLiteral("Delimited text (*.txt *.csv)"), QStringLiteral("All files (*)")});
+        QStringList filters = outputFileNameFilters();
+        filters << QStringLiteral("All files (*)");
+        dialog.setNameFilters(filters);
+        dialog.selectNameFilter(outputFileNameFilterFor(startFile));
         dialog.setOption(QFileDialog::DontConfirmOverwrite); // every run replaces the report
     } else {
         dialog.setDefaultSuffix(QStringLiteral("kvx"));
@@ -76,6 +78,17 @@ QString ask(QWidget* owner, FileDialogKind kind, const QString& startFile) {
 }
 
 } // namespace
+
+QStringList outputFileNameFilters() {
+    return {QStringLiteral("Delimited text (*.txt *.csv)"),
+            QStringLiteral("Excel workbook (*.xlsx)")};
+}
+
+QString outputFileNameFilterFor(const QString& fileName) {
+    const QStringList filters = outputFileNameFilters();
+    return fileName.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) ? filters.at(1)
+                                                                           : filters.at(0);
+}
 
 FileDialogHandler setFileDialogHandler(FileDialogHandler handler) {
     return std::exchange(currentHandler(), std::move(handler));

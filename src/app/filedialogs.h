@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -38,5 +39,10 @@ QString getOpenSettingsFileName(QWidget* owner);
 // The report's output file, starting from `current` (the name in the Output page, resolved
 // against the working folder when relative).
 QString getOutputFileName(QWidget* owner, const QString& current);
+
+// The name filters of the output file's dialog: delimited text first, then workbooks; and the
+// one that fits `fileName` (a name ending in .xlsx picks the workbook filter).
+QStringList outputFileNameFilters();
+QString outputFileNameFilterFor(const QString& fileName);
 
 } // namespace kvx::app

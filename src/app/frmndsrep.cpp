@@ -6,11 +6,13 @@
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
+#include "report/changes.h"
 #include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -82,6 +84,31 @@ bool KvxLocaleSortItem::operator<(const QTreeWidgetItem& other) const {
     return QString::localeAwareCompare(text(column), other.text(column)) < 0;
 }
 
+namespace {
+
+// The change rows of a run: added, removed and changed rows each in a colour of their own.
+class ChangeRowsModel : public kvx::ResultsModel {
+public:
+    using ResultsModel::ResultsModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::ForegroundRole && index.isValid()) {
+            const std::string_view change = cell(static_cast<std::size_t>(index.row()), 0);
+            if (change == "Added") {
+                return QBrush(QColor(0, 120, 0));
+            }
+            if (change == "Removed") {
+                return QBrush(QColor(180, 0, 0));
+            }
+            if (change == "Changed") {
+                return QBrush(QColor(0, 70, 170));
+            }
+        }
+        return ResultsModel::data(index, role);
+    }
+};
+
+} // namespace
+
 TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::TfrmKorvanex>()) {
     initImages();
@@ -142,16 +169,22 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     // The model is the context of the connection, so nothing reaches it once it is gone.
     ui->lvwSearch->header()->setMinimumSectionSize(0);
     ui->lvwSearch->header()->setStretchLastSection(false);
-    connect(ui->lvwSearch->header(), &QHeaderView::sectionResized, results_,
-            [model = results_](int column, int, int newSize) {
-                model->setColumnWidth(column, newSize);
+    changes_ = new ChangeRowsModel(this);
+    connect(ui->lvwSearch->header(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int newSize) {
+                if (!swappingRows_) {
+                    shownRows()->setColumnWidth(column, newSize);
+                }
             });
     // The sorted column shows its direction; new columns of a run start unsorted.
     ui->lvwSearch->header()->setSortIndicatorShown(true);
     ui->lvwSearch->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    connect(
-        results_, &QAbstractItemModel::modelReset, ui->lvwSearch->header(),
-        [header = ui->lvwSearch->header()]() { header->setSortIndicator(-1, Qt::AscendingOrder); });
+    for (kvx::ResultsModel* rows : {results_, changes_}) {
+        connect(rows, &QAbstractItemModel::modelReset, ui->lvwSearch->header(),
+                [header = ui->lvwSearch->header()]() {
+                    header->setSortIndicator(-1, Qt::AscendingOrder);
+                });
+    }
 
     // Enter and Space on a focused button press that button; Enter anywhere else presses the
     // "Next ->>" or "Start" button of the page that shows.
@@ -225,6 +258,7 @@ void TfrmKorvanex::connectControls() {
     connect(ui->Button2, &QPushButton::clicked, this, &TfrmKorvanex::Button2Click);
     connect(ui->cmdNextPage2, &QPushButton::clicked, this, &TfrmKorvanex::cmdNextPage2Click);
     connect(ui->cmdStart, &QPushButton::clicked, this, &TfrmKorvanex::Button3Click);
+    connect(ui->cmdShowChanges, &QPushButton::toggled, this, &TfrmKorvanex::cmdShowChangesClick);
     // The option handlers follow every choice, whether the user's or made from code.
     connect(ui->optResultsTabular, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -276,6 +310,9 @@ void TfrmKorvanex::connectControls() {
         cmdAttributeAddClick();
     });
     connect(Timer1, &QTimer::timeout, this, &TfrmKorvanex::Timer1Timer);
+    connect(ui->txtOutputFilename, &QLineEdit::textChanged, this,
+            &TfrmKorvanex::outputFileNameChanged);
+    outputFileNameChanged(ui->txtOutputFilename->text());
 }
 
 // ---- Helpers -------------------------------------------------------------------------------

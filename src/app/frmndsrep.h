@@ -32,7 +32,10 @@ class TfrmInstruct;
 
 namespace kvx {
 class ResultsModel;
+namespace report {
+class ChangeSink;
 }
+} // namespace kvx
 
 namespace Ui {
 class TfrmKorvanex;
@@ -166,6 +169,9 @@ public:
     void cmdCancelClick();
     bool runActive() const { return runActive_; }
     void OutputLineItem(const std::vector<std::string>& row);
+    // A workbook has cells, not separators and quotes: their controls rest while the output
+    // file's name ends in .xlsx.
+    void outputFileNameChanged(const QString& name);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
     // Copies the selected rows of the results list (Ctrl+C in the list), as the menu copies all.
@@ -173,6 +179,11 @@ public:
     // The Output page's "Browse…" button and the folder a relative file name resolves to.
     void cmdOutputBrowseClick();
     void showOutputFolder();
+    // Shows the change rows of the last run in the results list, or the report's rows again.
+    void cmdShowChangesClick(bool show);
+    // The rows the results list shows: the report's, or the changes since the previous run.
+    kvx::ResultsModel* shownRows() const;
+    kvx::ResultsModel* changeRows() const { return changes_; }
 
     // ---- Saved defaults and batch settings
     void LoadDefaults();
@@ -208,6 +219,12 @@ private:
     // The second status panel's text (shortened to the panel, whole in its tool tip).
     void setPanel2(const QString& text);
     void fitResultColumn(int column);
+    int fittedWidth(const kvx::ResultsModel& rows, int column) const;
+    // Change reports: the change sink of a run with "Changes since the previous run" on, and
+    // what the window shows of a completed one (summary, change rows, messages).
+    std::unique_ptr<kvx::report::ChangeSink> makeChangeSink();
+    void showChangeSummary();
+    void showRows(kvx::ResultsModel* rows);
     void clearAttributePage();
     // Lays the window out at a saved placement (or centred) and in the saved state.
     void restorePlacement(const kvx::app::StoredPlacement& stored, int state);
@@ -262,10 +279,16 @@ private:
     bool runOutputToFile_ = false;
     bool runColumnHeaders_ = false;
     // Where the run's rows go besides the results list, each sink told how the run ended; the
-    // report file is one of them (runFile_, null without output to a file).
+    // report file is one of them (runFile_, null without output to a file), the change recorder
+    // another (runChanges_, null without "Changes since the previous run").
     std::vector<std::unique_ptr<kvx::report::ReportSink>> runSinks_;
     kvx::report::ReportFile* runFile_ = nullptr;
-    bool runCompleted_ = false;   // the last search went to its end
+    kvx::report::ChangeSink* runChanges_ = nullptr;
+    bool runCompleted_ = false;            // the last search went to its end
+    kvx::ResultsModel* changes_ = nullptr; // change rows of the last run
+    kvx::ColumnSortState changesSortState_;
+    bool runUnattended_ = false;  // the run was started by /autorun
+    bool swappingRows_ = false;   // the results list is changing the rows it shows
     QElapsedTimer statusPainted_; // when the progress panel was last painted
     bool runActive_ = false;
     bool cancelRequested_ = false;

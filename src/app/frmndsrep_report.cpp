@@ -6,12 +6,15 @@
 #include "app/messages.h"
 #include "app/waitcursor.h"
 #include "directory/searchcriteria.h"
+#include "report/changes.h"
 #include "report/search.h"
 #include "results/resultsmodel.h"
+#include "settings/batchfile.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -27,6 +30,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
@@ -242,6 +246,13 @@ void TfrmKorvanex::RunProcess() {
                               kvx::report::CellKindOfSyntax(row->text(2).toStdString())});
     }
 
+    // The rows of the last run's changes give way to this run's.
+    showRows(results_);
+    changes_->clear();
+    ui->cmdShowChanges->setChecked(false);
+    ui->cmdShowChanges->setVisible(false);
+    ui->lblChangeSummary->clear();
+
     // The window takes no input while a run holds it, so one run writes one separator and one
     // quoting throughout; they are read once here.
     runSinks_.clear();
@@ -259,6 +270,11 @@ void TfrmKorvanex::RunProcess() {
         }
         runFile_ = file.get();
         runSinks_.push_back(std::move(file));
+    }
+    runChanges_ = nullptr;
+    if (auto changes = makeChangeSink()) {
+        runChanges_ = changes.get();
+        runSinks_.push_back(std::move(changes));
     }
 
     // From here on the sinks are open: whatever ends the run (an exception included), each is
@@ -341,6 +357,141 @@ void TfrmKorvanex::showOutputFolder() {
         ui->lblOutputFolder->fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
 }
 
+std::unique_ptr<kvx::report::ChangeSink> TfrmKorvanex::makeChangeSink() {
+    if (!ui->chkOutputChanges->isChecked()) {
+        return nullptr;
+    }
+    const kvx::directory::NodeRecord* start = nodeRecord(ui->tvwNDS->currentItem());
+    const kvx::ReportMode mode = reportModeOf(*ui);
+    kvx::report::ChangeSink::Setup setup;
+    kvx::report::BaselineIdentity& identity = setup.identity;
+    identity.tree = openedTreeName_;
+    identity.base = start != nullptr ? start->distinguishedName : std::string();
+    identity.objectClass = ui->lstNDSClasses->currentItem()->text().toStdString();
+    identity.mode = kvx::report::ReportModeName(mode);
+    if (mode == kvx::ReportMode::TabularCross) {
+        identity.expanded = ui->cboAttributeMulti->currentText().toStdString();
+    }
+    // A saved report run unattended keeps its baseline by its settings file; a report run from
+    // the window keeps its own, by what it reports and where it writes.
+    const std::string outputName = ui->txtOutputFilename->text().toStdString();
+    std::string label = "window";
+    std::optional<std::string> settingsFile;
+    if (runUnattended_ && !batchSettingsFileName_.isEmpty()) {
+        settingsFile = kvx::settings::locateBatchSettingsFile(batchSettingsFileName_.toStdString());
+    }
+    if (settingsFile) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(*settingsFile, ec);
+        identity.report = "settings " + (ec ? *settingsFile : absolute.lexically_normal().string());
+        label = std::filesystem::path(*settingsFile).stem().string();
+    } else {
+        identity.report = "window " + identity.tree + '\n' + identity.base + '\n' +
+                          identity.objectClass + '\n' + identity.mode + '\n' + identity.expanded +
+                          '\n' + outputName;
+    }
+    setup.baselinePath = kvx::report::BaselineFileFor(label, identity.report);
+    setup.mode = mode;
+    setup.expandedAttribute = ui->cboAttributeMulti->currentText().toStdString();
+    for (int i = 0; i < ui->lvwSelectedAttributes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->lvwSelectedAttributes->topLevelItem(i);
+        setup.columns.push_back(
+            {row->text(0).toStdString(), row->text(1) == QLatin1String("Single")});
+    }
+    // Beside an output that is a device or a pipe there is no place for a change file.
+    std::error_code ec;
+    const auto outputType = std::filesystem::status(outputName, ec).type();
+    if (runOutputToFile_ && (outputType == std::filesystem::file_type::regular ||
+                             outputType == std::filesystem::file_type::not_found)) {
+        setup.changeFile = kvx::report::ChangeFileName(outputName);
+        setup.layout = {.separator = ui->txtOutputSeparator->text().toStdString(),
+                        .quote = ui->chkOutputEncloseQuotes->isChecked()};
+    }
+    setup.now = []() { return QDateTime::currentSecsSinceEpoch(); };
+    std::vector<kvx::ResultColumn> columns;
+    for (const std::string& caption : kvx::report::ChangeHeader()) {
+        columns.push_back(kvx::ResultColumn{caption, 0});
+    }
+    changes_->setColumns(std::move(columns));
+    if (runOutputToWindow_) {
+        // Announced to the list at once when the run has ended (endRunSinks).
+        changes_->beginBulk();
+        setup.alsoTo = [this](std::span<const std::string> row) { changes_->appendRow(row); };
+    }
+    return std::make_unique<kvx::report::ChangeSink>(std::move(setup));
+}
+
+void TfrmKorvanex::showChangeSummary() {
+    const kvx::report::ChangeSummary* summary =
+        runChanges_ != nullptr ? runChanges_->summary() : nullptr;
+    if (summary == nullptr) {
+        return; // the run did not complete: nothing was compared or kept
+    }
+    for (int c = 0; c < changes_->columnCount(); ++c) {
+        changes_->setColumnWidth(c, fittedWidth(*changes_, c));
+    }
+    if (!summary->refused.empty()) {
+        kvx::app::ShowMessage(this, QString::fromStdString(summary->refused),
+                              kvx::app::MessageKind::Notice);
+    }
+    const QString text = QString::fromStdString(summary->text());
+    const QString columnsText = QString::fromStdString(summary->columnsText());
+    setPanel2(text);
+    ui->lblChangeSummary->setText(
+        columnsText.isEmpty() ? text : text + QStringLiteral(". ") + columnsText);
+    ui->cmdShowChanges->setVisible(runOutputToWindow_);
+    if (runUnattended_) {
+        // The summary of a scheduled run goes where its other messages go; it is no failure.
+        for (const QString& line : {text, columnsText}) {
+            if (!line.isEmpty()) {
+                kvx::app::writeMessageToStderr(
+                    this, {QStringLiteral("Korvanex"), line, kvx::app::MessageKind::Notice});
+            }
+        }
+    }
+    if (!runChanges_->changeFile().empty() && !runChanges_->changeFileWritten()) {
+        kvx::app::ShowMessage(this, QStringLiteral("Cannot write the change file %1.")
+                                        .arg(QString::fromStdString(runChanges_->changeFile())));
+    }
+    if (!summary->baselineWritten) {
+        kvx::app::ShowMessage(
+            this, QStringLiteral("Cannot keep this run as the baseline of the next one (%1: %2). "
+                                 "The next run compares with the previous baseline.")
+                      .arg(QString::fromStdString(runChanges_->baselinePath()),
+                           QString::fromStdString(summary->baselineError)));
+    }
+}
+
+kvx::ResultsModel* TfrmKorvanex::shownRows() const {
+    return ui->cmdShowChanges->isChecked() ? changes_ : results_;
+}
+
+void TfrmKorvanex::cmdShowChangesClick(bool show) {
+    showRows(show ? changes_ : results_);
+    ui->cmdShowChanges->setText(show ? QStringLiteral("Show Report")
+                                     : QStringLiteral("Show Changes"));
+}
+
+void TfrmKorvanex::showRows(kvx::ResultsModel* rows) {
+    if (ui->lvwSearch->model() == rows) {
+        return;
+    }
+    // The list lays out the other rows' columns as they were recorded; a column of width 0
+    // stays hidden (and out of copies).
+    swappingRows_ = true;
+    ui->lvwSearch->setModel(rows);
+    for (int c = 0; c < rows->columnCount(); ++c) {
+        const int width = rows->columnWidth(c);
+        ui->lvwSearch->setColumnHidden(c, width == 0);
+        if (width > 0) {
+            ui->lvwSearch->header()->resizeSection(c, width);
+        }
+    }
+    ui->lvwSearch->header()->setSectionsClickable(true); // a new model leaves them unclickable
+    ui->lvwSearch->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    swappingRows_ = false;
+}
+
 void TfrmKorvanex::DoSearch() {
     const kvx::directory::NodeRecord* start = nodeRecord(ui->tvwNDS->currentItem());
     const QListWidgetItem* chosenClass = ui->lstNDSClasses->currentItem();
@@ -387,9 +538,15 @@ void TfrmKorvanex::DoSearch() {
 }
 
 void TfrmKorvanex::fitResultColumn(int column) {
+    const int width = fittedWidth(*results_, column);
+    ui->lvwSearch->header()->resizeSection(column, width);
+    results_->setColumnWidth(column, width);
+}
+
+int TfrmKorvanex::fittedWidth(const kvx::ResultsModel& rows, int column) const {
     const QFontMetrics cellMetrics(ui->lvwSearch->font());
     const QFontMetrics headerMetrics(ui->lvwSearch->header()->font());
-    const auto& columns = results_->columns();
+    const auto& columns = rows.columns();
     const QString caption =
         column < static_cast<int>(columns.size())
             ? QString::fromStdString(columns[static_cast<std::size_t>(column)].caption)
@@ -400,8 +557,8 @@ void TfrmKorvanex::fitResultColumn(int column) {
     int cellWidth = 0;
     std::string_view widest;
     const auto cellColumn = static_cast<std::size_t>(column);
-    for (std::size_t row = 0, rows = results_->rows(); row < rows; ++row) {
-        const std::string_view text = results_->cell(row, cellColumn);
+    for (std::size_t row = 0, count = rows.rows(); row < count; ++row) {
+        const std::string_view text = rows.cell(row, cellColumn);
         const int width = estimator.estimate(text);
         if (width > cellWidth) {
             cellWidth = width;
@@ -412,9 +569,7 @@ void TfrmKorvanex::fitResultColumn(int column) {
         cellWidth = std::max(cellWidth, cellMetrics.horizontalAdvance(QString::fromUtf8(
                                             widest.data(), static_cast<qsizetype>(widest.size()))));
     }
-    const int width = std::max(headerMetrics.horizontalAdvance(caption) + 16, cellWidth + 12);
-    ui->lvwSearch->header()->resizeSection(column, width);
-    results_->setColumnWidth(column, width);
+    return std::max(headerMetrics.horizontalAdvance(caption) + 16, cellWidth + 12);
 }
 
 void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
@@ -429,13 +584,24 @@ void TfrmKorvanex::OutputLineItem(const std::vector<std::string>& row) {
     }
 }
 
+void TfrmKorvanex::outputFileNameChanged(const QString& name) {
+    const bool delimited =
+        kvx::report::FileFormOfName(name.toStdString()) == kvx::report::FileForm::Delimited;
+    for (QWidget* control :
+         {static_cast<QWidget*>(ui->Label3), static_cast<QWidget*>(ui->txtOutputSeparator),
+          static_cast<QWidget*>(ui->chkOutputEncloseQuotes)}) {
+        control->setEnabled(delimited);
+    }
+}
+
 void TfrmKorvanex::lvwSearchColumnClick(int column) {
     if (column < 0 || runActive_) { // rows still arrive at the end of the list while a run goes
         return;
     }
-    const int sortKind = results_->sortKind(column);
-    const int parameter = columnSortState_.click(column);
-    results_->sortByParameter(parameter, sortKind);
+    kvx::ResultsModel* rows = shownRows();
+    const int sortKind = rows->sortKind(column);
+    const int parameter = (rows == changes_ ? changesSortState_ : columnSortState_).click(column);
+    rows->sortByParameter(parameter, sortKind);
     ui->lvwSearch->header()->setSortIndicator(
         column, kvx::SortParameterDescending(parameter) ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
@@ -457,7 +623,7 @@ void TfrmKorvanex::copySelectedResults() {
     for (int visual = 0; visual < header->count(); ++visual) {
         shownOrder.push_back(header->logicalIndex(visual));
     }
-    const std::string copied = results_->clipboardText(shownOrder, {}, 1, rows);
+    const std::string copied = shownRows()->clipboardText(shownOrder, {}, 1, rows);
     QGuiApplication::clipboard()->setText(
         QString::fromUtf8(copied.data(), static_cast<qsizetype>(copied.size())));
 }
@@ -475,7 +641,7 @@ void TfrmKorvanex::CopyResultstoClipboard1Click() {
         shownOrder.push_back(header->logicalIndex(visual));
     }
     const std::string copied =
-        results_->clipboardText(shownOrder, [this, &text](std::size_t rowIndex) {
+        shownRows()->clipboardText(shownOrder, [this, &text](std::size_t rowIndex) {
             std::snprintf(text, sizeof text, "Copying Row %ld", static_cast<long>(rowIndex));
             setStatus(QString::fromLatin1(text));
         });

@@ -8,6 +8,7 @@
 #include "app/frmndsrep.h"
 
 #include "app/messages.h"
+#include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
@@ -134,9 +135,21 @@ QString rowsKeptText(const kvx::report::ReportFile& file, const QString& before)
 void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
     using kvx::report::ReportFile;
     using kvx::report::RunEnd;
-    for (const auto& sink : runSinks_) {
-        sink->end(how);
+    // The report's rows are the baseline of the next run only when they reached their file.
+    bool fileFailed = false;
+    if (runFile_ != nullptr) {
+        runFile_->end(how);
+        fileFailed = runFile_->outcome() == ReportFile::Outcome::WriteFailed;
     }
+    for (const auto& sink : runSinks_) {
+        if (sink.get() != runFile_) {
+            sink->end(fileFailed && how == RunEnd::Completed ? RunEnd::Failed : how);
+        }
+    }
+    if (runChanges_ != nullptr && runOutputToWindow_) {
+        changes_->endBulk();
+    }
+    showChangeSummary();
     if (StatusBar1Panel3 != nullptr) {
         StatusBar1Panel3->setText(progressText(runObjects_, runClock_.elapsed()));
     }
@@ -156,7 +169,18 @@ void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
     }
     switch (how) {
     case RunEnd::Completed:
-        setStatus(QStringLiteral("Finished"));
+        if (runFile_ != nullptr && runFile_->sheets() > 1) {
+            // Never a silent cut: more rows than a sheet holds continue on further sheets.
+            const QString sheets = QString::number(runFile_->sheets());
+            setStatus(QStringLiteral("Finished: %1 sheets written").arg(sheets));
+            kvx::app::ShowMessage(this,
+                                  QStringLiteral("The report has more rows than a sheet holds. "
+                                                 "It was written to %1 sheets of %2.")
+                                      .arg(sheets, QString::fromStdString(runFile_->target())),
+                                  kvx::app::MessageKind::Notice);
+        } else {
+            setStatus(QStringLiteral("Finished"));
+        }
         if (runFile_ != nullptr) {
             // Where the report went, whatever folder a relative name resolved to.
             setPanel2(
@@ -165,6 +189,16 @@ void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
                         QFileInfo(QString::fromStdString(runFile_->target())).absoluteFilePath())));
         }
         StatusBar1Panel1->repaint();
+        if (runFile_ != nullptr && runFile_->shortenedCells() > 0) {
+            kvx::app::ShowMessage(
+                this,
+                QStringLiteral("%1 values were longer than a workbook cell holds (32,767 "
+                               "characters) and were shortened in %2. A text file keeps them "
+                               "whole.")
+                    .arg(runFile_->shortenedCells())
+                    .arg(QString::fromStdString(runFile_->target())),
+                kvx::app::MessageKind::Notice);
+        }
         return;
     case RunEnd::Failed:
         // The failure itself has been reported; the file's message says what became of it.

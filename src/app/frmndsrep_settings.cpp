@@ -179,6 +179,7 @@ void TfrmKorvanex::cmdSaveClick() {
     settings.outputSeparator = text(ui->txtOutputSeparator->text());
     settings.encloseQuotes = ui->chkOutputEncloseQuotes->isChecked();
     settings.columnHeaders = ui->chkOutputColumnHeaders->isChecked();
+    settings.outputChanges = ui->chkOutputChanges->isChecked();
     settings.tabular = ui->optResultsTabular->isChecked();
     settings.tabularCross = ui->optResultsTabularCross->isChecked();
     settings.nonTabular = ui->optResultsNonTabular->isChecked();
@@ -359,6 +360,7 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     ui->txtOutputSeparator->setText(qtext(file.outputSeparator));
     ui->chkOutputEncloseQuotes->setChecked(file.encloseQuotes);
     ui->chkOutputColumnHeaders->setChecked(file.columnHeaders);
+    ui->chkOutputChanges->setChecked(file.outputChanges);
 
     // The selected attributes, as the file has them, each sorting as its syntax does. One the
     // class does not have is named; the run still goes on, with its column empty.
@@ -451,17 +453,21 @@ void TfrmKorvanex::Timer1Timer() {
         // what was missing). Whatever ends the run, the unattended close follows.
         if (!loadFailed_) {
             try {
+                runUnattended_ = true;
                 RunProcess();
+                runUnattended_ = false;
             } catch (const std::exception& error) {
+                runUnattended_ = false;
                 kvx::app::ShowFrameworkError(this, QString::fromLocal8Bit(error.what()));
             } catch (...) {
+                runUnattended_ = false;
                 kvx::app::ShowFrameworkError(this, QStringLiteral("Unknown error"));
             }
         }
-    }
-    // The notice goes; where a report was written stays said.
-    if (statusText(1).startsWith(QStringLiteral("Auto Running "))) {
-        setPanel2(QString());
+        // The notice goes; a change summary the run left there stays.
+        if (statusText(1) == notice) {
+            setPanel2(QString());
+        }
     }
     if (autoclose_) {
         close();

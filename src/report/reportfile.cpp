@@ -1,10 +1,13 @@
 #include "report/reportfile.h"
 
+#include "report/workbook.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,9 +88,11 @@ std::vector<OutputColumn> ReportColumns(ReportMode mode,
     std::vector<OutputColumn> columns{{"Object", CellKind::Text}};
     if (mode == ReportMode::NonTabular) {
         columns.push_back({"Attribute", CellKind::Text});
-        columns.push_back({"Value", CellKind::Text});
+        columns.push_back({"Value", CellKind::Text, 1, {attributes.begin(), attributes.end()}});
     } else {
-        columns.insert(columns.end(), attributes.begin(), attributes.end());
+        for (const ReportAttribute& attribute : attributes) {
+            columns.push_back({attribute.caption, attribute.kind});
+        }
     }
     return columns;
 }
@@ -102,7 +107,9 @@ FileForm FileFormOfName(std::string_view name) {
 
 std::unique_ptr<TableWriter> OpenTableWriter(const std::string& path, FileForm form,
                                              const FileLayout& layout) {
-    (void)form;
+    if (form == FileForm::Workbook) {
+        return OpenWorkbookWriter(path, folderOf(path), layout);
+    }
     auto writer = std::make_unique<DelimitedWriter>(layout);
     if (!writer->open(path))
         return nullptr;
@@ -125,14 +132,18 @@ bool ReportFile::open() {
     if (target_.empty() || target_.find('\0') != std::string::npos || target_.back() == '/')
         return false;
     struct stat st {};
+    if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // The report a link names is replaced, not the link.
+        std::error_code error;
+        const std::filesystem::path real = std::filesystem::canonical(target_, error);
+        if (!error)
+            target_ = real.string();
+    }
     if (::stat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return false;
         if (!S_ISREG(st.st_mode)) { // a device or a pipe: written as it is
-            direct_ = true;
-            writePath_ = target_;
-            writer_ = OpenTableWriter(writePath_, form_, layout_);
-            return writer_ != nullptr;
+            return openDirect();
         }
         if (::access(target_.c_str(), W_OK) != 0)
             return false; // a report the user may not overwrite stays as it is
@@ -141,8 +152,11 @@ bool ReportFile::open() {
     // system; hidden, as it lives only as long as the run.
     std::string pattern = folderOf(target_) + "/." + baseOf(target_) + ".XXXXXX";
     const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return false;
+    if (fd < 0) {
+        // A folder the user may not write but a report there that they may: written in place,
+        // as nothing else can be.
+        return ::stat(target_.c_str(), &st) == 0 && openDirect();
+    }
     ::close(fd);
     writePath_ = pattern;
     writer_ = OpenTableWriter(writePath_, form_, layout_);
@@ -151,6 +165,13 @@ bool ReportFile::open() {
         return false;
     }
     return true;
+}
+
+bool ReportFile::openDirect() {
+    direct_ = true;
+    writePath_ = target_;
+    writer_ = OpenTableWriter(writePath_, form_, layout_);
+    return writer_ != nullptr;
 }
 
 void ReportFile::columns(const std::vector<OutputColumn>& columns) {

@@ -37,16 +37,24 @@ enum class CellKind { Text, Number, DateTime, Boolean };
 // whole numbers (Integer, Counter, Interval), date and time (Time, Timestamp), Boolean; else text.
 CellKind CellKindOfSyntax(std::string_view syntaxName);
 
-struct OutputColumn {
+// An attribute of the report as the file needs it: its caption and the kind of its values.
+struct ReportAttribute {
     std::string caption;
     CellKind kind = CellKind::Text;
 };
 
-// An attribute of the report as the file needs it: its caption and the kind of its values.
-using ReportAttribute = OutputColumn;
+struct OutputColumn {
+    std::string caption;
+    CellKind kind = CellKind::Text;
+    // A column of values of several attributes (Non Tabular's Value): each value has the kind of
+    // the attribute that its row names in column `kindFromColumn`; -1 when the column has one kind.
+    int kindFromColumn = -1;
+    std::vector<ReportAttribute> attributes{};
+};
 
-// The columns of a report file in `mode`: "Object", "Attribute", "Value" for Non Tabular, else
-// "Object" and one column per attribute (Tabular Cross has the Tabular columns).
+// The columns of a report file in `mode`: "Object", "Attribute", "Value" for Non Tabular (the
+// values typed by their attribute), else "Object" and one column per attribute (Tabular Cross
+// has the Tabular columns).
 std::vector<OutputColumn> ReportColumns(ReportMode mode,
                                         std::span<const ReportAttribute> attributes);
 
@@ -67,7 +75,7 @@ enum class FileForm { Delimited, Workbook };
 FileForm FileFormOfName(std::string_view name);
 
 struct FileLayout {
-    std::string separator;   // delimited text only
+    std::string separator{}; // delimited text only
     bool quote = false;      // delimited text only
     bool headers = true;     // a header line (a bold, frozen, filtered first row in a workbook)
     std::size_t sheetRows{}; // workbook: rows a sheet holds, header included; 0: as many as a
@@ -95,7 +103,8 @@ std::unique_ptr<TableWriter> OpenTableWriter(const std::string& path, FileForm f
 
 // The report file sink: the table goes to a temporary file beside `target`, renamed onto the
 // target at a completed end, else onto `<target>.partial`. A target that is not a regular file
-// (a device, a pipe) is written directly, as there is nothing to keep there.
+// (a device, a pipe) is written directly, as there is nothing to keep there; so is a report in
+// a folder where no other file can be made.
 class ReportFile : public ReportSink {
 public:
     ReportFile(std::string target, FileLayout layout);
@@ -129,6 +138,7 @@ public:
     FileForm form() const { return form_; }
 
 private:
+    bool openDirect();
     void finish(bool complete);
 
     std::string target_;

@@ -122,6 +122,7 @@ BatchSettings readBatchSettings(const std::string& path) {
     s.outputSeparator = readText("txtOutputSeparator");
     s.encloseQuotes = readFlag("chkOutputEncloseQuotes");
     s.columnHeaders = readFlag("chkOutputColumnHeaders");
+    s.outputChanges = readFlag("chkOutputChanges");
     s.tabular = readFlag("optResultsTabular");
     s.tabularCross = readFlag("optResultsTabularCross");
     s.nonTabular = readFlag("optResultsNonTabular");
@@ -168,6 +169,9 @@ BatchWriteResult writeBatchSettings(const std::string& path, const BatchSettings
     file.set("txtOutputSeparator", s.outputSeparator);
     file.set("chkOutputEncloseQuotes", s.encloseQuotes ? 1 : 0);
     file.set("chkOutputColumnHeaders", s.columnHeaders ? 1 : 0);
+    if (s.outputChanges) {
+        file.set("chkOutputChanges", 1);
+    }
     file.set("optResultsTabular", s.tabular ? 1 : 0);
     file.set("optResultsTabularCross", s.tabularCross ? 1 : 0);
     file.set("optResultsNonTabular", s.nonTabular ? 1 : 0);

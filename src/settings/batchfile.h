@@ -6,9 +6,10 @@
 //   TreeName, Context1..ContextN, ContextCount, classtype, txtSearchFilter (only when there is a
 //   filter), chkOutputWindow, chkOutputFile,
 //   chkHideEmptyColumns, txtOutputFilename, txtOutputSeparator, chkOutputEncloseQuotes,
-//   chkOutputColumnHeaders, optResultsTabular, optResultsTabularCross, optResultsNonTabular,
-//   cboAttributesMulti, AttributeCount, then per selected row i (from 0):
-//   lvwSelectedeAttributes<i>, lvwSelectedeAttributesSingle<i>, lvwSelectedeAttributesSyntax<i>.
+//   chkOutputColumnHeaders, chkOutputChanges (only when set), optResultsTabular,
+//   optResultsTabularCross, optResultsNonTabular, cboAttributesMulti, AttributeCount, then per
+//   selected row i (from 0): lvwSelectedeAttributes<i>, lvwSelectedeAttributesSingle<i>,
+//   lvwSelectedeAttributesSyntax<i>.
 // Flags are written as 1 and 0; on reading any whole number other than 0 counts as set.
 #pragma once
 
@@ -55,6 +56,9 @@ struct BatchSettings {
     std::string outputSeparator;
     bool encloseQuotes = false;
     bool columnHeaders = false;
+    // Also write the changes since the previous completed run (key "chkOutputChanges", written
+    // only when set, so a file without it reads as before).
+    bool outputChanges = false;
     bool tabular = false;
     bool tabularCross = false;
     bool nonTabular = false;

@@ -45,7 +45,14 @@ std::string usageText() {
            "or without a display: 0 when the report ran, 1 when a message stopped the run or\n"
            "reported a failure (a settings file that cannot be read or names a tree, container\n"
            "or class that is not found included), 2 when there is no display and the two flags\n"
-           "are missing.\n";
+           "are missing.\n"
+           "\n"
+           "Changes since the previous run: with this Output page option (chkOutputChanges=1\n"
+           "in the settings file) every run that completes also writes NAME-changes.EXT beside\n"
+           "the output file NAME.EXT: one row per object added or removed and per value\n"
+           "changed since the last completed run (Change,Object,Attribute,Old Value,New Value),\n"
+           "and says on standard error what it compared with. The previous run is kept under\n"
+           "$XDG_STATE_HOME/korvanex/ (~/.local/state/korvanex/); the exit status is as above.\n";
 }
 
 bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {

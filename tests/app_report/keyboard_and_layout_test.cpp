@@ -53,14 +53,14 @@ TEST_F(DesktopHabitsTest, KeysReachTheControlsInPageOrderAndEnterAddsAnAttribute
     pages()->setCurrentIndex(2);
     find<QWidget>("chkOutputWindow")->setFocus();
     QStringList order{QApplication::focusWidget()->objectName()};
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 10; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(order,
-              (QStringList{"chkOutputWindow", "chkOutputFile", "chkOutputColumnHeaders", "Button1",
-                           "chkHideEmptyColumns", "txtOutputFilename", "cmdOutputBrowse",
-                           "txtOutputSeparator", "chkOutputEncloseQuotes", "cmdStart"}));
+    EXPECT_EQ(order, (QStringList{"chkOutputWindow", "chkOutputFile", "chkOutputColumnHeaders",
+                                  "Button1", "chkHideEmptyColumns", "chkOutputChanges",
+                                  "txtOutputFilename", "cmdOutputBrowse", "txtOutputSeparator",
+                                  "chkOutputEncloseQuotes", "cmdStart"}));
 
     // Enter in the available attributes adds the current one, as a double-click does; Enter
     // elsewhere on the page presses "Next ->>".

@@ -293,6 +293,55 @@ TEST_F(SampleRunTest, WriteFailureIsReportedAndNotCoveredByFinished) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// ---- The workbook form ----------------------------------------------------------------------
+
+// A name ending in .xlsx writes a workbook holding, in every mode, the rows of the text file as
+// LibreOffice reads them; the separator and quote controls rest while such a name is chosen.
+TEST_F(SampleRunTest, AWorkbookHoldsTheTextFilesRowsInEveryMode) {
+    struct Mode {
+        const char* option;
+        QStringList attributes;
+        QString expanded;
+    };
+    const Mode modes[] = {
+        {"optResultsTabular",
+         {"Surname", "Telephone Number", "Postal Address", "Login Disabled"},
+         {}},
+        {"optResultsTabularCross", {"Title", "Group Membership"}, "Group Membership"},
+        {"optResultsNonTabular", {"Title", "Telephone Number", "Login Grace Remaining"}, {}}};
+    auto* separator = find<QWidget>("txtOutputSeparator");
+    auto* quotes = find<QWidget>("chkOutputEncloseQuotes");
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.option);
+        chooseMode(mode.option);
+        chooseAttributes(mode.attributes);
+        if (!mode.expanded.isEmpty())
+            pickExpandedAttribute(mode.expanded);
+        setOutput({.toWindow = false}, out);
+        EXPECT_TRUE(separator->isEnabled());
+        pressStart();
+        const QString workbook = tempPath("report.XLSX");
+        setOutput({.toWindow = false}, workbook);
+        EXPECT_FALSE(separator->isEnabled());
+        EXPECT_FALSE(quotes->isEnabled());
+        pressStart();
+        EXPECT_TRUE(messages.empty()) << messageTexts().join("\n").toStdString();
+        EXPECT_EQ(window->statusText(0), "Finished");
+
+        std::string text;
+        for (char c : readFile(out))
+            if (c != '\r')
+                text += c;
+        ASSERT_GT(lines(text).size(), 3u);
+        EXPECT_EQ(workbookSheetsAsCsv(workbook.toStdString()), std::vector<std::string>{text});
+    }
+    // Non Tabular's values are typed by the attribute each row names (the selection has grown
+    // over the modes): Frank's title is text, his Login Grace Remaining a number.
+    const std::string cells = workbookCells(tempPath("report.XLSX").toStdString());
+    EXPECT_NE(cells.find("\nB3 s Title\nC3 s Sales Engineer\n"), std::string::npos) << cells;
+    EXPECT_NE(cells.find("\nB8 s Login Grace Remaining\nC8 n 6\n"), std::string::npos) << cells;
+}
+
 // ---- Failures of the search's client calls -------------------------------------------------
 
 struct CallFailure {

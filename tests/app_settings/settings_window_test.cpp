@@ -9,6 +9,8 @@
 #include "settings/profile.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +19,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -503,7 +506,7 @@ TEST_F(StartedSettingsTest, ExamplesLoadWithRowsOfTheirClass) {
                                       : multi()->currentIndex() == -1);
         EXPECT_FALSE(fs::path(file.outputFileName).has_parent_path());
     }
-    EXPECT_EQ(seen, 4);
+    EXPECT_EQ(seen, 6);
     EXPECT_TRUE(messages.empty()) << messageTexts().join(" | ").toStdString();
 }
 
@@ -616,6 +619,108 @@ TEST_F(StartedSettingsTest, RunEndedByAnErrorKeepsTheLastReportAndWhatWasWritten
     EXPECT_EQ(slurp(report.string() + ".partial"), "Object\r\n"); // written out, not buffered
     EXPECT_EQ(slurp(report), "last good report\r\n");
     EXPECT_EQ(window->statusText(0), "Failed");
+}
+
+} // namespace
+
+namespace {
+
+// "Changes since the previous run" from the window: saved and loaded with the report, the
+// summary on the status bar and the Results page, and the change rows shown in the results list
+// (sortable, copyable, each kind in a colour of its own).
+TEST_F(SettingsWindowTest, ChangesSinceThePreviousRunSavedLoadedSummarisedAndListed) {
+    const auto tree = [](const std::string& ann, bool withCid, bool withDan) {
+        std::vector<std::string> records{container("o=Chg")};
+        records.push_back(entry("cn=Ann,o=Chg", "person organizationalPerson",
+                                "sn: A\ntelephoneNumber: " + ann + "\n"));
+        records.push_back(entry("cn=Bob,o=Chg", "person organizationalPerson", "sn: B\n"));
+        if (withCid)
+            records.push_back(entry("cn=Cid,o=Chg", "person organizationalPerson", "sn: C\n"));
+        if (withDan)
+            records.push_back(entry("cn=Dan,o=Chg", "person organizationalPerson", "sn: D\n"));
+        return ldif(records, true);
+    };
+    serveTrees({{"CHG", tree("111", true, false)}}, "CHG");
+    start();
+    const QString out = tempPath("people.csv");
+    const auto runReport = [&] {
+        walkTo({"Chg"});
+        chooseClass("Organizational Person");
+        chooseAttributes({"Telephone Number"});
+        setOutput({}, out);
+        find<QCheckBox>("chkOutputChanges")->setChecked(true);
+        pressStart();
+    };
+    runReport();
+    EXPECT_EQ(window->statusText(1).toStdString(),
+              "No previous run to compare with: this run is the baseline");
+    auto* show = find<QPushButton>("cmdShowChanges");
+    EXPECT_TRUE(show->isVisible());
+
+    // Saved with the report and loaded back.
+    const fs::path file = root / "people.kvx";
+    save(file);
+    EXPECT_NE(slurp(file).find("chkOutputChanges=1\n"), std::string::npos);
+    find<QCheckBox>("chkOutputChanges")->setChecked(false);
+    load(file);
+    EXPECT_TRUE(find<QCheckBox>("chkOutputChanges")->isChecked());
+
+    // The directory changes; the user opens the tree again and runs the same report.
+    serveTrees({{"CHG", tree("222", false, true)}}, "CHG");
+    find<QPushButton>("cmdTreeReload")->click();
+    window->cboNDSTreeChange();
+    runReport();
+    ASSERT_TRUE(messageTexts().isEmpty()) << messageTexts().join(" | ").toStdString();
+    const QString summary = window->statusText(1);
+    EXPECT_TRUE(summary.startsWith("Compared with the run of ")) << summary.toStdString();
+    EXPECT_TRUE(summary.endsWith(": 1 added, 1 removed, 1 changed")) << summary.toStdString();
+    EXPECT_EQ(find<QLabel>("lblChangeSummary")->text(), summary);
+    const std::vector<std::vector<std::string>> reportRows = resultRows();
+
+    QTest::mouseClick(show, Qt::LeftButton);
+    auto* list = find<QTreeView>("lvwSearch");
+    ASSERT_EQ(list->model(), window->changeRows());
+    EXPECT_EQ(window->shownRows(), window->changeRows());
+    const kvx::ResultsModel* rows = window->changeRows();
+    const auto shown = [&] {
+        std::vector<std::string> texts;
+        for (int r = 0; r < rows->rowCount(); ++r) {
+            std::string line;
+            for (int c = 0; c < rows->columnCount(); ++c)
+                line += (c ? "|" : "") + rows->data(rows->index(r, c)).toString().toStdString();
+            texts.push_back(line);
+        }
+        return texts;
+    };
+    EXPECT_EQ(shown(), (std::vector<std::string>{"Changed|Ann.Chg|Telephone Number|111|222",
+                                                 "Removed|Cid.Chg|||", "Added|Dan.Chg|||"}));
+    // Each kind of change stands out in a colour of its own.
+    const auto colour = [&](int r) { return rows->data(rows->index(r, 1), Qt::ForegroundRole); };
+    EXPECT_TRUE(colour(0).isValid());
+    EXPECT_NE(colour(0), colour(1));
+    EXPECT_NE(colour(1), colour(2));
+    EXPECT_NE(colour(0), colour(2));
+
+    // Sorted by the Change column with a click on its header, and copied as shown.
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+    EXPECT_EQ(shown(), (std::vector<std::string>{"Added|Dan.Chg|||",
+                                                 "Changed|Ann.Chg|Telephone Number|111|222",
+                                                 "Removed|Cid.Chg|||"}));
+    window->CopyResultstoClipboard1Click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              "Added\tDan.Chg\t\t\t\r\nChanged\tAnn.Chg\tTelephone Number\t111\t222\r\n"
+              "Removed\tCid.Chg\t\t\t\r\n");
+    EXPECT_EQ(slurp(fs::path(tempPath("people-changes.csv").toStdString())),
+              "Change,Object,Attribute,Old Value,New Value\r\n"
+              "Changed,Ann.Chg,Telephone Number,111,222\r\nRemoved,Cid.Chg,,,\r\n"
+              "Added,Dan.Chg,,,\r\n");
+
+    // And back to the report's own rows, as they were.
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(list->model(), window->resultsModel());
+    EXPECT_EQ(resultRows(), reportRows);
 }
 
 } // namespace

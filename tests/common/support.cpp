@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -94,6 +95,7 @@ HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& fol
             ::unsetenv(name);
         ::setenv("HOME", (folder / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (folder / "home" / ".config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (folder / "home" / ".local" / "state").c_str(), 1);
         ::setenv("KORVANEX_CLIENT_CONF", clientConf.c_str(), 1);
         if (!std::freopen((folder / "stderr.txt").c_str(), "w", stderr))
             ::_exit(126);
@@ -119,6 +121,74 @@ HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& fol
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.err = slurp(folder / "stderr.txt");
     return run;
+}
+
+namespace {
+
+// What a command writes on standard output, and its exit status.
+std::pair<std::string, int> capture(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return {out, -1};
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+} // namespace
+
+std::vector<std::string> workbookSheetsAsCsv(const std::filesystem::path& xlsx) {
+    namespace fs = std::filesystem;
+    const TempFolder work;
+    // A profile of its own, so that conversions running side by side do not meet; every sheet
+    // (the last option, -1), UTF-8 (76), comma (44), double quote (34).
+    const std::string command =
+        "soffice -env:UserInstallation=file://" + (work / "profile").string() +
+        " --headless --convert-to " +
+        quoted("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1") +
+        " --outdir " + quoted(work.path().string()) + " " + quoted(xlsx.string()) + " 2>&1";
+    const auto [log, status] = capture(command);
+    std::vector<std::pair<int, std::string>> sheets;
+    for (const auto& file : fs::directory_iterator(work.path())) {
+        const std::string name = file.path().filename().string();
+        if (file.path().extension() != ".csv")
+            continue;
+        // <name>-Sheet<N>.csv
+        const std::size_t at = name.rfind("-Sheet");
+        const int number = at == std::string::npos ? 0 : std::atoi(name.c_str() + at + 6);
+        std::string text = slurp(file.path());
+        std::string clean;
+        for (char c : text)
+            if (c != '\r')
+                clean += c;
+        sheets.emplace_back(number, clean);
+    }
+    if (status != 0 || sheets.empty())
+        return {"<cannot read " + xlsx.string() + " with soffice (status " +
+                std::to_string(status) + "): " + log};
+    std::sort(sheets.begin(), sheets.end());
+    std::vector<std::string> out;
+    for (auto& sheet : sheets)
+        out.push_back(std::move(sheet.second));
+    return out;
+}
+
+std::string workbookCells(const std::filesystem::path& xlsx) {
+    const auto [out, status] = capture("/usr/bin/python3 " KVX_TEST_COMMON_DIR "/workbook_cells.py " +
+                                       quoted(xlsx.string()) + " 2>&1");
+    if (status != 0)
+        return "<cannot read " + xlsx.string() + " with openpyxl: " + out;
+    return out;
 }
 
 } // namespace kvx::test

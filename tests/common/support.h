@@ -55,4 +55,12 @@ HeadlessRun runHeadless(const std::string& exe, const std::filesystem::path& fol
                         std::chrono::seconds limit,
                         const std::function<void(pid_t)>& whileRunning = {});
 
+// A workbook read back by real spreadsheet programs. workbookSheetsAsCsv: each sheet as
+// LibreOffice's headless converter writes it as CSV (UTF-8, comma, quotes where needed, "\n"
+// line ends), in sheet order. workbookCells: what openpyxl reads, one line a sheet, column width
+// and cell (tests/common/workbook_cells.py says how). A program that is missing or fails gives a
+// text starting "<cannot read", so that the test fails.
+std::vector<std::string> workbookSheetsAsCsv(const std::filesystem::path& xlsx);
+std::string workbookCells(const std::filesystem::path& xlsx);
+
 } // namespace kvx::test

@@ -181,8 +181,9 @@ void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
         } else {
             setStatus(QStringLiteral("Finished"));
         }
-        if (runFile_ != nullptr) {
-            // Where the report went, whatever folder a relative name resolved to.
+        if (runFile_ != nullptr && runChanges_ == nullptr) {
+            // Where the report went, whatever folder a relative name resolved to (a report of
+            // changes says what changed there instead).
             setPanel2(
                 QStringLiteral("Written to %1")
                     .arg(QDir::toNativeSeparators(

@@ -2,6 +2,7 @@
 // ACME sample schema and one LDIF file with N users spread over regions and departments.
 //
 //   kvx-gentree --users N [--seed S] --out DIR [--schema PATH] [--regions R] [--departments D]
+//               [--late P]
 //
 // The output depends only on the options: the same seed gives the same file, byte for byte.
 // Random numbers come from our own generator, not from <random>'s distributions, whose results
@@ -197,17 +198,20 @@ struct Options {
     std::uint64_t seed = 1;
     std::uint64_t regions = 10;
     std::uint64_t departments = 10;
+    std::uint64_t latePercent = 0; // users in the unit "Moved", written before it
     std::string out;
     std::string schema = KVX_SOURCE_DIR "/data/trees/ACME/acme.schema";
 };
 
 void usage(std::FILE* to) {
     std::fputs("usage: kvx-gentree --users N [--seed S] --out DIR [--schema PATH]\n"
-               "                   [--regions R] [--departments D]\n"
+               "                   [--regions R] [--departments D] [--late P]\n"
                "Writes DIR/acme.schema (a copy of the sample schema) and DIR/tree.ldif: N users\n"
                "below o=Gen, spread over R regions (default 10) of D departments (default 10),\n"
                "with department groups and a few tree-wide groups. The same seed gives the same\n"
-               "tree.\n",
+               "tree. --late P: P % of the users (one in every 100/P) belong to the unit\n"
+               "ou=Moved,o=Gen, which is written after all of them (followed by its group\n"
+               "\"Moved Staff\"), as slapcat writes users moved into a unit made after them.\n",
                to);
 }
 
@@ -243,6 +247,8 @@ int parseOptions(int argc, char** argv, Options& o) {
             ok = ok && parseNumber(value, kMaxContainers, &o.regions) && o.regions > 0;
         } else if (arg == "--departments") {
             ok = ok && parseNumber(value, kMaxContainers, &o.departments) && o.departments > 0;
+        } else if (arg == "--late") {
+            ok = ok && parseNumber(value, 100, &o.latePercent);
         } else if (arg == "--out") {
             ok = ok && *value != '\0';
             if (ok)
@@ -372,6 +378,13 @@ Counts writeTree(const Options& o, Output& out) {
         groupNames[units + g] = std::string(kGlobalGroups[g]);
         groupDns[units + g] = "cn=" + escapeRdnValue(groupNames[units + g]) + "," + base;
     }
+    // The moved unit's group, written after the unit: the unit has members written both before
+    // and after it.
+    const std::string lateUnit = "ou=Moved," + base;
+    if (o.latePercent > 0) {
+        groupNames.emplace_back("Moved Staff");
+        groupDns.push_back("cn=Moved Staff," + lateUnit);
+    }
     std::vector<std::vector<std::uint32_t>> members(groupDns.size());
     std::vector<std::string> userDns;
     userDns.reserve(static_cast<std::size_t>(o.users));
@@ -394,7 +407,9 @@ Counts writeTree(const Options& o, Output& out) {
         login += std::to_string(i + 1);
         std::string fullName = std::string(given.display) + ' ' + std::string(surname.display);
 
-        std::string dn = "cn=" + login + "," + unitDns[unit];
+        // The moved users are spread evenly: user i when (i * P) mod 100 wraps.
+        const bool moved = (i * o.latePercent) % 100 + o.latePercent >= 100;
+        std::string dn = "cn=" + login + "," + (moved ? lateUnit : unitDns[unit]);
         e.clear();
         e += "dn: " + dn + '\n';
         e += "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
@@ -418,6 +433,8 @@ Counts writeTree(const Options& o, Output& out) {
 
         // Group membership: the department's group, and each tree-wide group by chance.
         members[unit].push_back(index);
+        if (moved)
+            members.back().push_back(index);
         e += "ndsGroupMembership: " + groupDns[unit] + '\n';
         ++counts.memberships;
         for (std::uint32_t g = 0; g < globalGroups; ++g) {
@@ -431,6 +448,13 @@ Counts writeTree(const Options& o, Output& out) {
         out.write(e);
         userDns.push_back(std::move(dn));
         ++counts.users;
+    }
+
+    if (o.latePercent > 0) {
+        e = "dn: " + lateUnit +
+            "\nobjectClass: top\nobjectClass: organizationalUnit\nou: Moved\n\n";
+        out.write(e);
+        ++counts.containers;
     }
 
     for (std::size_t g = 0; g < groupDns.size(); ++g) {

@@ -338,8 +338,15 @@ const QIcon& TfrmKorvanex::containerImage(int index) const {
 }
 
 void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
-    // Why the tree cannot be opened follows the first failed call that it causes, once.
+    // A list or search that the server ended says why ("Size limit exceeded"), every time.
     std::string reason;
+    if ((text == "NWDSSearch" || text == "NWDSList") && directoryContext_ > 0 &&
+        NWDSGetFailureText(directoryContext_, reason) == 0 && !reason.empty()) {
+        kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
+                                QString::fromStdString(reason));
+        return;
+    }
+    // Why the tree cannot be opened follows the first failed call that it causes, once.
     if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
         !reason.empty()) {
         // The window keeps saying why, in the words of the first message that said it.

@@ -238,6 +238,8 @@ private:
     void beginRun();
     void endRun();
     bool runProceed(std::int32_t objects, const std::function<void()>& publishRows);
+    // A Cancel or a stop signal has come during the run.
+    bool runStopRequested() const;
     // Tells every sink how the run ended, and the user where the report file's rows are.
     void endRunSinks(kvx::report::RunEnd how);
 

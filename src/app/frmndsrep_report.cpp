@@ -90,7 +90,7 @@ public:
     }
     void fitColumn(int column) override { size_(column, false); }
     void hideColumn(int column) override { size_(column, true); }
-    bool proceed() override { return proceed_(++objects_, publish_); }
+    bool proceed(std::int32_t objectsFound) override { return proceed_(objectsFound, publish_); }
 
 private:
     // The rows so far show in the list; the next ones are gathered again. The list lays out
@@ -122,7 +122,6 @@ private:
     const std::function<void(int, bool)>& size_;
     const std::function<bool(std::int32_t, const std::function<void()>&)>& proceed_;
     const std::function<void()> publish_;
-    std::int32_t objects_ = 0;
     QElapsedTimer published_;
     bool inBulk_ = false;
 };
@@ -512,8 +511,17 @@ void TfrmKorvanex::DoSearch() {
     const std::function<void(const std::string&)> status = [this](const std::string& text) {
         setStatus(QString::fromStdString(text));
     };
+    // A stop signal breaks the client's wait for the server, and the call then fails because
+    // of the stop: the run ends as stopped, not as failed.
+    bool stoppedInCall = false;
     const std::function<void(const std::string&, NWDSCCODE)> failure =
-        [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); };
+        [this, &stoppedInCall](const std::string& call, NWDSCCODE code) {
+            if (runStopRequested()) {
+                stoppedInCall = true;
+                return;
+            }
+            reportFailure(call, code);
+        };
     const std::function<void(const kvx::report::ResultRow&)> row =
         [this](const kvx::report::ResultRow& cells) { OutputLineItem(cells); };
     const std::function<void(int, bool)> size = [this](int column, bool hide) {
@@ -533,7 +541,7 @@ void TfrmKorvanex::DoSearch() {
     WindowSearchSink sink(*this, *ui->lvwSearch, *results_, status, failure, row, size, proceed);
     const kvx::report::SearchOutcome outcome = kvx::report::DoSearch(input, sink);
     runCompleted_ = outcome.completed;
-    runCancelled_ = outcome.cancelled;
+    runCancelled_ = outcome.cancelled || stoppedInCall;
     runObjects_ = outcome.objects;
 }
 

@@ -108,6 +108,10 @@ bool TfrmKorvanex::runProceed(std::int32_t objects, const std::function<void()>&
     return !cancelRequested_ && stopSignal == 0;
 }
 
+bool TfrmKorvanex::runStopRequested() const {
+    return runActive_ && (cancelRequested_ || stopSignal != 0);
+}
+
 void TfrmKorvanex::cmdCancelClick() {
     if (runActive_) {
         cancelRequested_ = true;

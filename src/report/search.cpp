@@ -80,8 +80,10 @@ struct PendingObject {
     std::vector<std::string> expanded; // Tabular Cross: every value of the expanded attribute
     std::vector<std::string> otherValues;
     std::vector<std::string> otherNames;
+    bool reported = false; // a row of it has gone out
 
     void start(const std::string& name, std::size_t cells, ReportMode mode) {
+        reported = false;
         expanded.clear();
         otherValues.clear();
         otherNames.clear();
@@ -127,6 +129,14 @@ private:
             out_.filled[static_cast<std::size_t>(column)] = true;
         }
     }
+    // Hands out a row of the pending object; its first row counts the object.
+    void emit(const ResultRow& row) {
+        if (!pending_.reported) {
+            pending_.reported = true;
+            ++out_.objects;
+        }
+        sink_.row(row);
+    }
     void applyValue(const std::string& attrName, nuint32 index, const std::string& text);
     void flush(const std::string& name);
     void sizeColumns();
@@ -169,7 +179,7 @@ void Search::applyValue(const std::string& attrName, nuint32 index, const std::s
         }
         break;
     case ReportMode::NonTabular:
-        sink_.row(ResultRow{current_, attrName, text});
+        emit(ResultRow{current_, attrName, text});
         break;
     }
 }
@@ -177,7 +187,7 @@ void Search::applyValue(const std::string& attrName, nuint32 index, const std::s
 void Search::flush(const std::string& name) {
     switch (in_.mode) {
     case ReportMode::Tabular:
-        sink_.row(pending_.row);
+        emit(pending_.row);
         break;
     case ReportMode::TabularCross: {
         const std::size_t cells = in_.attributes.size();
@@ -195,7 +205,7 @@ void Search::flush(const std::string& name) {
                 row[static_cast<std::size_t>(c)] = value;
                 setFilled(c);
             }
-            sink_.row(row);
+            emit(row);
         }
         break;
     }
@@ -327,6 +337,7 @@ SearchOutcome Search::run() {
 
     std::string previous;
     std::string lastDistinct;
+    nuint32 pendingID = 0; // the client's object ID of the pending object
     std::int64_t entriesRead = 0;
     nint32 iteration = -1;
     std::string attrName;
@@ -342,10 +353,17 @@ SearchOutcome Search::run() {
         sink_.status(statusText);
 
         nint32 searched = 0;
-        if (!check(NWDSSearch(ctx, in_.base, DS_SEARCH_SUBTREE, 0, res.filterBuf,
-                              DS_ATTRIBUTE_VALUES, 0, res.attrNames, &iteration, 0, &searched,
-                              res.result),
-                   "NWDSSearch")) {
+        const NWDSCCODE searchRc =
+            NWDSSearch(ctx, in_.base, DS_SEARCH_SUBTREE, 0, res.filterBuf, DS_ATTRIBUTE_VALUES, 0,
+                       res.attrNames, &iteration, 0, &searched, res.result);
+        if (searchRc != 0) {
+            // The server ended the search. The client reads no entry while it is still handing
+            // out the pieces of the one before, so the pending object is whole and goes out
+            // before the failure is told; only a piece that no buffer holds leaves it in part.
+            if (entriesRead > 0 && searchRc != ERR_BUFFER_FULL) {
+                flush(lastDistinct);
+            }
+            check(searchRc, "NWDSSearch");
             return out_;
         }
         nuint32 count = 0;
@@ -353,7 +371,6 @@ SearchOutcome Search::run() {
             return out_;
         }
         for (nuint32 e = 0; e < count; ++e) {
-            ++out_.objects;
             previous.swap(current_);
             nuint32 attrCount = 0;
             Object_Info_T info;
@@ -368,7 +385,10 @@ SearchOutcome Search::run() {
                     current_ = typedName;
                 }
             }
-            if (entriesRead == 0 || !sameNameIgnoringCase(current_, lastDistinct)) {
+            // A continued entry carries the object ID of the entry before it: the name alone
+            // does not tell, as siblings may share a typeless name ("ou=Shared", "cn=Shared").
+            if (entriesRead == 0 || info.objectID != pendingID) {
+                pendingID = info.objectID;
                 lastDistinct = current_;
                 if (entriesRead > 0) {
                     flush(previous);
@@ -376,7 +396,7 @@ SearchOutcome Search::run() {
                 pending_.start(current_, n, in_.mode);
                 if (in_.mode == ReportMode::NonTabular && n == 0) {
                     // With nothing to list but names, each object still shows once.
-                    sink_.row(ResultRow{current_, std::string(), std::string()});
+                    emit(ResultRow{current_, std::string(), std::string()});
                 }
                 if (wantsDn) {
                     applyValue(kDistinguishedNameColumn, 0, dn);
@@ -409,7 +429,7 @@ SearchOutcome Search::run() {
                 }
             }
             ++entriesRead;
-            if (!sink_.proceed()) {
+            if (!sink_.proceed(out_.objects)) {
                 // Stopped by the user: the rows handed out stay; the object still pending may
                 // continue in the next batch, so it is dropped rather than output cut short.
                 if (iteration != -1) {

@@ -64,23 +64,31 @@ public:
     // Column sizing at the end: fit the column to its header and cells, or hide it (width 0).
     virtual void fitColumn(int column) = 0;
     virtual void hideColumn(int column) = 0;
-    // Asked after every entry read: false stops the search there (a user's cancel, a signal).
-    // The rows handed out so far stay; the object still pending gives no row, and the columns
-    // are not sized. Where the window lets the user act during a run.
-    virtual bool proceed() { return true; }
+    // Asked after every entry read, with the objects found so far: false stops the search
+    // there (a user's cancel, a signal). The rows handed out so far stay; the object still
+    // pending gives no row, and the columns are not sized. Where the window lets the user act
+    // during a run.
+    virtual bool proceed(std::int32_t objectsFound) {
+        (void)objectsFound;
+        return true;
+    }
 };
 
 struct SearchOutcome {
     bool completed = false; // false when a client call failed or the search was stopped
     bool cancelled = false; // stopped because the sink's proceed() said so
     std::int32_t iterations = 0;
-    std::int32_t objects = 0; // entries read; a continued entry counts again
+    // Objects in the report, each once however many entries the client split it into: those
+    // given at least one row.
+    std::int32_t objects = 0;
     std::int32_t values = 0;
     std::vector<bool> filled; // per column, Tabular and Tabular Cross
 };
 
 // Runs the whole search. Buffers and the filter are released on every way out; after a failure
-// no further row is handed out and the rows of the object still pending are dropped.
+// no further row is handed out. When a search call fails (the server ended the search: a size
+// or time limit, a server gone), every object read before it is in the report; after any other
+// failure the object still pending is dropped, as its entry was read only in part.
 SearchOutcome DoSearch(const SearchInput& input, SearchSink& sink);
 
 // Names of attributes, classes and objects match without regard to the case of a to z.

@@ -1,5 +1,6 @@
 #include "settings/profile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -176,45 +178,171 @@ std::string writeTarget(const std::string& path) {
     return target;
 }
 
-// Writes `text` to a new file beside the file `path` names and renames it over that file. A file
-// that is there but that the user may not write, or that no one may write, is left alone:
-// replacing it would undo its read-only mark.
+// Writes all of `text` at `offset` of the open file.
+bool writeAllAt(int fd, std::string_view text, off_t offset) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n =
+            ::pwrite(fd, text.data() + done, text.size() - done, offset + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The names of a file's extended attributes (ACLs among them); false when they cannot be read.
+// A file system without them has none.
+bool extendedAttributeNames(const std::string& path, int fd, std::vector<std::string>& out) {
+    out.clear();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t size =
+            fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::listxattr(path.c_str(), nullptr, 0);
+        if (size < 0) {
+            return errno == ENOTSUP;
+        }
+        std::vector<char> names(static_cast<std::size_t>(size) + 1);
+        size = fd >= 0 ? ::flistxattr(fd, names.data(), names.size())
+                       : ::listxattr(path.c_str(), names.data(), names.size());
+        if (size < 0 && errno == ERANGE) {
+            continue; // grew meanwhile
+        }
+        if (size < 0) {
+            return false;
+        }
+        for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+            out.emplace_back(names.data() + at);
+            at += out.back().size() + 1;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Gives the open file `to` exactly the extended attributes of `from` (its ACLs, its
+// user.* attributes, a security label). False when one cannot be copied or taken off.
+bool copyExtendedAttributes(const std::string& from, int to) {
+    std::vector<std::string> wanted, present;
+    if (!extendedAttributeNames(from, -1, wanted) || !extendedAttributeNames({}, to, present)) {
+        return false;
+    }
+    for (const std::string& name : present) {
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+            ::fremovexattr(to, name.c_str()) != 0) {
+            return false; // inherited from the folder (a default ACL), not the file's own
+        }
+    }
+    for (const std::string& name : wanted) {
+        const ssize_t size = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
+        if (size < 0) {
+            return false;
+        }
+        std::vector<char> value(static_cast<std::size_t>(size) + 1);
+        const ssize_t got = ::getxattr(from.c_str(), name.c_str(), value.data(), value.size());
+        if (got < 0 ||
+            ::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(got), 0) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A synced copy of `text` in a new file beside `path`, or in the temporary folder when that
+// folder may not be written; its name, or "" when none could be made.
+std::string writeBackupCopy(const std::string& path, const std::string& text) {
+    const char* tmp = std::getenv("TMPDIR");
+    for (std::string pattern :
+         {path + ".kvx-backup-XXXXXX",
+          std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korvanex-backup-XXXXXX"}) {
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0) {
+            continue;
+        }
+        const bool ok = writeAllAt(fd, text, 0) && ::fsync(fd) == 0;
+        if (::close(fd) == 0 && ok) {
+            return std::string(name.data());
+        }
+        ::unlink(name.data());
+    }
+    return {};
+}
+
+// Writes `text` into the file itself, as careful editors do where a replacement would lose what
+// the file carries. The old text is first written to a synced backup copy, and put back when the
+// new one cannot be written whole; the copy goes once the file is whole again.
+bool writeInPlace(const std::string& path, const std::string& text) {
+    std::string old;
+    if (!readWholeFile(path, old)) {
+        return false;
+    }
+    const std::string backup = writeBackupCopy(path, old);
+    if (backup.empty()) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlink(backup.c_str());
+        return false;
+    }
+    const bool ok = writeAllAt(fd, text, 0) &&
+                    ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
+    bool whole = ok || (writeAllAt(fd, old, 0) &&
+                        ::ftruncate(fd, static_cast<off_t>(old.size())) == 0 && ::fsync(fd) == 0);
+    if (::close(fd) != 0) {
+        whole = false;
+    }
+    if (whole) {
+        ::unlink(backup.c_str()); // else the copy is the one whole text left: it stays
+    }
+    return ok && whole;
+}
+
+// Saves `text` as the file `path` names. A replacement (a new file beside it, renamed over it)
+// never leaves a half-written file, and is used when the new file can have all the old one
+// had: its owner and group, its mode, its ACLs and other extended attributes, and no other
+// name (a hard link would keep the old text). Otherwise the file is written in place (above).
+// A file that is there but that the user may not write, or that no one may write, is left
+// alone: replacing it would undo its read-only mark.
 bool replaceFile(const std::string& linkOrFile, const std::string& text) {
     const std::string path = writeTarget(linkOrFile);
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 &&
-        (::access(path.c_str(), W_OK) != 0 || (existing.st_mode & 0222) == 0)) {
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && (::access(path.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0)) {
         return false; // read-only for this user, or marked read-only for everyone (root too)
+    }
+    if (exists && S_ISREG(old.st_mode) && old.st_nlink > 1) {
+        return writeInPlace(path, text);
     }
     std::string temp = path + ".kvx-new-XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
     if (fd < 0) {
-        return false;
+        // A folder the user may not write, holding a file the user may.
+        return exists && S_ISREG(old.st_mode) && writeInPlace(path, text);
     }
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
+    if (exists) {
+        struct stat mine {};
+        const bool keeps = ::fstat(fd, &mine) == 0 &&
+                           ((mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) ||
+                            ::fchown(fd, old.st_uid, old.st_gid) == 0) &&
+                           ::fchmod(fd, old.st_mode & 07777) == 0 &&
+                           copyExtendedAttributes(path, fd);
+        if (!keeps) {
+            ::close(fd);
+            ::unlink(name.data());
+            return S_ISREG(old.st_mode) && writeInPlace(path, text);
+        }
     } else {
         ::fchmod(fd, 0644);
     }
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-    }
+    bool ok = writeAllAt(fd, text, 0) && ::fsync(fd) == 0;
     if (::close(fd) != 0) {
         ok = false;
     }

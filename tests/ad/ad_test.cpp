@@ -63,7 +63,7 @@ public:
              "accountExpires: 133500000000000000\n");
         user("Bob Bell", "OU=Sales,", "bob", 546, "sn: Bell\ngivenName: Bob\n");
         user("Cid Cole", "OU=Sales,", "cid", 66080, "sn: Cole\n");
-        user("Dan Dale", "CN=Users,", "dan", 544, "sn: Dale\n");
+        user("Dan Dale", "CN=Users,", "dan", 544, "sn: Dale\naccountExpires: 134000000000000000\n");
         user("Eve East", "OU=Shared,OU=Engineering,", "eve", 544, "sn: East\n");
         user("Fay Fox", "CN=Shared,OU=Engineering,", "fay", 544, "sn: Fox\n");
         entry("CN=WS01,CN=Computers," + b,
@@ -447,6 +447,16 @@ TEST_F(AdTest, ContainersAreWhatHoldsEntries) {
                                             "Schema.Configuration.kvx.test"}));
 }
 
+// The groups below `base` with their members.
+SearchRequest groupMembers(const std::string& base) {
+    SearchRequest r;
+    r.base = base;
+    r.filterAttribute = "Object Class";
+    r.filterValue = "group";
+    r.attributes = {"Member"};
+    return r;
+}
+
 // A group larger than the value limit is read whole: Samba sends every value when the request
 // names no range, and answers ranged requests ("member;range=0-499", then "range=500-*") as
 // Active Directory does; both give the same 2,000 members.
@@ -455,13 +465,8 @@ TEST_F(AdTest, RangeRetrievalReadsEveryValue) {
         LdapTuning tuning;
         tuning.valueRange = range;
         auto b = backend(SambaDc::kBase, tuning);
-        SearchRequest r;
-        r.base = "Bulk.kvx.test";
-        r.filterAttribute = "Object Class";
-        r.filterValue = "group";
-        r.attributes = {"Member"};
         std::unique_ptr<EntryCursor> cursor;
-        ASSERT_EQ(b->search(r, cursor), 0);
+        ASSERT_EQ(b->search(groupMembers("Bulk.kvx.test"), cursor), 0);
         const auto groups = drain(cursor);
         ASSERT_EQ(groups.size(), 1u);
         ASSERT_EQ(groups[0].attributes.size(), 1u);
@@ -472,6 +477,43 @@ TEST_F(AdTest, RangeRetrievalReadsEveryValue) {
         EXPECT_TRUE(distinct.count("c10000.Bulk.kvx.test") &&
                     distinct.count("c11999.Bulk.kvx.test"));
     }
+}
+
+// A group read by ranges whose reading the server stops (here: the group is deleted between
+// the search and the range reads) is not handed out with the members read so far: the search
+// fails there with the server's reason, after the entries before it.
+TEST_F(AdTest, ARangeReadTheServerStopsFailsTheSearchWithItsReason) {
+    const std::string b = SambaDc::kBase;
+    std::ostringstream ldif;
+    ldif << "dn: OU=Doomed," << b << "\nobjectClass: organizationalUnit\n\n";
+    for (const char* g : {"A", "B"}) {
+        ldif << "dn: CN=Doomed " << g << ",OU=Doomed," << b
+             << "\nobjectClass: group\nsAMAccountName: doomed" << g << "\n";
+        for (int i = 0; i < 600; ++i)
+            ldif << "member: CN=c" << 10000 + i << ",OU=Bulk," << b << "\n";
+        ldif << "\n";
+    }
+    std::string error;
+    ASSERT_TRUE(Domain::dc->modify(ldif.str(), error)) << error;
+    LdapTuning tuning;
+    tuning.valueRange = 500;
+    tuning.unpagedFirst = LdapTuning::Unpaged::Never; // one page: both groups arrive at once
+    auto be = backend(b, tuning);
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(be->search(groupMembers("Doomed.kvx.test"), cursor), 0);
+    Entry first;
+    ASSERT_EQ(cursor->next(first), 0);
+    ASSERT_EQ(first.attributes.size(), 1u);
+    EXPECT_EQ(first.attributes[0].values.size(), 600u);
+    const std::string other = first.name.rfind("Doomed A", 0) == 0 ? "Doomed B" : "Doomed A";
+    ASSERT_TRUE(
+        Domain::dc->modify("dn: CN=" + other + ",OU=Doomed," + b + "\nchangetype: delete\n", error))
+        << error;
+    Entry second;
+    EXPECT_EQ(cursor->next(second), ERR_NO_SUCH_ENTRY);
+    EXPECT_NE(cursor->failureText().find("the server stopped handing out its values after 500"),
+              std::string::npos)
+        << cursor->failureText();
 }
 
 // A Kerberos bind: the administrator's ticket from the controller's own KDC (kinit into a
@@ -518,12 +560,20 @@ std::string readKvxKey(const std::string& text, const std::string& key) {
 }
 
 // The example reports for Active Directory administrators run over the test domain; those
-// with a search filter report exactly the accounts ldapsearch finds with it.
+// with a search filter report exactly the accounts ldapsearch finds with it (a date on a 64-bit
+// time written as the count of 100 ns units since 1601 that the server holds, set dates only).
 TEST_F(AdTest, ExamplesRun) {
     Workspace w;
-    const std::map<std::string, std::string> filtered = {
-        {"ad-disabled-accounts", "(userAccountControl:1.2.840.113556.1.4.803:=2)"},
-        {"ad-password-never-expires", "(userAccountControl:1.2.840.113556.1.4.803:=65536)"}};
+    const std::map<std::string, std::pair<std::string, std::string>> filtered = {
+        {"ad-disabled-accounts",
+         {"(userAccountControl:1.2.840.113556.1.4.803:=2)",
+          "(userAccountControl:1.2.840.113556.1.4.803:=2)"}},
+        {"ad-password-never-expires",
+         {"(userAccountControl:1.2.840.113556.1.4.803:=65536)",
+          "(userAccountControl:1.2.840.113556.1.4.803:=65536)"}},
+        {"ad-accounts-expiring",
+         {"(accountExpires<=20270101000000Z)",
+          "(&(accountExpires<=134432352000000000)(!(accountExpires=0)))"}}};
     int ran = 0;
     for (const auto& file : fs::directory_iterator(KVX_SOURCE_DIR "/examples/active-directory")) {
         const std::string name = file.path().stem().string();
@@ -538,22 +588,29 @@ TEST_F(AdTest, ExamplesRun) {
         const auto filter = filtered.find(name);
         if (filter == filtered.end())
             continue;
-        EXPECT_EQ(readKvxKey(readFile(file.path().string()), "txtSearchFilter"), filter->second);
+        EXPECT_EQ(readKvxKey(readFile(file.path().string()), "txtSearchFilter"),
+                  filter->second.first);
         std::set<std::string> objects, expected;
         for (std::size_t i = 1; i < lines.size(); ++i) // "name","...": the first cell unquoted
             objects.insert(lines[i].substr(1, lines[i].find("\",") - 1));
-        for (const auto& [object, attributes] : readLdif(Domain::dc->search(
-                 SambaDc::kBase, "sub", "(&(objectClass=user)" + filter->second + ")", "1.1")))
+        for (const auto& [object, attributes] : readLdif(
+                 Domain::dc->search(SambaDc::kBase, "sub",
+                                    "(&(objectClass=user)" + filter->second.second + ")", "1.1")))
             expected.insert(object);
         EXPECT_EQ(objects, expected) << name << ": " << output;
     }
-    EXPECT_EQ(ran, 4);
-    // The accounts the test made: Bob is disabled, Cid's password never expires, Ann is neither.
+    EXPECT_EQ(ran, 5);
+    // The accounts the test made: Bob is disabled, Cid's password never expires, Ann is neither;
+    // Ann's account expired in January 2024, Dan's in August 2025, the others' never do.
     const std::string disabled = readFile(w.path + "/ad-disabled-accounts.txt");
     const std::string neverExpires = readFile(w.path + "/ad-password-never-expires.txt");
+    const std::string expiring = readFile(w.path + "/ad-accounts-expiring.txt");
     EXPECT_NE(disabled.find("\"Bob Bell.Sales.kvx.test\""), std::string::npos) << disabled;
     EXPECT_NE(neverExpires.find("\"Cid Cole.Sales.kvx.test\""), std::string::npos) << neverExpires;
     EXPECT_EQ((disabled + neverExpires).find("Ann Able"), std::string::npos);
+    EXPECT_EQ(split(expiring, '\n').size(), 3u) << expiring;
+    EXPECT_NE(expiring.find("\"Ann Able.Sales.kvx.test\",\"ann\""), std::string::npos) << expiring;
+    EXPECT_NE(expiring.find("\"Dan Dale.Users.kvx.test\",\"dan\""), std::string::npos) << expiring;
 }
 
 } // namespace

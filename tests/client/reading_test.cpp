@@ -260,7 +260,7 @@ protected:
 };
 
 TEST_F(IterationTest, HandleIsLiveBetweenBatchesAndReleasedAfterTheLast) {
-    setResultBufferCapacityForTesting(64);
+    setResultBufferCapacityForTesting(72);
     nint32 iter = -1;
     ASSERT_EQ(NWDSList(ctx, "[root]", &iter, result), 0);
     // Root has one subordinate, Acme: one batch.
@@ -268,7 +268,7 @@ TEST_F(IterationTest, HandleIsLiveBetweenBatchesAndReleasedAfterTheLast) {
 
     nint32 first = -1;
     ASSERT_EQ(NWDSList(ctx, ".Acme", &first, result), 0);
-    ASSERT_NE(first, -1); // two subordinates do not fit 64 bytes together
+    ASSERT_NE(first, -1); // two subordinates do not fit 72 bytes together
     EXPECT_GT(first, 0);
     nint32 live = first;
     ASSERT_EQ(NWDSList(ctx, ".Acme", &live, result), 0);
@@ -281,7 +281,7 @@ TEST_F(IterationTest, HandleIsLiveBetweenBatchesAndReleasedAfterTheLast) {
 }
 
 TEST_F(IterationTest, HandleBelongsToItsContextAndItsKindOfCall) {
-    setResultBufferCapacityForTesting(64);
+    setResultBufferCapacityForTesting(72);
     nint32 iter = -1;
     ASSERT_EQ(NWDSList(ctx, ".Acme", &iter, result), 0);
     ASSERT_NE(iter, -1);

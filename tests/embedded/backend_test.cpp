@@ -392,17 +392,25 @@ TEST(Embedded, FolderTreesLoadFilesInNameOrderWithFileUrls) {
 
     // Children before parents across files ("c.ldif" is read after "b.ldif"), and an entry
     // whose parent is in no file: a naming context of its own, below the root.
-    write(dir / "b.ldif", "dn: cn=A,ou=Later,o=Acme\nobjectClass: person\ncn: A\nsn: A\n\n"
-                          "dn: cn=B,ou=Nowhere,o=Acme\nobjectClass: person\ncn: B\nsn: B\n");
-    write(dir / "c.ldif", "\n\ndn: ou=Later,o=Acme\nobjectClass: organizationalUnit\n");
+    write(dir / "b.ldif", "dn: cn=Z,ou=Later,o=Acme\nobjectClass: person\ncn: Z\nsn: Z\n\n"
+                          "dn: cn=B,ou=Nowhere,o=Acme\nobjectClass: person\ncn: B\nsn: B\n\n"
+                          "dn: cn=A,ou=Later,o=Acme\nobjectClass: person\ncn: A\nsn: A\n");
+    write(dir / "c.ldif", "\n\ndn: ou=Later,o=Acme\nobjectClass: organizationalUnit\n\n"
+                          "dn: cn=M,ou=Later,o=Acme\nobjectClass: person\ncn: M\nsn: M\n");
     auto late = makeEmbeddedBackend("FOLDER", dir.string());
     ASSERT_EQ(late->open(), 0) << late->lastError();
     std::unique_ptr<EntryCursor> c;
     ASSERT_EQ(late->list("", c), 0);
     EXPECT_EQ(namesOf(drain(c)), (std::vector<std::string>{"Acme", "B.Nowhere.Acme"}));
+    // The unit's members, early and late, in the order of the files.
+    ASSERT_EQ(late->list("Later.Acme", c), 0);
+    EXPECT_EQ(namesOf(drain(c)),
+              (std::vector<std::string>{"Z.Later.Acme", "A.Later.Acme", "M.Later.Acme"}));
     Entry e;
     ASSERT_EQ(late->lookup("A.Later.Acme", e), 0);
     EXPECT_EQ(e.typedName, "CN=A.OU=Later.O=Acme");
+    ASSERT_EQ(late->lookup("Later.Acme", e), 0);
+    EXPECT_EQ(e.subordinateCount, 3u);
 
     auto missing = makeEmbeddedBackend("GONE", (dir / "nowhere").string());
     EXPECT_EQ(missing->open(), ERR_UNREACHABLE_SERVER);

@@ -16,6 +16,7 @@
 #include <ldap.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -250,15 +251,17 @@ TEST_F(LdapReportTest, ServerFailuresStopTheRunWithTheCallAndItsCode) {
     writeFile(folder_ + "/r.kvx", kvxText(users, out));
 
     // More users than the server hands out: a failed search, never a short report that
-    // looks whole. The rows found before the failure are kept beside it in the .partial file.
+    // looks whole, with the server's reason. Every user the server sent is among the rows kept
+    // beside the output in the .partial file.
     RunResult limited = runKorvanex(folder_, folder_ + "/r.kvx", clientConf());
     EXPECT_EQ(limited.status, 1);
     EXPECT_NE(limited.messages.find("NWDSSearch"), std::string::npos) << limited.messages;
     EXPECT_NE(limited.messages.find("fffffd7b"), std::string::npos) << limited.messages; // -645
+    EXPECT_NE(limited.messages.find("Size limit exceeded"), std::string::npos) << limited.messages;
     EXPECT_FALSE(fs::exists(out));
     std::string text = readFile(out + ".partial");
     EXPECT_EQ(text.rfind("Object,Surname\r\n", 0), 0u) << text;
-    EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 6);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << text;
 
     // A wrong password in the password file.
     writeFile(folder_ + "/wrong.pw", "wrong\n");
@@ -339,17 +342,40 @@ protected:
         writeFile(tree_ + "/a.ldif", kExampleOrg);
         writeFile(tree_ + "/b.ldif", kCorp);
     }
+    // slapd serving the tree's folder (with `o`'s further settings), and a client
+    // configuration naming it as the tree STD; the configuration's path ("" when it failed).
+    std::string serverConf(kvx::testing::SlapdOptions o = {}) {
+        o.treeFolder = tree_;
+        std::string error;
+        EXPECT_TRUE(server_.start(o, error)) << error;
+        const std::string path = folder_ + "/ldap.conf";
+        writeFile(path, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+        return server_.running() ? path : std::string();
+    }
     std::string folderConf(const std::string& folder) {
         std::string path = folder_ + "/folder.conf";
         writeFile(path, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nFolder=" + folder + "\n");
         return path;
     }
-    // The report's output file, written by a headless run over `conf`.
-    std::string reportOver(const Report& r, const std::string& conf, const std::string& name) {
+    // slapd over the tree with slapo-retcode (and further global settings): an entry of class
+    // errAuxObject that a search meets makes slapd wait and answer as the entry says.
+    std::string retcodeServerConf(const std::string& global = "") {
+        kvx::testing::SlapdOptions o;
+        o.global = "moduleload /usr/lib/ldap/retcode.so\n" + global;
+        o.access["dc=example,dc=org"] =
+            "overlay retcode\nretcode-parent \"ou=codes,dc=example,dc=org\"\nretcode-indir";
+        return serverConf(o);
+    }
+    // The report's settings file for the tree STD, writing folder_/<name>.txt; its path.
+    std::string writeKvx(const Report& r, const std::string& name) {
         std::string kvx = kvxText(r, folder_ + "/" + name + ".txt");
         kvx.replace(kvx.find("TreeName=ACME"), 13, "TreeName=STD");
         writeFile(folder_ + "/" + name + ".kvx", kvx);
-        RunResult run = runKorvanex(folder_, folder_ + "/" + name + ".kvx", conf);
+        return folder_ + "/" + name + ".kvx";
+    }
+    // The report's output file, written by a headless run over `conf`.
+    std::string reportOver(const Report& r, const std::string& conf, const std::string& name) {
+        RunResult run = runKorvanex(folder_, writeKvx(r, name), conf);
         EXPECT_EQ(run.status, 0) << name << "\n" << run.messages;
         return readFile(folder_ + "/" + name + ".txt");
     }
@@ -357,12 +383,8 @@ protected:
 };
 
 TEST_F(StandardTreeReportTest, FolderAndServerAgreeAndEveryNameOfAnAttributeFindsIt) {
-    kvx::testing::SlapdOptions o;
-    o.treeFolder = tree_;
-    std::string error;
-    ASSERT_TRUE(server_.start(o, error)) << error;
-    const std::string ldapConf = folder_ + "/ldap.conf";
-    writeFile(ldapConf, "[Client]\nDefaultTree=STD\n\n[Tree STD]\nURL=" + server_.url() + "\n");
+    const std::string ldapConf = serverConf();
+    ASSERT_FALSE(ldapConf.empty());
     const std::string embeddedConf = folderConf(tree_);
 
     Report byNds;
@@ -423,6 +445,105 @@ TEST_F(StandardTreeReportTest, FolderAndServerAgreeAndEveryNameOfAnAttributeFind
     EXPECT_EQ(run.status, 0) << run.messages;
     EXPECT_NE(run.messages.find("Korvanex: No object was found. " + why), std::string::npos)
         << run.messages;
+}
+
+// Siblings whose names differ only by naming attribute are two objects in the report, each
+// with its own values, as they are two in the tree view.
+TEST_F(StandardTreeReportTest, SiblingsSharingANamingValueAreTwoRows) {
+    writeFile(tree_ + "/a.ldif",
+              std::string(kExampleOrg) +
+                  "\ndn: cn=Shared,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                  "cn: Shared\nsn: First\n\n"
+                  "dn: uid=Shared,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                  "cn: Other\nsn: Second\nuid: Shared\n");
+    const std::string ldapConf = serverConf();
+    ASSERT_FALSE(ldapConf.empty());
+    Report r;
+    r.context = {""};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"Surname", "CI_String"}};
+    const std::string text = reportOver(r, ldapConf, "shared");
+    EXPECT_NE(text.find("\"Shared.people.example.org\",\"First\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Shared.people.example.org\",\"Second\"\r\n"), std::string::npos) << text;
+}
+
+// slapd's own time limit ends a search part-way (an entry that makes it wait two seconds,
+// slapo-retcode, and a limit of one second): the run fails with the server's reason, and every
+// user sent before the limit is among the rows kept.
+TEST_F(StandardTreeReportTest, ATimeLimitEndsTheRunWithTheReasonAndKeepsTheRowsSent) {
+    std::string people;
+    for (const char* name : {"A1", "A2", "A3", "Slow", "B1", "B2", "B3"})
+        people += std::string("\ndn: cn=") + name +
+                  ",ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n" +
+                  (std::string(name) == "Slow"
+                       ? "objectClass: errAuxObject\nerrCode: 0\nerrSleepTime: 2\n"
+                       : "") +
+                  "cn: " + name + "\nsn: " + name + "\n";
+    writeFile(tree_ + "/a.ldif", std::string(kExampleOrg) + people);
+    const std::string ldapConf = retcodeServerConf("timelimit 1");
+    ASSERT_FALSE(ldapConf.empty());
+    Report r;
+    r.context = {"example", "org"};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"Surname", "CI_String"}};
+    RunResult run = runKorvanex(folder_, writeKvx(r, "limited"), ldapConf);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.messages.find("Korvanex: NWDSSearch\n"), std::string::npos) << run.messages;
+    EXPECT_NE(run.messages.find("Time limit exceeded"), std::string::npos) << run.messages;
+    const std::string text = readFile(folder_ + "/limited.txt.partial");
+    for (const char* sent : {"A1", "A2", "A3", "Slow"})
+        EXPECT_NE(text.find("\"" + std::string(sent) + ".people.example.org\""), std::string::npos)
+            << sent << "\n"
+            << text;
+    EXPECT_EQ(text.find("B3.people"), std::string::npos) << text;
+}
+
+// A stop signal that comes while the program waits for the server (here a user entry that
+// makes slapd sleep before answering, slapo-retcode) ends the run at once as stopped, without
+// a failure of the search call beside it.
+TEST_F(StandardTreeReportTest, AStopWhileTheServerIsSlowEndsTheRunAsStopped) {
+    writeFile(tree_ + "/a.ldif",
+              std::string(kExampleOrg) +
+                  "\ndn: ou=slow,ou=people,dc=example,dc=org\nobjectClass: organizationalUnit\n"
+                  "ou: slow\n\n"
+                  "dn: cn=Slow,ou=slow,ou=people,dc=example,dc=org\nobjectClass: inetOrgPerson\n"
+                  "objectClass: errAuxObject\ncn: Slow\nsn: Slow\nerrCode: 51\n"
+                  "errSleepTime: 30\n");
+    const std::string ldapConf = retcodeServerConf();
+    ASSERT_FALSE(ldapConf.empty());
+    Report r;
+    r.context = {"example", "org"};
+    r.cls = "inetOrgPerson";
+    r.attributes = {{"Surname", "CI_String"}};
+    const std::string kvx = writeKvx(r, "slow");
+    // The run has begun once its output file (or a file named after it) is there; the search
+    // then soon waits half a minute for the slow entry.
+    auto begun = std::chrono::steady_clock::time_point::max();
+    auto signalled = begun;
+    bool sent = false;
+    ::setenv("KORVANEX_DATA_DIR", KVX_SOURCE_DIR "/data", 1);
+    const kvx::test::HeadlessRun run = kvx::test::runHeadless(
+        KVX_KORVANEX, folder_, kvx, ldapConf, std::chrono::minutes(1), [&](pid_t pid) {
+            const auto now = std::chrono::steady_clock::now();
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator(folder_, ec))
+                if (begun == std::chrono::steady_clock::time_point::max() &&
+                    e.path().filename().string().find("slow.txt") != std::string::npos)
+                    begun = now;
+            if (!sent && begun != std::chrono::steady_clock::time_point::max() &&
+                now - begun > std::chrono::milliseconds(1500)) {
+                ::kill(pid, SIGTERM);
+                signalled = std::chrono::steady_clock::now();
+                sent = true;
+            }
+        });
+    ::unsetenv("KORVANEX_DATA_DIR");
+    ASSERT_TRUE(run.finished && sent) << run.err << readFile(folder_ + "/slow.txt");
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
+    EXPECT_EQ(run.status, 1) << run.err;
+    // One message, the stop's (it goes on to say where the rows found are).
+    EXPECT_EQ(run.err.rfind("Korvanex: The report was stopped by SIGTERM.", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find("Korvanex:", 1), std::string::npos) << run.err;
 }
 
 TEST_F(StandardTreeReportTest, ATreeThatCannotBeOpenedSaysWhyOnceOnStandardError) {

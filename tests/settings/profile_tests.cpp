@@ -4,11 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace kvx::settings;
@@ -181,6 +187,65 @@ TEST_F(ProfileTest, RewriteKeepsTheFilesPermissions) {
     WriteIniString(file, "S", "K", "2");
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A save keeps what the owner set on the file: its group and mode, its extended attributes
+// (ACLs are some), its other names (hard links); and a colleague who may write the file but not
+// give a new one its owner writes it in place, so it stays the owner's. Run as root, which may
+// give files away and become the colleague.
+TEST_F(ProfileTest, SavingKeepsOwnerGroupModeAttributesAndLinks) {
+    constexpr gid_t kTeam = 4242;
+    spit(file, "[KORVANEX]\nTreeName=ACME\n");
+    ASSERT_EQ(::chown(file.c_str(), 0, kTeam), 0) << "needs root";
+    ASSERT_EQ(::chmod(file.c_str(), 0664), 0);
+    ASSERT_EQ(::setxattr(file.c_str(), "user.kvx.note", "kept", 4, 0), 0);
+    const fs::path other = dir / "other-name.kvx";
+    auto check = [&](const std::string& classType, const char* when) {
+        SCOPED_TRACE(when);
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(st.st_gid, kTeam);
+        EXPECT_EQ(st.st_mode & 07777, 0664u);
+        char note[16] = {};
+        EXPECT_EQ(::getxattr(file.c_str(), "user.kvx.note", note, sizeof note), 4);
+        EXPECT_STREQ(note, "kept");
+        EXPECT_EQ(slurp(file), "[KORVANEX]\nTreeName=ACME\nclasstype=" + classType + "\n");
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        const std::vector<std::string> expected =
+            fs::exists(other)
+                ? std::vector<std::string>{"batch.kvx", "config", "other-name.kvx", "prog"}
+                : std::vector<std::string>{"batch.kvx", "config", "prog"};
+        EXPECT_EQ(names, expected); // no copy left behind
+    };
+    WriteIniString(file, "KORVANEX", "classtype", "User");
+    check("User", "replaced");
+
+    fs::create_hard_link(file, other);
+    WriteIniString(file, "KORVANEX", "classtype", "Group");
+    check("Group", "hard link");
+    EXPECT_EQ(slurp(other), slurp(file));
+    EXPECT_EQ(fs::hard_link_count(file), 2u);
+    fs::remove(other);
+
+    fs::permissions(dir, fs::perms::all); // the colleague may make files beside it
+    const pid_t colleague = ::fork();
+    if (colleague == 0) {
+        bool saved = ::setgroups(0, nullptr) == 0 && ::setgid(kTeam) == 0 && ::setuid(65534) == 0;
+        try {
+            WriteIniString(file, "KORVANEX", "classtype", "Organizational Unit");
+        } catch (...) {
+            saved = false;
+        }
+        ::_exit(saved ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(colleague, &status, 0), colleague);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    check("Organizational Unit", "saved by a colleague");
 }
 
 TEST_F(ProfileTest, KeysOfAMissingFileOrSectionAreNone) {

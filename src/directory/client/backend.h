@@ -68,6 +68,9 @@ public:
     // True when next() sets every field of `out`, so that the storage of one entry may be
     // handed to it again; otherwise it is given a new entry each time.
     virtual bool overwritesEntries() const { return false; }
+    // What the source said of the failure next() returned last (a server's "Size limit
+    // exceeded"), empty when it said nothing.
+    virtual std::string failureText() const { return {}; }
 };
 
 struct SearchRequest {

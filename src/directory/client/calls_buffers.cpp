@@ -351,8 +351,8 @@ NWDSCCODE NWDSGetObjectName(NWDSContextHandle context, pBuf_T buf, std::string& 
     if (b->entriesLeft == 0)
         return ERR_BUFFER_EMPTY;
     std::string_view name, baseClass;
-    nuint32 flags, subordinates, modified, attrs;
-    if (!readText(*b, name) || !read32(*b, flags) || !read32(*b, subordinates) ||
+    nuint32 id, flags, subordinates, modified, attrs;
+    if (!readText(*b, name) || !read32(*b, id) || !read32(*b, flags) || !read32(*b, subordinates) ||
         !read32(*b, modified) || !readText(*b, baseClass) || !read32(*b, attrs))
         return drained(*b);
     --b->entriesLeft;
@@ -366,6 +366,7 @@ NWDSCCODE NWDSGetObjectName(NWDSContextHandle context, pBuf_T buf, std::string& 
         objectInfo->subordinateCount = subordinates;
         objectInfo->modificationTime = modified;
         objectInfo->baseClass.assign(baseClass);
+        objectInfo->objectID = id;
     }
     return 0;
 }

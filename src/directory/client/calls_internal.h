@@ -74,6 +74,7 @@ struct Context {
     std::string nameContext; // typeless full name; "" is the root
     bool treeSet = false;
     std::string tree;
+    std::string failureText; // the reason given for the failure of the last list or search call
 };
 
 enum class IterationKind { List, Search, ClassDefs, AttrDefs };
@@ -86,7 +87,8 @@ struct Iteration {
     // over several batches (attrIndex / valueIndex: where its next piece starts).
     std::unique_ptr<EntryCursor> cursor;
     bool cursorDone = false;
-    NWDSCCODE deferred = 0; // a cursor failure to report on the next call
+    NWDSCCODE deferred = 0;  // a cursor failure to report on the next call
+    std::string failureText; // what the cursor said of its failure
     bool hasPending = false;
     Entry pending;
     Entry spare; // storage for the next entry read
@@ -97,7 +99,8 @@ struct Iteration {
     // Attributes the caller named otherwise than the backend names them (an LDAP name, alias
     // or OID for "Surname"): by the backend's name in lower case, the names asked, in order.
     std::unordered_map<std::string, std::vector<std::string>> askedAs;
-    nuint32 delivered = 0; // entries and pieces handed out so far
+    nuint32 delivered = 0;   // entries and pieces handed out so far
+    nuint32 entriesRead = 0; // entries taken from the cursor: the pending one's object ID
 
     // Schema reads: serialized records, each packed whole into a batch.
     nuint32 resultKind = kNoResult;

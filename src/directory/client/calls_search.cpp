@@ -3,16 +3,17 @@
 //
 // Batch layout (all numbers u32, texts u32 length + bytes):
 //   kind, count, then per entry
-//   list/search object: name, flags, subordinate count, modification time, base class,
-//                       attribute count, then per attribute: name, syntax, value count, values
+//   list/search object: name, object ID, flags, subordinate count, modification time, base
+//                       class, attribute count, then per attribute: name, syntax, value count,
+//                       values
 //   class name:         name
 //   class definition:   name, flags, oid, then five lists (count + names)
 //   attribute name:     name
 //   attribute def:      name, flags, syntax, lower, upper, oid
 //
 // An object too large for the rest of a batch is split: what fits goes into this batch and the
-// rest continues in the next one as an entry under the same name; an attribute whose values
-// are split repeats its name with the remaining values.
+// rest continues in the next one as an entry under the same name and object ID; an attribute
+// whose values are split repeats its name with the remaining values.
 #include "nwdsclient.h"
 
 #include "calls_internal.h"
@@ -110,11 +111,12 @@ enum class Piece { Done, Partial, None };
 // Writes the next piece of `it.pending` into the batch.
 Piece packPiece(Writer& w, Iteration& it) {
     const Entry& e = it.pending;
-    const std::size_t head = textSize(e.name) + 12 + textSize(e.baseClass) + 4;
+    const std::size_t head = textSize(e.name) + 16 + textSize(e.baseClass) + 4;
     if (w.room() < head)
         return Piece::None;
     const std::size_t start = w.mark();
     w.text(e.name);
+    w.u32(it.entriesRead);
     w.u32(e.objectFlags);
     w.u32(e.subordinateCount);
     w.u32(e.modificationTime);
@@ -238,6 +240,7 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
                 break;
             }
             if (rc != 0) {
+                it.failureText = it.cursor->failureText();
                 if (count == 0) {
                     clearResult(buf);
                     return rc;
@@ -249,6 +252,7 @@ NWDSCCODE fillEntries(Iteration& it, Buf_T& buf, const Context& ctx, nuint32 kin
             present(e, ctx, it);
             std::swap(it.pending, e);
             it.hasPending = true;
+            ++it.entriesRead;
             it.attrIndex = it.valueIndex = 0;
         }
         Piece p = packPiece(w, it);
@@ -348,6 +352,7 @@ NWDSCCODE entryCall(NWDSContextHandle context, nint32* iterationHandle, Buf_T& b
                     nuint32* delivered) {
     Iteration* it = nullptr;
     bool fresh = false;
+    ctx.failureText.clear();
     if (auto rc = iterationFor(iterationHandle, context, kind, it, fresh))
         return rc;
     std::unique_ptr<Iteration> created;
@@ -366,12 +371,15 @@ NWDSCCODE entryCall(NWDSContextHandle context, nint32* iterationHandle, Buf_T& b
         it = created.get();
     } else if (it->deferred && !it->hasPending) {
         const NWDSCCODE rc = it->deferred;
+        ctx.failureText = std::move(it->failureText);
         clearResult(buf);
         releaseIteration(*iterationHandle);
         return rc;
     }
     bool more = false;
     NWDSCCODE rc = fillEntries(*it, buf, ctx, resultKind, more);
+    if (rc != 0)
+        ctx.failureText = std::move(it->failureText);
     if (delivered && rc == 0)
         *delivered = it->delivered;
     return settle(iterationHandle, fresh, created, rc, more);
@@ -525,6 +533,15 @@ NWDSCCODE NWDSSearch(NWDSContextHandle context, const std::string& baseObjectNam
     if (rc == 0 && countObjectsSearched)
         *countObjectsSearched = static_cast<nint32>(delivered);
     return rc;
+}
+
+NWDSCCODE NWDSGetFailureText(NWDSContextHandle context, std::string& text) {
+    text.clear();
+    const Context* ctx = findContext(context);
+    if (!ctx)
+        return ERR_BAD_CONTEXT;
+    text = ctx->failureText;
+    return 0;
 }
 
 NWDSCCODE NWDSCloseIteration(NWDSContextHandle context, nint32 iterationHandle, nuint32 operation) {

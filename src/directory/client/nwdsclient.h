@@ -214,6 +214,10 @@ struct Object_Info_T {
     nuint32 subordinateCount = 0; // number of objects directly below
     nuint32 modificationTime = 0; // seconds since 1970, 0 when unknown
     std::string baseClass;        // e.g. "Organizational Unit"
+    // Tells the objects of one list or search apart: every piece of an entry that the client
+    // continues in the next batch carries the same number, and no other entry of the iteration
+    // does. Two siblings may share a typeless name ("ou=Shared" and "cn=Shared").
+    nuint32 objectID = 0;
 };
 
 struct Class_Info_T {
@@ -355,6 +359,10 @@ NWDSCCODE NWDSGetTreeErrorText(NWDSContextHandle context, std::string& text);
 // The context's tree's latest note on what it could not serve while serving the rest (a naming
 // context the account may not read); empty when there is none.
 NWDSCCODE NWDSGetTreeNoticeText(NWDSContextHandle context, std::string& text);
+// What the server gave as the reason when the last list or search call of the context failed
+// ("Size limit exceeded", "Time limit exceeded"); empty after a call that succeeded or failed
+// without one.
+NWDSCCODE NWDSGetFailureText(NWDSContextHandle context, std::string& text);
 // Why the context's tree cannot answer `filter` as written (an assertion value not of its
 // attribute's form; on a tree that matches by itself, an operation its schema has no matching
 // rule for), or "" in `fault` when it can; and in `unordered` (when given) the attributes the

@@ -991,6 +991,36 @@ void Store::attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrde
     last = self;
 }
 
+void Store::placeLate(std::vector<LatePlacement>& late) {
+    std::sort(late.begin(), late.end(), [](const LatePlacement& a, const LatePlacement& b) {
+        if (a.parent != b.parent)
+            return a.parent < b.parent;
+        if (a.file != b.file)
+            return a.file < b.file;
+        return std::less<const char*>()(a.text, b.text);
+    });
+    // Each parent's siblings are already in document order: the late ones are merged in.
+    for (std::size_t i = 0; i < late.size();) {
+        const std::uint32_t parent = late[i].parent;
+        std::uint32_t& first = parent == kRoot ? rootFirst_ : nodes_[parent].firstChild;
+        std::uint32_t& last = parent == kRoot ? rootLast_ : nodes_[parent].lastChild;
+        std::uint32_t& count = parent == kRoot ? rootCount_ : nodes_[parent].childCount;
+        std::uint32_t* link = &first;
+        for (; i < late.size() && late[i].parent == parent; ++i) {
+            const std::pair<std::size_t, const char*> pos{late[i].file, late[i].text};
+            while (*link != kNone && documentPosition(*link) < pos)
+                link = &nodes_[*link].nextSibling;
+            const std::uint32_t self = late[i].self;
+            nodes_[self].nextSibling = *link;
+            *link = self;
+            link = &nodes_[self].nextSibling;
+            if (nodes_[self].nextSibling == kNone)
+                last = self;
+            ++count;
+        }
+    }
+}
+
 bool Store::finishEntries(std::string& error) {
     placingLate_ = true;
     std::vector<names::Rdn> rdns;
@@ -1041,9 +1071,15 @@ bool Store::finishEntries(std::string& error) {
     wholeRoots_.clear();
 
     // Entries read before their parent: parents first, as an entry has more components than
-    // any of its ancestors. One whose parent never came is a naming context.
+    // any of its ancestors. One whose parent never came is a naming context. Each is indexed at
+    // once (a later one may be below it) and joins its siblings afterwards, all of one parent's
+    // in one pass: inserting each on its own walked the sibling list, which made a unit whose
+    // members all come before it (users moved into a new unit, as slapcat writes them) load in
+    // time growing with the square of their number.
     std::stable_sort(pending_.begin(), pending_.end(),
                      [](const Pending& a, const Pending& b) { return a.depth < b.depth; });
+    std::vector<LatePlacement> late;
+    late.reserve(pending_.size());
     for (Pending& p : pending_) {
         names::parseDn(p.dn, rdns);
         std::uint32_t parent = findParent(rdns, 1);
@@ -1051,9 +1087,18 @@ bool Store::finishEntries(std::string& error) {
             makeWhole(nodes_[p.self], rdns);
             parent = kRoot;
         }
-        if (!link(p.self, parent, p.fileName, p.dn, error))
+        if ((nodes_.size() + 1) * 2 > index_.size())
+            growIndex();
+        nodes_[p.self].parent = parent;
+        nodes_[p.self].nextSibling = kNone;
+        if (indexChild(p.self) != kNone) {
+            error = at(p.fileName, nodes_[p.self].recordLine, "duplicate entry \"" + p.dn + "\"");
             return false;
+        }
+        const auto [file, text] = documentPosition(p.self);
+        late.push_back(LatePlacement{parent, file, text, p.self});
     }
+    placeLate(late);
     pending_.clear();
     pending_.shrink_to_fit();
     parentByText_ = {};

@@ -155,6 +155,14 @@ private:
     std::pair<std::size_t, const char*> documentPosition(std::uint32_t n) const;
     // Adds `self` to `parent`'s children: last, or among them in document order.
     void attach(std::uint32_t self, std::uint32_t parent, bool inDocumentOrder);
+    // An entry read before its parent, indexed and waiting to join its siblings.
+    struct LatePlacement {
+        std::uint32_t parent;
+        std::size_t file;
+        const char* text; // where its record stands in that file
+        std::uint32_t self;
+    };
+    void placeLate(std::vector<LatePlacement>& late);
     std::uint32_t rootOf(const std::vector<std::string>& parts, std::size_t& used) const;
     bool link(std::uint32_t self, std::uint32_t parent, const std::string& fileName,
               std::string_view dnText, std::string& error);

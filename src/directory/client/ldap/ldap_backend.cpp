@@ -170,6 +170,7 @@ public:
     }
 
     NWDSCCODE next(Entry& out) override;
+    std::string failureText() const override { return failureText_; }
 
 private:
     NWDSCCODE request();
@@ -189,7 +190,8 @@ private:
     int msgid_ = -1;
     LDAPMessage* page_ = nullptr;
     LDAPMessage* at_ = nullptr;
-    NWDSCCODE failure_ = 0; // the server ended the search: reported after the entries it sent
+    NWDSCCODE failure_ = 0;   // the server ended the search: reported after the entries it sent
+    std::string failureText_; // the server's reason for it
     bool done_ = false;
     bool fromRoot_ = false;
     std::string unreadable_; // DN of a naming context to hand out as one without subordinates
@@ -293,6 +295,9 @@ public:
             return rc;
         if (!found)
             return ERR_NO_SUCH_ENTRY;
+        std::string partly;
+        if (NWDSCCODE ranged = takeRangeFailure(partly))
+            return fail(ranged, partly);
         if (out.subordinateCount == 0 && !toldSubordinates_) {
             // A server that does not say (Samba): one subordinate is looked for.
             char noAttrs[] = "1.1";
@@ -414,9 +419,15 @@ public:
 
     // The request's further condition in LDAP form; names of objects in it become DNs.
     std::string filterText(const FilterNode& f) {
-        return ldapFilterText(f, schema_, [this](const std::string& name, std::string& dn) {
-            return !names::isRootName(name) && resolve(name, dn) == 0;
-        });
+        return ldapFilterText(
+            f, schema_,
+            [this](const std::string& name, std::string& dn) {
+                return !names::isRootName(name) && resolve(name, dn) == 0;
+            },
+            [this](int a) {
+                return a >= 0 && static_cast<std::size_t>(a) < kinds_.size() &&
+                       kinds_[static_cast<std::size_t>(a)] == ValueKind::FileTime;
+            });
     }
 
     // ---- used by the cursor --------------------------------------------------------------
@@ -427,6 +438,16 @@ public:
     }
 
     const LdapTuning& tuning() const { return tuning_; }
+
+    // The failure of the last entry's range reads, once: 0 when they read every value.
+    NWDSCCODE takeRangeFailure(std::string& text) {
+        const NWDSCCODE rc = rangeFailure_;
+        if (rc != 0)
+            text = std::move(rangeFailureText_);
+        rangeFailure_ = 0;
+        rangeFailureText_.clear();
+        return rc;
+    }
 
     bool unpagedFirst() const {
         return tuning_.unpagedFirst == LdapTuning::Unpaged::Always ||
@@ -747,8 +768,18 @@ private:
                         if (ber)
                             ber_free(ber, 0);
                     });
-                if (rc || got == -2)
-                    break; // what was read stays; the server has no more to give
+                if (rc) {
+                    // The server stopped the reading (a time or administrative limit, busy):
+                    // the entry is not whole, and says why.
+                    rangeFailure_ = rc;
+                    rangeFailureText_ = ea.name +
+                                        ": the server stopped handing out its values "
+                                        "after " +
+                                        std::to_string(ea.values.size()) + ": " + error_;
+                    return;
+                }
+                if (got == -2)
+                    break; // the server has no more to give
                 next = got;
             }
         }
@@ -1229,6 +1260,8 @@ private:
         long next;        // first value not yet read
     };
     std::vector<Ranged> ranged_;
+    NWDSCCODE rangeFailure_ = 0; // the range reads of the last entry converted failed
+    std::string rangeFailureText_;
     bool toldSubordinates_ = false; // the last entry converted said whether it has subordinates
 };
 
@@ -1254,6 +1287,7 @@ NWDSCCODE LdapCursor::request() {
     if (rc != LDAP_SUCCESS) {
         if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR)
             b_.connectionLost(*conn_);
+        failureText_ = describe(ld, rc);
         return clientCode(rc, false);
     }
     inFlight_ = true;
@@ -1269,6 +1303,9 @@ NWDSCCODE LdapCursor::receive() {
     if (got <= 0) {
         // No answer in time, or the connection is gone: either way this connection is done.
         int code = got == 0 ? LDAP_TIMEOUT : sessionCode(ld);
+        failureText_ = got == 0 ? "the server did not answer within " +
+                                      std::to_string(b_.tuning().resultTimeout) + " seconds"
+                                : describe(ld, code == LDAP_SUCCESS ? LDAP_SERVER_DOWN : code);
         if (got == 0)
             ldap_abandon_ext(ld, msgid_, nullptr, nullptr);
         inFlight_ = false;
@@ -1283,6 +1320,7 @@ NWDSCCODE LdapCursor::receive() {
     cookie_.clear();
     int code = LDAP_OTHER;
     bool ended = false;
+    std::string reason;
     for (LDAPMessage* m = at_; m; m = ldap_next_message(ld, m)) {
         if (ldap_msgtype(m) != LDAP_RES_SEARCH_RESULT)
             continue;
@@ -1302,6 +1340,8 @@ NWDSCCODE LdapCursor::receive() {
                 }
             }
         }
+        if (code != LDAP_SUCCESS)
+            reason = describe(nullptr, code, diag);
         if (diag)
             ldap_memfree(diag);
         if (ctrls)
@@ -1332,8 +1372,10 @@ NWDSCCODE LdapCursor::receive() {
         return 0;
     }
     if (code != LDAP_SUCCESS) {
-        // Entries of this page still go out; the failure follows them.
+        // Entries of this page still go out; the failure follows them, with the server's
+        // reason ("Size limit exceeded").
         failure_ = clientCode(code, false);
+        failureText_ = std::move(reason);
         return 0;
     }
     if (!wanted_.withAttributes)
@@ -1416,6 +1458,13 @@ NWDSCCODE LdapCursor::next(Entry& out) {
                         continue;
                 }
                 b_.convert(ld, m, out, wanted_, wanted_.withAttributes ? nullptr : &hints_);
+                if (NWDSCCODE rc = b_.takeRangeFailure(failureText_)) {
+                    // An entry whose values the server stopped handing out does not go out
+                    // cut short: the search fails with the server's reason.
+                    failure_ = rc;
+                    done_ = true;
+                    return rc;
+                }
                 return 0;
             }
         }

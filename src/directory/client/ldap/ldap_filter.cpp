@@ -1,6 +1,7 @@
 #include "ldap_filter.h"
 
 #include "../names.h"
+#include "../values.h"
 #include "ldap_support.h"
 
 namespace kvx::client::ldapbk {
@@ -23,13 +24,43 @@ template <class Def> std::string ldapName(const Def& d) {
     return d.names.empty() ? d.oid : d.names.front();
 }
 
+// An equality or ordering item on a 64-bit time attribute (Active Directory's pwdLastSet,
+// lastLogonTimestamp, accountExpires, ...) whose value is written as a Generalized Time
+// ("20260901000000Z"): the server compares counts of 100 ns units since 1601, so the date
+// becomes that count. The values shown as no date stay out of an ordering, as their cells are
+// empty: 0 (not set) and 9223372036854775807 ("never"). False when the value is not a
+// Generalized Time (a count written as such goes to the server as it is).
+bool fileTimeItem(const std::string& attr, const FilterNode& f, std::string& out) {
+    using K = FilterNode::Kind;
+    if (f.kind != K::Equal && f.kind != K::GreaterOrEqual && f.kind != K::LessOrEqual)
+        return false;
+    if (!f.rule.empty())
+        return false;
+    std::size_t b = f.value.find_first_not_of(' '), e = f.value.find_last_not_of(' ');
+    nuint32 seconds = 0;
+    if (b == std::string::npos ||
+        !parseGeneralizedTime(std::string_view(f.value).substr(b, e - b + 1), &seconds))
+        return false;
+    constexpr std::uint64_t kSeconds1601To1970 = 11644473600ULL;
+    const std::string count =
+        std::to_string((static_cast<std::uint64_t>(seconds) + kSeconds1601To1970) * 10000000ULL);
+    if (f.kind == K::Equal) {
+        out += "(" + attr + "=" + count + ")";
+    } else if (f.kind == K::LessOrEqual) {
+        out += "(&(" + attr + "<=" + count + ")(!(" + attr + "=0)))";
+    } else {
+        out += "(&(" + attr + ">=" + count + ")(!(" + attr + "=9223372036854775807)))";
+    }
+    return true;
+}
+
 void append(std::string& out, const FilterNode& f, const schema::Schema& schema,
-            const DnOfName& dnOf) {
+            const DnOfName& dnOf, const IsFileTime& isFileTime) {
     using K = FilterNode::Kind;
     if (f.kind == K::And || f.kind == K::Or || f.kind == K::Not) {
         out += f.kind == K::And ? "(&" : f.kind == K::Or ? "(|" : "(!";
         for (const FilterNode& c : f.children)
-            append(out, c, schema, dnOf);
+            append(out, c, schema, dnOf, isFileTime);
         out += ")";
         return;
     }
@@ -43,6 +74,8 @@ void append(std::string& out, const FilterNode& f, const schema::Schema& schema,
         // Unknown to the schema: a name the server may read as an unknown attribute type.
         attr = isDescriptor(f.attribute) ? f.attribute : "kvxUnknownAttribute";
     }
+    if (a >= 0 && isFileTime && isFileTime(a) && fileTimeItem(attr, f, out))
+        return;
     auto value = [&](const std::string& v, bool& none) {
         none = false;
         if (a < 0)
@@ -99,9 +132,9 @@ void append(std::string& out, const FilterNode& f, const schema::Schema& schema,
 } // namespace
 
 std::string ldapFilterText(const FilterNode& filter, const schema::Schema& schema,
-                           const DnOfName& dnOf) {
+                           const DnOfName& dnOf, const IsFileTime& isFileTime) {
     std::string out;
-    append(out, filter, schema, dnOf);
+    append(out, filter, schema, dnOf, isFileTime);
     return out;
 }
 

@@ -13,6 +13,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   openssl
   xvfb openbox xdotool x11-utils xauth locales appstream
+  fonts-noto-cjk
   samba samba-ad-provision python3-samba samba-dsdb-modules samba-vfs-modules winbind iproute2
   krb5-user libsasl2-modules libsasl2-modules-gssapi-mit
   libgnutls28-dev qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-bin

@@ -13,18 +13,24 @@
 #include "results/resultsmodel.h"
 #include "ui_frmndsrep.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBrush>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -46,6 +52,32 @@ static void initImages() {
 void KvxDropDownComboBox::showPopup() {
     emit dropDown();
     QComboBox::showPopup();
+}
+
+void KvxAttributeList::keyboardSearch(const QString& search) {
+    if (search.isEmpty())
+        return;
+    // The letters typed within the keyboard interval make one search; a new search starts at
+    // the row after the current one, a longer one at the current row.
+    const bool continued =
+        typedClock_.isValid() && typedClock_.elapsed() < QApplication::keyboardInputInterval();
+    typed_ = continued ? typed_ + search : search;
+    typedClock_.start();
+    const int rows = topLevelItemCount();
+    if (rows == 0)
+        return;
+    QTreeWidgetItem* current = currentItem();
+    const int from = current != nullptr ? indexOfTopLevelItem(current) : 0;
+    const int first = continued || current == nullptr ? from : from + 1;
+    for (int k = 0; k < rows; ++k) {
+        QTreeWidgetItem* row = topLevelItem((first + k) % rows);
+        if (row->text(0).startsWith(typed_, Qt::CaseInsensitive) ||
+            row->text(LdapNameColumn).startsWith(typed_, Qt::CaseInsensitive)) {
+            setCurrentItem(row);
+            scrollToItem(row);
+            return;
+        }
+    }
 }
 
 bool KvxLocaleSortItem::operator<(const QTreeWidgetItem& other) const {
@@ -90,14 +122,18 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     for (const char* file : kImageFiles)
         ImageList1.emplace_back(QStringLiteral(":/images/%1.svg").arg(QLatin1String(file)));
 
-    // Status bar: a 250-pixel progress panel and a panel taking the rest.
+    // Status bar: a 250-pixel progress panel, wider for a text that needs it, and a panel taking
+    // the rest, whose text is shortened in its middle where the window is too narrow for it
+    // (the whole text is its tool tip); the run's progress panel keeps its whole text.
     StatusBar1Panel1 = new QLabel(ui->StatusBar1);
     StatusBar1Panel1->setObjectName(QStringLiteral("StatusBar1Panel1"));
-    StatusBar1Panel1->setFixedWidth(250);
+    StatusBar1Panel1->setMinimumWidth(250);
     StatusBar1Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1Panel2 = new QLabel(ui->StatusBar1);
     StatusBar1Panel2->setObjectName(QStringLiteral("StatusBar1Panel2"));
     StatusBar1Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar1Panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1Panel2->installEventFilter(this);
     ui->StatusBar1->addWidget(StatusBar1Panel1);
     ui->StatusBar1->addWidget(StatusBar1Panel2, 1);
     ui->StatusBar1->setFixedHeight(23);
@@ -119,19 +155,18 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->lvwAttributes->setSortingEnabled(false);
     ui->lvwAttributes->header()->setSectionsClickable(false);
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
-    for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
-        list->setColumnWidth(0, 120);
-        list->setColumnWidth(1, 70);
-        list->setColumnWidth(2, 90);
-    }
+    setUpAttributeColumns();
+    ui->lblTreeStatus->hide();
 
     // The results list shows its design column until the first search builds its own.
     results_ = new kvx::ResultsModel(this);
     results_->setColumns({kvx::ResultColumn{"Object Name", 0, 100}});
     ui->lvwSearch->setModel(results_);
     ui->lvwSearch->setColumnWidth(0, 100);
-    ui->lvwSearch->header()->setSectionsClickable(true);
+    // The window sorts on a header click itself (lvwSearchColumnClick). The view's own sorting
+    // stays off, and turning it off makes the header unclickable, so clicks are enabled after.
     ui->lvwSearch->setSortingEnabled(false);
+    ui->lvwSearch->header()->setSectionsClickable(true);
     ui->lvwSearch->setUniformRowHeights(true);
     // A column the user drags shut counts as hidden (the clipboard copy leaves it out).
     // The model is the context of the connection, so nothing reaches it once it is gone.
@@ -162,8 +197,49 @@ TfrmKorvanex::TfrmKorvanex(QWidget* parent)
     ui->cmdNextPage2->setDefault(true);
     ui->cmdStart->setDefault(true);
 
+    // The keyboard: Ctrl+O and Ctrl+S load and save settings files from any page (the buttons
+    // on the Batch Mode page do the same), Enter in the available attributes adds the one
+    // chosen, Ctrl+C in the results list copies the rows selected.
+    auto* loadShortcut = new QAction(this);
+    loadShortcut->setObjectName(QStringLiteral("actLoadSettings"));
+    loadShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(loadShortcut, &QAction::triggered, this, [this]() {
+        if (ui->cmdLoad->isEnabled())
+            ui->cmdLoad->click();
+    });
+    auto* saveShortcut = new QAction(this);
+    saveShortcut->setObjectName(QStringLiteral("actSaveSettings"));
+    saveShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(saveShortcut, &QAction::triggered, this, [this]() {
+        if (ui->cmdSave->isEnabled() && ui->TabSheet5->isEnabled())
+            ui->cmdSave->click();
+    });
+    addAction(loadShortcut);
+    addAction(saveShortcut);
+    ui->cmdLoad->setToolTip(QStringLiteral("Ctrl+O"));
+    ui->cmdSave->setToolTip(QStringLiteral("Ctrl+S"));
+    ui->lvwAttributes->installEventFilter(this);
+    ui->lvwSearch->installEventFilter(this);
+
     ui->PageControl1->setCurrentIndex(0);
     connectControls();
+    showOutputFolder();
+}
+
+void TfrmKorvanex::setUpAttributeColumns() {
+    // The designed widths, each widened to its caption where the font needs more; the LDAP name
+    // shows beside the attribute's own name.
+    const int designed[] = {120, 70, 90, 90};
+    for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
+        QHeaderView* header = list->header();
+        const QFontMetrics metrics(header->font());
+        for (int c = 0; c < list->columnCount(); ++c) {
+            const int caption = metrics.horizontalAdvance(list->headerItem()->text(c)) + 24;
+            list->setColumnWidth(c, std::max(designed[std::min(c, 3)], caption));
+        }
+        header->moveSection(header->visualIndex(KvxAttributeList::LdapNameColumn), 1);
+        header->setStretchLastSection(true);
+    }
 }
 
 TfrmKorvanex::~TfrmKorvanex() = default;
@@ -241,6 +317,12 @@ void TfrmKorvanex::connectControls() {
     connect(ui->Button1, &QPushButton::clicked, this, &TfrmKorvanex::Button1Click);
     connect(ui->cmdSave, &QPushButton::clicked, this, &TfrmKorvanex::cmdSaveClick);
     connect(ui->cmdLoad, &QPushButton::clicked, this, &TfrmKorvanex::cmdLoadClick);
+    connect(ui->cmdOutputBrowse, &QPushButton::clicked, this, &TfrmKorvanex::cmdOutputBrowseClick);
+    connect(ui->txtOutputFilename, &QLineEdit::textChanged, this, &TfrmKorvanex::showOutputFolder);
+    connect(ui->lvwAttributes, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
+        ui->lvwAttributes->setCurrentItem(row); // the row double-clicked is the one added
+        cmdAttributeAddClick();
+    });
     connect(Timer1, &QTimer::timeout, this, &TfrmKorvanex::Timer1Timer);
     connect(ui->txtOutputFilename, &QLineEdit::textChanged, this,
             &TfrmKorvanex::outputFileNameChanged);
@@ -281,6 +363,11 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
     // Why the tree cannot be opened follows the first failed call that it causes, once.
     if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
         !reason.empty()) {
+        // The window keeps saying why, in the words of the first message that said it.
+        if (ui->lblTreeStatus->text().isEmpty()) {
+            setTreeStatus(kvx::app::formatErrorCode(QString::fromStdString(text), code) +
+                          QLatin1Char('\n') + QString::fromStdString(reason));
+        }
         // One failure gives one message: the calls of the same action that fail after it for
         // the same cause (the classes, the container of a settings file) say nothing more.
         if (treeFailureShownInAction_)
@@ -307,6 +394,29 @@ bool TfrmKorvanex::treeCannotBeOpened() const {
 
 void TfrmKorvanex::beginUserAction() {
     treeFailureShownInAction_ = false;
+}
+
+void TfrmKorvanex::setTreeStatus(const QString& text) {
+    ui->lblTreeStatus->setText(text);
+    ui->lblTreeStatus->setVisible(!text.isEmpty());
+}
+
+void TfrmKorvanex::showFilterFault(const QString& message, std::size_t position) {
+    kvx::app::ShowMessage(this, message);
+    ui->PageControl1->setCurrentWidget(ui->TabSheet1);
+    QLineEdit* filter = ui->txtSearchFilter;
+    filter->setFocus(Qt::OtherFocusReason);
+    if (position == 0) {
+        filter->selectAll();
+        return;
+    }
+    // The position counts characters; the field counts UTF-16 units.
+    const QString text = filter->text();
+    int at = 0;
+    for (std::size_t characters = 1; characters < position && at < text.size(); ++characters)
+        at += text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+    filter->deselect();
+    filter->setCursorPosition(at);
 }
 
 void TfrmKorvanex::noteTreeReason() {
@@ -448,10 +558,28 @@ void TfrmKorvanex::settlePlacement() {
 
 void TfrmKorvanex::closeEvent(QCloseEvent* event) {
     if (runActive_) {
-        // The run holds an open output file and the directory: it is stopped first.
+        // The run holds an open output file and the directory: it is stopped first, if the user
+        // says so. The run goes on while the question shows.
         event->ignore();
-        kvx::app::ShowMessage(this, QStringLiteral("A report is running. Cancel it first with "
-                                                   "Cancel on the Results page or Esc."));
+        if (closeAsked_)
+            return;
+        closeAsked_ = true;
+        kvx::app::AskQuestion(
+            this,
+            {QStringLiteral("Stop the report and quit?"), QStringLiteral("Stop and quit"),
+             QStringLiteral("Continue")},
+            [window = QPointer<TfrmKorvanex>(this)](bool stop) {
+                if (window == nullptr)
+                    return;
+                window->closeAsked_ = false;
+                if (!stop)
+                    return;
+                window->quitAfterRun_ = true;
+                if (window->runActive_)
+                    window->cmdCancelClick(); // the run ends at its next entry, then closes
+                else
+                    QTimer::singleShot(0, window, [window]() { window->close(); });
+            });
         return;
     }
     FormClose();
@@ -485,6 +613,40 @@ void TfrmKorvanex::keyPressEvent(QKeyEvent* event) {
         }
     }
     QMainWindow::keyPressEvent(event);
+}
+
+void TfrmKorvanex::setPanel2(const QString& text) {
+    panel2Text_ = text;
+    StatusBar1Panel2->setToolTip(text);
+    const int room = StatusBar1Panel2->contentsRect().width() - 4;
+    StatusBar1Panel2->setText(
+        StatusBar1Panel2->fontMetrics().elidedText(text, Qt::ElideMiddle, std::max(room, 0)));
+}
+
+bool TfrmKorvanex::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == StatusBar1Panel2 && event->type() == QEvent::Resize)
+        setPanel2(panel2Text_);
+    const bool shortcut = event->type() == QEvent::ShortcutOverride;
+    if (shortcut || event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == ui->lvwSearch && key->matches(QKeySequence::Copy)) {
+            // The list's own copy takes one cell, the menu's all rows: here the rows selected.
+            event->accept();
+            if (!shortcut)
+                copySelectedResults();
+            return true;
+        }
+        // With no attribute to add, Enter presses the page's "Next ->>" as elsewhere.
+        if (watched == ui->lvwAttributes && ui->lvwAttributes->currentItem() != nullptr &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            event->accept();
+            if (!shortcut)
+                cmdAttributeAddClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- Page flow and help --------------------------------------------------------------------
@@ -602,6 +764,7 @@ void TfrmKorvanex::cboNDSTreeChange() {
 
 void TfrmKorvanex::InitNDS() {
     const std::string treeName = ui->cboNDSTree->currentText().toStdString();
+    setTreeStatus(QString()); // a tree that cannot be opened says why again below
     openedTreeName_ = treeName;
     const NWDSContextHandle previous = directoryContext_;
     directoryContext_ = kvx::directory::openDirectoryContext(

@@ -52,6 +52,23 @@ signals:
     void dropDown();
 };
 
+// An attribute list. Typing finds an attribute by its directory name (column 0) or by its LDAP
+// name (the last column), whichever starts with the letters typed.
+class KvxAttributeList : public QTreeWidget {
+    Q_OBJECT
+public:
+    // The column of the LDAP name, shown beside the directory name when the two differ.
+    static constexpr int LdapNameColumn = 3;
+    using QTreeWidget::QTreeWidget;
+    void keyboardSearch(const QString& search) override;
+    // The width the texts of `column` need.
+    int contentWidth(int column) const { return sizeHintForColumn(column); }
+
+private:
+    QString typed_;
+    QElapsedTimer typedClock_;
+};
+
 // A row that sorts by its text with the locale-aware comparison.
 class KvxLocaleSortItem : public QTreeWidgetItem {
 public:
@@ -161,6 +178,11 @@ public:
     void outputFileNameChanged(const QString& name);
     void lvwSearchColumnClick(int column);
     void CopyResultstoClipboard1Click();
+    // Copies the selected rows of the results list (Ctrl+C in the list), as the menu copies all.
+    void copySelectedResults();
+    // The Output page's "Browse…" button and the folder a relative file name resolves to.
+    void cmdOutputBrowseClick();
+    void showOutputFolder();
     // Shows the change rows of the last run in the results list, or the report's rows again.
     void cmdShowChangesClick(bool show);
     // The rows the results list shows: the report's, or the changes since the previous run.
@@ -178,10 +200,18 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectControls();
     void reportFailure(const std::string& text, NWDSCCODE code);
+    // The tree's status line: why the tree could not be opened, kept until it opens.
+    void setTreeStatus(const QString& text);
+    // A search filter that cannot be used: said, then the filter is shown with the cursor at
+    // the fault (1-based character position; 0 selects the whole filter).
+    void showFilterFault(const QString& message, std::size_t position);
+    // Lays out the attribute lists' columns: each caption whole, the LDAP name beside the name.
+    void setUpAttributeColumns();
     // Shows, as a notice, a reason the tree gives while serving the rest (once per reason).
     void noteTreeReason();
     // Whether the open tree could not be opened (its reason has been shown).
@@ -197,6 +227,8 @@ private:
     static QTreeWidgetItem* addPlaceholder(QTreeWidgetItem* parent);
     void rebuildExpandedAttributeItems();
     void setStatus(const QString& text);
+    // The second status panel's text (shortened to the panel, whole in its tool tip).
+    void setPanel2(const QString& text);
     void fitResultColumn(int column);
     int fittedWidth(const kvx::ResultsModel& rows, int column) const;
     // Change reports: the change sink of a run with "Changes since the previous run" on, and
@@ -225,6 +257,7 @@ private:
     std::unique_ptr<Ui::TfrmKorvanex> ui;
     QLabel* StatusBar1Panel1 = nullptr;
     QLabel* StatusBar1Panel2 = nullptr;
+    QString panel2Text_; // the whole text of the second panel
     QTimer* Timer1 = nullptr;
     kvx::ResultsModel* results_ = nullptr;
     std::vector<QIcon> ImageList1;
@@ -273,11 +306,13 @@ private:
     QElapsedTimer statusPainted_; // when the progress panel was last painted
     bool runActive_ = false;
     bool cancelRequested_ = false;
-    bool runCancelled_ = false;         // the last search stopped before its end by a cancel
-    std::int32_t runObjects_ = 0;       // objects the last search read
-    int runStoppedBySignal_ = 0;        // the signal that stopped the last run, 0 when none
-    QElapsedTimer runClock_;            // since the run began
-    QElapsedTimer runPumped_;           // since window events were last handled
+    bool closeAsked_ = false;     // the question whether to stop the run and quit is showing
+    bool quitAfterRun_ = false;   // answered "Stop and quit": the window closes once it stopped
+    bool runCancelled_ = false;   // the last search stopped before its end by a cancel
+    std::int32_t runObjects_ = 0; // objects the last search read
+    int runStoppedBySignal_ = 0;  // the signal that stopped the last run, 0 when none
+    QElapsedTimer runClock_;      // since the run began
+    QElapsedTimer runPumped_;     // since window events were last handled
     QLabel* StatusBar1Panel3 = nullptr; // objects found and elapsed time
     // Direction of the next sort of each results column, kept from run to run.
     kvx::ColumnSortState columnSortState_;

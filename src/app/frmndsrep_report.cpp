@@ -2,6 +2,7 @@
 // results list, and sorting and copying the results.
 #include "app/frmndsrep.h"
 
+#include "app/filedialogs.h"
 #include "app/messages.h"
 #include "app/waitcursor.h"
 #include "directory/searchcriteria.h"
@@ -14,11 +15,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -186,7 +190,7 @@ private:
 } // namespace
 
 QString TfrmKorvanex::statusText(int panel) const {
-    return panel == 0 ? StatusBar1Panel1->text() : StatusBar1Panel2->text();
+    return panel == 0 ? StatusBar1Panel1->text() : panel2Text_;
 }
 
 void TfrmKorvanex::setStatus(const QString& text) {
@@ -211,10 +215,10 @@ void TfrmKorvanex::RunProcess() {
             this, QStringLiteral("Select the Object Class  (User, Group, etc) to search"));
         return;
     }
-    const std::string filterFault = kvx::directory::CheckSearchFilter(
+    const kvx::directory::SearchFilterFault filterFault = kvx::directory::FindSearchFilterFault(
         directoryContext_, ui->txtSearchFilter->text().toStdString());
-    if (!filterFault.empty()) {
-        kvx::app::ShowMessage(this, QString::fromStdString(filterFault));
+    if (!filterFault.message.empty()) {
+        showFilterFault(QString::fromStdString(filterFault.message), filterFault.position);
         return;
     }
 
@@ -325,6 +329,31 @@ void TfrmKorvanex::RunProcess() {
                 : runStoppedBySignal_ != 0                   ? RunEnd::Stopped
                 : runCancelled_                              ? RunEnd::Cancelled
                                                              : RunEnd::Completed);
+    if (quitAfterRun_) {
+        // The user chose to stop the report and quit while it ran.
+        QTimer::singleShot(0, this, [this]() { close(); });
+    }
+}
+
+void TfrmKorvanex::cmdOutputBrowseClick() {
+    const QString chosen = kvx::app::getOutputFileName(this, ui->txtOutputFilename->text());
+    if (!chosen.isEmpty()) {
+        ui->txtOutputFilename->setText(QDir::toNativeSeparators(chosen));
+    }
+}
+
+void TfrmKorvanex::showOutputFolder() {
+    // A relative name is written in the working folder: the label says which folder that is.
+    const QString name = ui->txtOutputFilename->text();
+    QString shown;
+    if (!name.isEmpty() && QFileInfo(name).isRelative()) {
+        shown = QStringLiteral("Folder: %1")
+                    .arg(QDir::toNativeSeparators(QFileInfo(name).absolutePath()));
+    }
+    ui->lblOutputFolder->setToolTip(shown);
+    const int room = std::max(ui->GroupBox2->maximumWidth() - 24, 100);
+    ui->lblOutputFolder->setText(
+        ui->lblOutputFolder->fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
 }
 
 void TfrmKorvanex::noteAnonymousEmptyRun() {
@@ -420,7 +449,7 @@ void TfrmKorvanex::showChangeSummary() {
     }
     const QString text = QString::fromStdString(summary->text());
     const QString columnsText = QString::fromStdString(summary->columnsText());
-    StatusBar1Panel2->setText(text);
+    setPanel2(text);
     ui->lblChangeSummary->setText(
         columnsText.isEmpty() ? text : text + QStringLiteral(". ") + columnsText);
     ui->cmdShowChanges->setVisible(runOutputToWindow_);
@@ -597,6 +626,28 @@ void TfrmKorvanex::lvwSearchColumnClick(int column) {
     rows->sortByParameter(parameter, sortKind);
     ui->lvwSearch->header()->setSortIndicator(
         column, kvx::SortParameterDescending(parameter) ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TfrmKorvanex::copySelectedResults() {
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& index : ui->lvwSearch->selectionModel()->selectedRows()) {
+        rows.push_back(static_cast<std::size_t>(index.row()));
+    }
+    if (rows.empty() && ui->lvwSearch->currentIndex().isValid()) {
+        rows.push_back(static_cast<std::size_t>(ui->lvwSearch->currentIndex().row()));
+    }
+    if (rows.empty()) {
+        return;
+    }
+    std::sort(rows.begin(), rows.end()); // in the order the list shows them
+    const QHeaderView* header = ui->lvwSearch->header();
+    std::vector<int> shownOrder;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        shownOrder.push_back(header->logicalIndex(visual));
+    }
+    const std::string copied = shownRows()->clipboardText(shownOrder, {}, 1, rows);
+    QGuiApplication::clipboard()->setText(
+        QString::fromUtf8(copied.data(), static_cast<qsizetype>(copied.size())));
 }
 
 void TfrmKorvanex::CopyResultstoClipboard1Click() {

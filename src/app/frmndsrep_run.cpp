@@ -12,6 +12,8 @@
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
@@ -183,6 +185,14 @@ void TfrmKorvanex::endRunSinks(kvx::report::RunEnd how) {
                                   kvx::app::MessageKind::Notice);
         } else {
             setStatus(QStringLiteral("Finished"));
+        }
+        if (runFile_ != nullptr && runChanges_ == nullptr) {
+            // Where the report went, whatever folder a relative name resolved to (a report of
+            // changes says what changed there instead).
+            setPanel2(
+                QStringLiteral("Written to %1")
+                    .arg(QDir::toNativeSeparators(
+                        QFileInfo(QString::fromStdString(runFile_->target())).absoluteFilePath())));
         }
         StatusBar1Panel1->repaint();
         if (runFile_ != nullptr && runFile_->shortenedCells() > 0) {

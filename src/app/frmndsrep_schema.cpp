@@ -5,6 +5,8 @@
 #include "app/messages.h"
 #include "directory/client/names.h"
 #include "directory/schemaread.h"
+#include "directory/syntax.h"
+#include "report/search.h"
 #include "ui_frmndsrep.h"
 
 #include <QApplication>
@@ -24,11 +26,18 @@ bool sameCaption(const QString& a, const QString& b) {
 // A copy of an attribute row, field for field.
 QTreeWidgetItem* copyRow(const QTreeWidgetItem* from) {
     auto* row = new KvxLocaleSortItem();
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c <= KvxAttributeList::LdapNameColumn; ++c) {
         row->setText(c, from->text(c));
     }
     row->setData(0, kSortKindRole, from->data(0, kSortKindRole));
     return row;
+}
+
+bool hasAttributeNamed(const std::vector<kvx::directory::AttributeRow>& rows,
+                       const std::string& name) {
+    return std::any_of(rows.begin(), rows.end(), [&name](const auto& row) {
+        return kvx::client::names::equalNoCase(row.name, name);
+    });
 }
 
 QTreeWidgetItem* chosenRow(QTreeWidget* list) {
@@ -92,6 +101,17 @@ void TfrmKorvanex::LoadAttributes(const QString& className) {
         directoryContext_, className.toStdString(), rows,
         [this](const std::string& call, NWDSCCODE code) { reportFailure(call, code); });
 
+    // Every object has a full name: it is offered like a single-valued attribute of names.
+    if (!rows.empty()) {
+        kvx::directory::AttributeRow dn;
+        dn.name = kvx::report::kDistinguishedNameColumn;
+        dn.singleValued = true;
+        dn.syntaxName = kvx::SyntaxName(SYN_DIST_NAME);
+        dn.sortKind = kvx::SyntaxSortKind(SYN_DIST_NAME);
+        if (!hasAttributeNamed(rows, dn.name)) {
+            rows.push_back(std::move(dn));
+        }
+    }
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (const auto& row : rows) {
@@ -99,11 +119,21 @@ void TfrmKorvanex::LoadAttributes(const QString& className) {
         item->setText(0, QString::fromStdString(row.name));
         item->setText(1, QString::fromLatin1(row.singleMulti()));
         item->setText(2, QString::fromStdString(row.syntaxName));
+        item->setText(KvxAttributeList::LdapNameColumn, QString::fromStdString(row.ldapName));
         item->setData(0, kSortKindRole, row.sortKind);
         items.push_back(item);
     }
     ui->lvwAttributes->addTopLevelItems(items);
     ui->lvwAttributes->sortByColumn(0, Qt::AscendingOrder);
+    // The names show whole, up to a third of a wide screen; the selected list has the same.
+    for (int column : {0, KvxAttributeList::LdapNameColumn}) {
+        const int fitted = std::min(ui->lvwAttributes->contentWidth(column) + 12, 320);
+        for (QTreeWidget* list : {ui->lvwAttributes, ui->lvwSelectedAttributes}) {
+            if (fitted > list->columnWidth(column)) {
+                list->setColumnWidth(column, fitted);
+            }
+        }
+    }
 }
 
 void TfrmKorvanex::GetAttributeDetails(const QString& attributeName, Attr_Info_T* info) {
@@ -133,9 +163,15 @@ void TfrmKorvanex::cmdAttributeAddClick() {
 void TfrmKorvanex::cmdAttributeAddAllClick() {
     QTreeWidget* selected = ui->lvwSelectedAttributes;
     selected->clear();
+    // Every attribute of the class; the object's full name is one more column only when chosen
+    // by itself, so ">>" gives the same report as it always has.
     QList<QTreeWidgetItem*> rows;
     for (int i = 0; i < ui->lvwAttributes->topLevelItemCount(); ++i) {
-        rows.push_back(copyRow(ui->lvwAttributes->topLevelItem(i)));
+        const QTreeWidgetItem* row = ui->lvwAttributes->topLevelItem(i);
+        if (!sameCaption(row->text(0),
+                         QString::fromLatin1(kvx::report::kDistinguishedNameColumn))) {
+            rows.push_back(copyRow(row));
+        }
     }
     selected->addTopLevelItems(rows);
 }

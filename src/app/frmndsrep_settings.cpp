@@ -46,35 +46,19 @@ bool sameName(const QString& a, const std::string& b) {
     return kvx::settings::equalIgnoringAsciiCase(a.toStdString(), b);
 }
 
-// True when the node `node` names the container `wanted` (".R\.D.Acme"), or, unless `exactly`,
-// one of the containers above it. Names compare ignoring the case of a to z; a period that a
-// backslash escapes is no boundary between two names.
 bool nameWithin(const std::string& wanted, const kvx::directory::NodeRecord* node, bool exactly) {
-    if (node == nullptr) {
-        return false;
-    }
-    const std::string& name = node->distinguishedName; // "" for "[root]"
-    if (name.size() > wanted.size() || (exactly && name.size() != wanted.size())) {
-        return false;
-    }
-    const std::size_t at = wanted.size() - name.size();
-    if (!kvx::settings::equalIgnoringAsciiCase(wanted.substr(at), name)) {
-        return false;
-    }
-    std::size_t backslashes = 0;
-    for (std::size_t i = at; i > 0 && wanted[i - 1] == '\\'; --i) {
-        ++backslashes;
-    }
-    return backslashes % 2 == 0;
+    return node != nullptr &&
+           kvx::directory::containerNameWithin(wanted, node->distinguishedName, exactly);
 }
 
-bool listHolds(const QTreeWidget& list, const std::string& name) {
+// The row of the list captioned `name`, nullptr when there is none.
+const QTreeWidgetItem* rowNamed(const QTreeWidget& list, const std::string& name) {
     for (int i = 0; i < list.topLevelItemCount(); ++i) {
         if (sameName(list.topLevelItem(i)->text(0), name)) {
-            return true;
+            return list.topLevelItem(i);
         }
     }
-    return false;
+    return nullptr;
 }
 
 // How a column of the syntax a batch file names sorts; text for a name the table does not have.
@@ -235,42 +219,91 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     }
     // Reading has no side effects, so the whole file is read first and then applied.
     const kvx::settings::BatchSettings file = kvx::settings::readBatchSettings(*path);
-    // A name of the file that is not found is named in a message; a run from whatever the window
-    // held instead would be a different report.
-    auto notFound = [this](const char* what, const std::string& name) {
-        loadFailed_ = true;
+    kvx::app::noteSettingsFileUsed(qtext(*path));
+    // A Load that cannot restore the tree, the container or the class changes nothing: each is
+    // looked for first, and what was not found is named. A run from whatever the window held
+    // instead would be a different report.
+    bool anyMissing = false;
+    std::vector<QString> missing;
+    auto notFound = [this, &anyMissing, &missing](const char* what, const std::string& name) {
+        anyMissing = true;
         // A tree that cannot be opened has said why; that its containers and classes are not
         // found follows from it and is not a second fault.
         if (treeCannotBeOpened())
             return;
-        kvx::app::ShowMessage(
-            this, QStringLiteral("The %1 \"%2\" named in the settings file was not found")
-                      .arg(QLatin1String(what), qtext(name)));
+        missing.push_back(QStringLiteral("The %1 \"%2\" named in the settings file was not found")
+                              .arg(QLatin1String(what), qtext(name)));
     };
+    const std::vector<std::string> chain = file.startingPoint.value_or(std::vector<std::string>());
+    std::string wanted; // ".Sales.Acme"; "" for "[root]"
+    for (const std::string& piece : chain) {
+        if (!piece.empty()) {
+            wanted += '.' + piece;
+        }
+    }
+
+    // The tree: the tree list is gathered afresh (the tree that is open stays chosen in it).
+    const bool defaultTree = kvx::settings::equalIgnoringAsciiCase(file.treeName, "Default");
+    if (!defaultTree) {
+        cmdTreeReloadClick();
+    }
+    int treeIndex = -1;
+    for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
+        if (sameName(ui->cboNDSTree->itemText(i), file.treeName)) {
+            treeIndex = i;
+        }
+    }
+    const bool treeFound = defaultTree || file.treeName.empty() || treeIndex >= 0;
+    if (!treeFound) {
+        notFound("tree", file.treeName);
+    } else {
+        // The container and the class, looked for in the file's tree; a tree other than the
+        // open one is opened aside for that, the window's own stays as it is.
+        std::string tree = openedTreeName_; // a file naming no tree loads into the open one
+        if (treeIndex >= 0) {
+            tree = text(ui->cboNDSTree->itemText(treeIndex));
+        } else if (defaultTree) {
+            tree = kvx::directory::kDefaultTree;
+        }
+        const auto report = [this](const std::string& what, NWDSCCODE code) {
+            reportFailure(what, code);
+        };
+        const bool openTree = sameName(qtext(tree), openedTreeName_) && directoryContext_ > 0;
+        const NWDSContextHandle context =
+            openTree ? directoryContext_ : kvx::directory::openDirectoryContext(tree, report);
+        if (!chain.empty() &&
+            (context <= 0 || !kvx::directory::containerExists(context, wanted, report))) {
+            notFound("container",
+                     wanted.empty() ? std::string(kvx::directory::kRootText) : wanted.substr(1));
+        }
+        if (!file.className.empty()) {
+            bool classFound = false;
+            if (context > 0) {
+                for (const std::string& name : kvx::directory::readClassNames(context, report)) {
+                    classFound = classFound || sameName(qtext(name), file.className);
+                }
+            }
+            if (!classFound) {
+                notFound("class", file.className);
+            }
+        }
+        if (!openTree && context > 0) {
+            NWDSFreeContext(context);
+        }
+    }
+    if (anyMissing) {
+        loadFailed_ = true;
+        for (const QString& message : missing) {
+            kvx::app::ShowMessage(this, message);
+        }
+        return;
+    }
 
     // The lists start empty; the results list keeps its columns.
     ui->lvwSelectedAttributes->clear();
     ui->lvwAttributes->clear();
     results_->clear();
-    ui->cboNDSTree->setCurrentIndex(-1);
-
-    // The tree.
-    const bool defaultTree = kvx::settings::equalIgnoringAsciiCase(file.treeName, "Default");
-    if (!defaultTree) {
-        cmdTreeReloadClick();
-    }
-    // The reload leaves the open tree chosen, so the file's tree is found only by a match.
-    bool treeMatched = false;
-    for (int i = 0; i < ui->cboNDSTree->count(); ++i) {
-        if (sameName(ui->cboNDSTree->itemText(i), file.treeName)) {
-            ui->cboNDSTree->setCurrentIndex(i);
-            treeMatched = true;
-        }
-    }
-    const bool treeFound = defaultTree || file.treeName.empty() || treeMatched;
-    if (!treeFound) {
-        notFound("tree", file.treeName);
-    }
+    ui->cboNDSTree->setCurrentIndex(treeIndex);
     // A file saved for another tree than the one open is loaded into that tree: it is opened
     // first, as the user's own choice of the tree would open it.
     if (ui->cboNDSTree->currentIndex() >= 0 &&
@@ -282,14 +315,7 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     // The container: walked to from "[root]" by its whole name, so that a name holding an
     // escaped period ("R\.D") and a top container of several components (a naming context
     // "example.com") are found as they were saved.
-    const std::vector<std::string>& chain = *file.startingPoint;
-    if (treeFound && !chain.empty()) {
-        std::string wanted; // ".Sales.Acme"; "" for "[root]"
-        for (const std::string& piece : chain) {
-            if (!piece.empty()) {
-                wanted += '.' + piece;
-            }
-        }
+    if (!chain.empty()) {
         QTreeWidgetItem* current = ui->tvwNDS->topLevelItem(0);
         if (current != nullptr) {
             ui->tvwNDS->setCurrentItem(current);
@@ -309,8 +335,7 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
             current = next;
         }
         if (current == nullptr) {
-            notFound("container",
-                     wanted.empty() ? std::string(kvx::directory::kRootText) : wanted.substr(1));
+            loadFailed_ = true; // found a moment ago; the tree changed under the load
         }
     }
 
@@ -323,7 +348,7 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         }
     }
     if (!classFound && !file.className.empty()) {
-        notFound("class", file.className);
+        loadFailed_ = true; // found a moment ago; the schema changed under the load
     }
     const QListWidgetItem* chosenClass = ui->lstNDSClasses->currentItem();
     if (chosenClass != nullptr && chosenClass->isSelected()) {
@@ -354,16 +379,23 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         row->setText(1, qtext(saved.singleMulti));
         row->setText(2, qtext(saved.syntax));
         row->setData(0, Qt::UserRole, sortKindOfSyntax(saved.syntax));
+        // The LDAP name is the schema's: taken from the class's own row where it has one.
+        const QTreeWidgetItem* own = rowNamed(*ui->lvwAttributes, saved.name);
+        if (own != nullptr) {
+            row->setText(KvxAttributeList::LdapNameColumn,
+                         own->text(KvxAttributeList::LdapNameColumn));
+        }
         items.push_back(row);
         // The file may name an attribute by any of its names (sn for "Surname"); every class
         // has the object class attribute.
-        bool lacking =
-            classFound && !saved.name.empty() && !listHolds(*ui->lvwAttributes, saved.name);
+        bool lacking = classFound && !saved.name.empty() && own == nullptr;
         if (lacking) {
-            const std::string own = kvx::directory::AttributeOwnName(directoryContext_, saved.name);
-            lacking = own.empty() ||
-                      !(listHolds(*ui->lvwAttributes, own) ||
-                        own == kvx::directory::AttributeOwnName(directoryContext_, "objectClass"));
+            const std::string ownName =
+                kvx::directory::AttributeOwnName(directoryContext_, saved.name);
+            lacking =
+                ownName.empty() ||
+                !(rowNamed(*ui->lvwAttributes, ownName) != nullptr ||
+                  ownName == kvx::directory::AttributeOwnName(directoryContext_, "objectClass"));
         }
         if (lacking) {
             kvx::app::ShowMessage(
@@ -421,7 +453,7 @@ void TfrmKorvanex::Timer1Timer() {
         if (autoclose_) {
             notice += QStringLiteral(" - Will close when complete");
         }
-        StatusBar1Panel2->setText(notice);
+        setPanel2(notice);
         repaintWindow();
         // A report that does not match its settings file is not run at all (the load named
         // what was missing). Whatever ends the run, the unattended close follows.
@@ -439,8 +471,8 @@ void TfrmKorvanex::Timer1Timer() {
             }
         }
         // The notice goes; a change summary the run left there stays.
-        if (StatusBar1Panel2->text() == notice) {
-            StatusBar1Panel2->setText(QString());
+        if (statusText(1) == notice) {
+            setPanel2(QString());
         }
     }
     if (autoclose_) {

@@ -1,6 +1,7 @@
 #include "app/messages.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTextStream>
 
 #include <cstdio>
@@ -26,7 +27,43 @@ void dispatch(QWidget* owner, Message message) {
         showMessageBox(owner, message);
 }
 
+QuestionHandler& currentQuestionHandler() {
+    static QuestionHandler handler;
+    return handler;
+}
+
+// A box of the window, not of the application: the window's own events (a running report's
+// progress) go on while it shows.
+void showQuestionBox(QWidget* owner, const Question& question,
+                     std::function<void(bool yes)> answered) {
+    auto* box = new QMessageBox(owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(kCaption);
+    box->setText(question.text);
+    box->setIcon(QMessageBox::Question);
+    QPushButton* yes = box->addButton(question.yes, QMessageBox::AcceptRole);
+    box->addButton(question.no, QMessageBox::RejectRole);
+    box->setDefaultButton(yes);
+    box->setWindowModality(Qt::WindowModal);
+    QObject::connect(
+        box, &QMessageBox::finished, box,
+        [box, yes, answered = std::move(answered)](int) { answered(box->clickedButton() == yes); });
+    box->show();
+}
+
 } // namespace
+
+QuestionHandler setQuestionHandler(QuestionHandler handler) {
+    return std::exchange(currentQuestionHandler(), std::move(handler));
+}
+
+void AskQuestion(QWidget* owner, const Question& question, std::function<void(bool yes)> answered) {
+    const QuestionHandler& handler = currentQuestionHandler();
+    if (handler)
+        handler(owner, question, std::move(answered));
+    else
+        showQuestionBox(owner, question, std::move(answered));
+}
 
 MessageHandler setMessageHandler(MessageHandler handler) {
     return std::exchange(currentHandler(), std::move(handler));

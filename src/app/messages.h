@@ -52,6 +52,19 @@ void ShowMessage(QWidget* owner, const QString& text, MessageKind kind = Message
 // The framework's standard error display.
 void ShowFrameworkError(QWidget* owner, const QString& text);
 
+// A question with two answers. It does not wait: the window goes on (a report keeps running)
+// while it shows, and `answered` is told true for the first answer, false for the second or a
+// closed box. Tests replace the handler to answer.
+struct Question {
+    QString text;
+    QString yes; // e.g. "Stop and quit"
+    QString no;  // e.g. "Continue"
+};
+using QuestionHandler = std::function<void(QWidget* owner, const Question& question,
+                                           std::function<void(bool yes)> answered)>;
+QuestionHandler setQuestionHandler(QuestionHandler handler);
+void AskQuestion(QWidget* owner, const Question& question, std::function<void(bool yes)> answered);
+
 // The application: title "Korvanex"; an exception escaping an event handler is shown by the
 // standard error display and the program goes on.
 class KvxApplication : public QApplication {

@@ -175,6 +175,9 @@ void gatherClassAttributes(NWDSContextHandle context, const std::string& classNa
                             row.singleValued = (info.attrFlags & DS_SINGLE_VALUED_ATTR) != 0;
                             row.syntaxName = SyntaxName(info.attrSyntaxID);
                             row.sortKind = SyntaxSortKind(info.attrSyntaxID);
+                            if (!kvx::client::names::equalNoCase(info.ldapName, item)) {
+                                row.ldapName = info.ldapName;
+                            }
                         } else {
                             row.syntaxName = SyntaxName(SYN_UNKNOWN);
                         }

@@ -20,6 +20,9 @@ struct AttributeRow {
     bool singleValued = false;
     std::string syntaxName;
     int sortKind = 0;
+    // The attribute's LDAP name where it differs from `name` ("mail" for "Internet EMail
+    // Address"), else "".
+    std::string ldapName;
 
     const char* singleMulti() const { return singleValued ? "Single" : "Multi"; }
 };

@@ -1,5 +1,7 @@
 #include "directory/treebrowse.h"
 
+#include "directory/client/names.h"
+
 #include <QString>
 
 #include <array>
@@ -210,6 +212,39 @@ std::vector<ChildEntry> listContainers(NWDSContextHandle context, const std::str
     if (rc != 0)
         reportFailure(report, "NWDSFreeBuf", rc);
     return children;
+}
+
+bool containerNameWithin(const std::string& wanted, const std::string& name, bool exactly) {
+    if (name.size() > wanted.size() || (exactly && name.size() != wanted.size()))
+        return false;
+    const std::size_t at = wanted.size() - name.size();
+    if (!kvx::client::names::equalNoCase(std::string_view(wanted).substr(at), name))
+        return false;
+    std::size_t backslashes = 0;
+    for (std::size_t i = at; i > 0 && wanted[i - 1] == '\\'; --i)
+        ++backslashes;
+    return backslashes % 2 == 0;
+}
+
+bool containerExists(NWDSContextHandle context, const std::string& wanted,
+                     const FailureReporter& report) {
+    std::string current; // the top
+    std::string nameContext = kRootText;
+    while (!containerNameWithin(wanted, current, true)) {
+        const std::vector<ChildEntry> children = listContainers(context, nameContext, report);
+        const ChildEntry* next = nullptr;
+        for (const ChildEntry& child : children) {
+            if (containerNameWithin(wanted, child.record.distinguishedName, false)) {
+                next = &child;
+                break;
+            }
+        }
+        if (next == nullptr)
+            return false;
+        current = next->record.distinguishedName;
+        nameContext = current.substr(1);
+    }
+    return true;
 }
 
 } // namespace kvx::directory

@@ -89,4 +89,14 @@ struct ChildEntry {
 std::vector<ChildEntry> listContainers(NWDSContextHandle context, const std::string& nameContext,
                                        const FailureReporter& report);
 
+// True when the container of distinguished name `name` (".Sales.Acme", "" for the top) is the
+// container `wanted`, or, unless `exactly`, one of the containers above it. Names compare
+// ignoring the case of a to z; a period that a backslash escapes is no boundary between names.
+bool containerNameWithin(const std::string& wanted, const std::string& name, bool exactly);
+
+// True when the tree of `context` holds the container `wanted` (".Sales.Acme", "" for the top),
+// found as the container tree finds it: branch by branch down from the top.
+bool containerExists(NWDSContextHandle context, const std::string& wanted,
+                     const FailureReporter& report);
+
 } // namespace kvx::directory

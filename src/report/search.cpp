@@ -234,9 +234,45 @@ void Search::sizeColumns() {
     }
 }
 
+// While it lives, the context hands out typed names ("CN=Ann.O=Acme"), from which both the
+// typeless name and the DN of each object are made; its flags are put back at the end.
+class TypedNames {
+public:
+    TypedNames(NWDSContextHandle context, bool wanted) : context_(context) {
+        if (wanted && NWDSGetContext(context_, DCK_FLAGS, &saved_) == 0) {
+            nuint32 flags = saved_ & ~static_cast<nuint32>(DCV_TYPELESS_NAMES);
+            active_ = NWDSSetContext(context_, DCK_FLAGS, &flags) == 0;
+        }
+    }
+    ~TypedNames() {
+        if (active_) {
+            NWDSSetContext(context_, DCK_FLAGS, &saved_);
+        }
+    }
+    TypedNames(const TypedNames&) = delete;
+    TypedNames& operator=(const TypedNames&) = delete;
+    bool active() const { return active_; }
+
+private:
+    NWDSContextHandle context_;
+    nuint32 saved_ = 0;
+    bool active_ = false;
+};
+
+bool isDistinguishedNameColumn(const std::string& name) {
+    return sameNameIgnoringCase(name, kDistinguishedNameColumn);
+}
+
 SearchOutcome Search::run() {
     SearchResources res;
     const NWDSContextHandle ctx = in_.context;
+    bool wantsDn = false;
+    for (const SelectedAttribute& attr : in_.attributes) {
+        wantsDn = wantsDn || isDistinguishedNameColumn(attr.name);
+    }
+    const TypedNames typedNames(ctx, wantsDn);
+    std::string typedName;
+    std::string dn;
 
     sink_.status("Clear Old Search Results");
     sink_.clearRows();
@@ -255,6 +291,9 @@ SearchOutcome Search::run() {
     const std::size_t n = in_.attributes.size();
     out_.filled.assign(in_.mode == ReportMode::NonTabular ? 3 : n + 1, false);
     for (const SelectedAttribute& attr : in_.attributes) {
+        if (isDistinguishedNameColumn(attr.name)) {
+            continue; // made from the object's name, not read
+        }
         if (!check(NWDSPutAttrName(ctx, res.attrNames, attr.name), "NWDSPutAttrName")) {
             return out_;
         }
@@ -339,6 +378,13 @@ SearchOutcome Search::run() {
                        "NWDSGetObjectName")) {
                 return out_;
             }
+            dn.clear();
+            if (typedNames.active()) {
+                typedName.swap(current_);
+                if (!kvx::client::names::typedToTypelessAndDn(typedName, current_, dn)) {
+                    current_ = typedName;
+                }
+            }
             // A continued entry carries the object ID of the entry before it: the name alone
             // does not tell, as siblings may share a typeless name ("ou=Shared", "cn=Shared").
             if (entriesRead == 0 || info.objectID != pendingID) {
@@ -351,6 +397,9 @@ SearchOutcome Search::run() {
                 if (in_.mode == ReportMode::NonTabular && n == 0) {
                     // With nothing to list but names, each object still shows once.
                     emit(ResultRow{current_, std::string(), std::string()});
+                }
+                if (wantsDn) {
+                    applyValue(kDistinguishedNameColumn, 0, dn);
                 }
             }
             for (nuint32 a = 0; a < attrCount; ++a) {

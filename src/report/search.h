@@ -16,6 +16,10 @@ namespace kvx::report {
 
 using kvx::ReportMode;
 
+// A column chosen like an attribute that every object has: its full LDAP DN
+// ("cn=Ann Lee,ou=Sales,dc=example,dc=com"), from the name the directory hands out.
+inline constexpr const char* kDistinguishedNameColumn = "Distinguished Name";
+
 struct SelectedAttribute {
     std::string name; // the row's caption; the search requests the attribute under this name
     int sortKind = 0; // 0 text, 1 whole number, 2 date and time

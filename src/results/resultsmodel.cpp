@@ -378,10 +378,11 @@ void ResultsModel::sortByParameter(int sortParameter, int sortKind) {
 
 std::string ResultsModel::clipboardText(std::span<const int> columnOrder,
                                         const std::function<void(std::size_t row)>& progress,
-                                        std::size_t progressStep) const {
+                                        std::size_t progressStep,
+                                        std::span<const std::size_t> rows) const {
     if (progressStep == 0)
         progressStep = 1;
-    const std::size_t n = m_order.size();
+    const std::size_t n = rows.empty() ? m_order.size() : rows.size();
     // The columns in the order shown: the object's column always, every other unless shut.
     std::vector<std::size_t> shownColumns;
     auto addColumn = [&](std::size_t c) {
@@ -398,12 +399,17 @@ std::string ResultsModel::clipboardText(std::span<const int> columnOrder,
     if (m_columns.empty())
         shownColumns.push_back(0);
     std::size_t estimate = 0;
-    for (const Chunk& chunk : m_chunks)
-        estimate += chunk.used;
+    if (rows.empty()) { // a few rows of a long list are not worth the whole list's room
+        for (const Chunk& chunk : m_chunks)
+            estimate += chunk.used;
+    }
     std::string text;
     text.reserve(estimate + n * (shownColumns.size() + 2));
     for (std::size_t row = 0; row < n; ++row) {
-        const std::uint32_t stored = m_order[row];
+        const std::size_t shown = rows.empty() ? row : rows[row];
+        if (shown >= m_order.size())
+            continue;
+        const std::uint32_t stored = m_order[shown];
         for (std::size_t i = 0; i < shownColumns.size(); ++i) {
             if (i > 0)
                 text += '\t';

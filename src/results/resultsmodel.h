@@ -83,9 +83,11 @@ public:
     // line break or a double quote is enclosed in double quotes with its own ones doubled
     // (AppendDelimitedField) and pastes into one cell; any other cell is copied as it is.
     // `progress` is told the index of a row every `progressStep` rows and of the last row.
+    // `rows`, when not empty, copies only those rows (indexes in the order shown), in its order.
     std::string clipboardText(std::span<const int> columnOrder = {},
                               const std::function<void(std::size_t row)>& progress = {},
-                              std::size_t progressStep = 1024) const;
+                              std::size_t progressStep = 1024,
+                              std::span<const std::size_t> rows = {}) const;
 
 private:
     struct Chunk {

@@ -8,6 +8,7 @@
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -27,6 +28,7 @@
 namespace {
 
 bool save(QWidget* widget, const QString& path) {
+    QApplication::processEvents(); // laid out as the user would see it
     const bool ok = widget->grab().save(path);
     std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;

@@ -76,7 +76,7 @@ TEST(ApplicationErrors, ExceptionInAHandlerIsShownAndTheProgramGoesOn) {
     EXPECT_EQ(QApplication::applicationName(), "Korvanex");
 }
 
-TEST(FileDialogs, SeamAnswersAndInitialFolderFallsBackToHome) {
+TEST(FileDialogs, SeamAnswersAndDialogsStartInTheFolderOfTheLastSettingsFile) {
     // Each dialog starts from the file last chosen in it; cancelling keeps that file.
     std::vector<QString> starts;
     bool cancel = false;
@@ -100,19 +100,18 @@ TEST(FileDialogs, SeamAnswersAndInitialFolderFallsBackToHome) {
     EXPECT_EQ(starts[3], "/tmp/save.kvx");
     EXPECT_EQ(starts[4], "/tmp/open.kvx");
 
-    QTemporaryDir writable;
-    ASSERT_TRUE(writable.isValid());
-    EXPECT_EQ(kvx::app::initialDialogFolder(writable.path(), "/home/x"), writable.path());
-    EXPECT_EQ(kvx::app::initialDialogFolder("/nonexistent/korvanex", "/home/x"), "/home/x");
-    EXPECT_EQ(kvx::app::initialDialogFolder("", "/home/x"), "/home/x");
-    QDir(writable.path()).mkdir("ro");
-    const QString readOnly = writable.path() + "/ro";
-    QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    if (!QFileInfo(readOnly).isWritable()) { // running as root writes everywhere
-        EXPECT_EQ(kvx::app::initialDialogFolder(readOnly, "/home/x"), "/home/x");
-    }
-    QFile::setPermissions(readOnly,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The settings dialogs start in the folder of the last settings file used, read by a
+    // dialog or by the command line, else in the documents folder: never the program's own.
+    QTemporaryDir documents;
+    ASSERT_TRUE(documents.isValid());
+    EXPECT_EQ(kvx::app::initialDialogFolder("", documents.path(), "/home/x"), documents.path());
+    EXPECT_EQ(kvx::app::initialDialogFolder("", "/nonexistent/Documents", "/home/x"), "/home/x");
+    EXPECT_EQ(kvx::app::initialDialogFolder("/srv/reports/users.kvx", documents.path(), "/home/x"),
+              "/srv/reports");
+    EXPECT_EQ(kvx::app::settingsDialogFolder(), "/tmp"); // /tmp/open.kvx was the last one
+    kvx::app::noteSettingsFileUsed("/srv/batch/nightly.kvx");
+    EXPECT_EQ(kvx::app::settingsDialogFolder(), "/srv/batch");
+    EXPECT_NE(kvx::app::settingsDialogFolder(), QCoreApplication::applicationDirPath());
 }
 
 // Saved defaults and placement written by any test land in a folder of the test program's own,

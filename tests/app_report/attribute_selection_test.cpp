@@ -71,22 +71,24 @@ protected:
 TEST_F(AttributeSelectionTest, ClassWithoutSuperClassShowsNamingAndMandatoryAttributesOnce) {
     chooseClass("Lone");
     EXPECT_TRUE(messages.empty());
-    // CN is both the naming and a mandatory attribute: one row.
-    EXPECT_EQ(captions(available()), (QStringList{"CN", "Desk Phone"}));
-    EXPECT_EQ(column(available(), 1), (QStringList{"Multi", "Single"}));
-    EXPECT_EQ(column(available(), 2), (QStringList{"CI_String", "Tel_Number"}));
+    // CN is both the naming and a mandatory attribute: one row. Every class offers the
+    // object's full name as well.
+    EXPECT_EQ(captions(available()), (QStringList{"CN", "Desk Phone", "Distinguished Name"}));
+    EXPECT_EQ(column(available(), 1), (QStringList{"Multi", "Single", "Single"}));
+    EXPECT_EQ(column(available(), 2), (QStringList{"CI_String", "Tel_Number", "Dist_Name"}));
 }
 
 TEST_F(AttributeSelectionTest, SuperClassesContributeEveryAttributeOnceSortedByCaption) {
     chooseClass("Middle");
-    EXPECT_EQ(captions(available()),
-              (QStringList{"Age", "CN", "Description", "Login Time", "Object Class"}));
+    EXPECT_EQ(captions(available()), (QStringList{"Age", "CN", "Description", "Distinguished Name",
+                                                  "Login Time", "Object Class"}));
 
     // Two super classes, one a chain of three; Description and Desk Phone named twice.
     chooseClass("Wide");
     EXPECT_TRUE(messages.empty());
-    const QStringList expected{"Age",  "Badge",      "CN",           "Description", "Desk Phone",
-                               "Hits", "Login Time", "Object Class", "Stamp"};
+    const QStringList expected{
+        "Age",  "Badge",      "CN",           "Description", "Desk Phone", "Distinguished Name",
+        "Hits", "Login Time", "Object Class", "Stamp"};
     EXPECT_EQ(captions(available()), localeSorted(expected));
     EXPECT_EQ(captions(available()), expected);
 }
@@ -113,7 +115,8 @@ TEST_F(AttributeSelectionTest, FailureInsideASuperClassEndsOnlyThatClassesRead) 
     EXPECT_EQ(messageTexts(), QStringList{"NWDSReadClassDef\nCode : fffffda7"});
     // Middle, Base and what only they bring are missing; Mixin (with Top) and Wide's own are in.
     EXPECT_EQ(captions(available()),
-              (QStringList{"Badge", "Description", "Desk Phone", "Hits", "Object Class", "Stamp"}));
+              (QStringList{"Badge", "Description", "Desk Phone", "Distinguished Name", "Hits",
+                           "Object Class", "Stamp"}));
 }
 
 TEST_F(AttributeSelectionTest, ClassListIsAlphabeticalWhateverTheClientOrder) {
@@ -138,7 +141,7 @@ TEST_F(AttributeSelectionTest, ChoosingAClassEmptiesTheSelectionAndTheExpandedAt
     EXPECT_EQ(selected()->topLevelItemCount(), 0);
     EXPECT_EQ(combo()->count(), 0);
     EXPECT_EQ(combo()->currentText(), "");
-    EXPECT_EQ(available()->topLevelItemCount(), 5);
+    EXPECT_EQ(available()->topLevelItemCount(), 6);
 }
 
 TEST_F(AttributeSelectionTest, AddKeepsOrderRefusesDuplicatesAndSaysWhenNothingIsChosen) {
@@ -159,12 +162,18 @@ TEST_F(AttributeSelectionTest, AddAllReplacesAHandMadeSelectionWithTheAlphabetic
     chooseClass("Wide");
     chooseAttributes({"Stamp", "Age"});
     button("cmdAttributeAddAll")->click();
-    EXPECT_EQ(captions(selected()), captions(available()));
+    // Every attribute of the class; the full name only when chosen by itself.
+    QStringList attributes = captions(available());
+    const int fullName = attributes.indexOf("Distinguished Name");
+    ASSERT_GE(fullName, 0);
+    attributes.removeAt(fullName);
+    EXPECT_EQ(captions(selected()), attributes);
     EXPECT_EQ(selected()->topLevelItemCount(), 9);
-    EXPECT_EQ(column(selected(), 2), column(available(), 2));
-    for (int i = 0; i < selected()->topLevelItemCount(); ++i) {
+    for (int i = 0, a = 0; i < selected()->topLevelItemCount(); ++i, ++a) {
+        a += a == fullName ? 1 : 0;
+        EXPECT_EQ(selected()->topLevelItem(i)->text(2), available()->topLevelItem(a)->text(2));
         EXPECT_EQ(TfrmKorvanex::attributeSortKind(selected()->topLevelItem(i)),
-                  TfrmKorvanex::attributeSortKind(available()->topLevelItem(i)));
+                  TfrmKorvanex::attributeSortKind(available()->topLevelItem(a)));
     }
 }
 
@@ -272,8 +281,8 @@ TEST_F(ReportWindowTest, SampleUserListsItsWholeInheritedAttributeSet) {
         "Last Login Time", "Login Expiration Time", "Login Allowed Time Map", "Login Script",
         "Print Job Configuration", "Allow Unlimited Credit", "Account Balance",
         "Minimum Account Balance", "Server Holds", "GUID", "ACL", "Back Link", "Revision",
-        "Last Referenced Time", "Vendor Extension Data"};
-    ASSERT_EQ(expected.size(), 74);
+        "Last Referenced Time", "Vendor Extension Data", "Distinguished Name"};
+    ASSERT_EQ(expected.size(), 75);
     auto* list = find<QTreeWidget>("lvwAttributes");
     EXPECT_EQ(captions(list), localeSorted(expected));
 

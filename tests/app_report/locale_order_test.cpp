@@ -88,6 +88,7 @@ TEST_F(LocaleOrderTest, ListsAndTextResultsFollowTheLanguagesOrder) {
     auto* available = find<QTreeWidget>("lvwAttributes");
     QStringList attributes = captions(available);
     attributes.removeAll("CN");
+    attributes.removeAll("Distinguished Name");
     const QStringList alphabetical{"apfel", "Äquator", "Ebene", "émail", "Zahl", "zèle"};
     EXPECT_EQ(attributes, alphabetical);
     // ">>" copies them in that order.
@@ -102,8 +103,7 @@ TEST_F(LocaleOrderTest, ListsAndTextResultsFollowTheLanguagesOrder) {
     setOutput({.toWindow = true, .toFile = false}, tempPath("out.txt"));
     pressStart();
     ASSERT_TRUE(messages.empty()) << messageTexts().front().toStdString();
-    auto* results = find<QTreeView>("lvwSearch");
-    emit results->header()->sectionClicked(1);
+    clickHeader(1);
     // "Émile" and "ÉMILE" differ in case only, so they are equal and may come in either order.
     QStringList sorted = resultColumn(1);
     for (QString& cell : sorted)

@@ -51,9 +51,10 @@ TEST_F(ReportWindowTest, CancelMidRunKeepsTheRowsClosesTheFileWholeAndGivesTheWi
         EXPECT_FALSE(window->findChild<QAction*>("Exit1")->isEnabled());
         EXPECT_TRUE(cancel->isEnabled());
         EXPECT_TRUE(find<QLabel>("StatusBar1Panel3")->text().startsWith("Objects found "));
-        // Closing asks for a cancel first and leaves the window open.
+        // Closing asks whether to stop; answered "Continue", the run goes on.
         window->close();
         EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(window->runActive());
         sinceCancel.start();
         QTest::keyClick(window->findChild<QWidget*>("lvwSearch"), Qt::Key_Escape);
     });
@@ -64,11 +65,13 @@ TEST_F(ReportWindowTest, CancelMidRunKeepsTheRowsClosesTheFileWholeAndGivesTheWi
 
     ASSERT_TRUE(sawRun);
     EXPECT_LT(stopMs, 1000);
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0].text, "Stop the report and quit?");
+    EXPECT_EQ(questions[0].yes, "Stop and quit");
+    EXPECT_EQ(questions[0].no, "Continue");
     EXPECT_EQ(messageTexts(),
-              (QStringList{"A report is running. Cancel it first with "
-                           "Cancel on the Results page or Esc.",
-                           "The report was cancelled. The rows found before the cancel are in " +
-                               out + ".partial; " + out + " is left as it was."}));
+              (QStringList{"The report was cancelled. The rows found before the cancel are in " +
+                           out + ".partial; " + out + " is left as it was."}));
     EXPECT_FALSE(QFile::exists(out)); // there was no report before, and there is none now
     EXPECT_EQ(window->statusText(0), "Cancelled");
     EXPECT_FALSE(window->runActive());
@@ -101,6 +104,39 @@ TEST_F(ReportWindowTest, CancelMidRunKeepsTheRowsClosesTheFileWholeAndGivesTheWi
     const std::string report = readFile(out);
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 41);
     EXPECT_FALSE(QFile::exists(out + ".partial"));
+}
+
+// Closing the window during a run and answering "Stop and quit" stops the run at its next
+// entry, keeps its rows, each line whole, and closes the window.
+TEST_F(ReportWindowTest, StopAndQuitEndsTheRunAndClosesTheWindow) {
+    serveSampleTree();
+    start();
+    walkTo({"Acme"});
+    chooseClass("User");
+    chooseAttributes({"Surname"});
+    const QString out = tempPath("quit.txt");
+    setOutput({.toWindow = false}, out);
+    kvx::client::setResultBufferCapacityForTesting(500);
+    kvx::client::faults::delayCall("NWDSSearch", 200);
+    questionAnswer = true;
+    QElapsedTimer sinceClose;
+    QTimer::singleShot(700, window.get(), [&]() {
+        EXPECT_TRUE(window->runActive());
+        sinceClose.start();
+        window->close();
+    });
+    pressStart();
+    const qint64 stopMs = sinceClose.elapsed();
+    kvx::client::faults::clear();
+    kvx::client::setResultBufferCapacityForTesting(0);
+    EXPECT_EQ(questions.size(), 1u);
+    EXPECT_LT(stopMs, 1000);
+    EXPECT_EQ(messages.size(), 1u) << messageTexts().join('|').toStdString(); // the cancel's
+    EXPECT_TRUE(waitFor([&] { return !window->isVisible(); }));
+    EXPECT_FALSE(QFile::exists(out));
+    const std::string text = readFile(out + ".partial");
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
 } // namespace

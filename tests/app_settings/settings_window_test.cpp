@@ -328,24 +328,52 @@ TEST_F(StartedSettingsTest, MissingFileSaysSoAndLeavesTheWindowAsItWas) {
     EXPECT_TRUE(find<QRadioButton>("optResultsTabular")->isChecked());
 }
 
-TEST_F(StartedSettingsTest, VanishedContainerAndClassLoadTheRestOfTheFile) {
+// A Load that cannot restore the tree, the container or the class names what it did not find
+// and changes nothing else: a Start after it writes the same report as before, to the same file.
+TEST_F(StartedSettingsTest, LoadThatMissesTheTreeContainerOrClassChangesNothing) {
+    walkTo({"Acme", "Sales"});
+    chooseClass("User");
+    chooseAttributes({"Surname"});
+    find<QRadioButton>("optResultsTabular")->setChecked(true);
+    setOutput({.toWindow = false}, "mine.txt");
+    const std::string page = outputPage();
+    auto unchanged = [&](const char* what) {
+        EXPECT_EQ(trees()->currentText(), "Default") << what;
+        EXPECT_EQ(pathOf(tree()->currentItem()), "Sales.Acme") << what;
+        EXPECT_EQ(classes()->currentItem()->text(), "User") << what;
+        EXPECT_EQ(column(selected(), 0), QStringList{"Surname"}) << what;
+        EXPECT_EQ(outputPage(), page) << what;
+        EXPECT_TRUE(find<QRadioButton>("optResultsTabular")->isChecked()) << what;
+        EXPECT_TRUE(listTexts(classes()).contains("User")) << what; // the tree stayed open
+    };
+    const std::string rest = "chkOutputFile=1\nchkOutputWindow=1\ntxtOutputFilename=other.txt\n"
+                             "optResultsNonTabular=1\nAttributeCount=1\n"
+                             "lvwSelectedeAttributes0=Given Name\n"
+                             "lvwSelectedeAttributesSingle0=Multi\n"
+                             "lvwSelectedeAttributesSyntax0=CI_String\n";
     loadText("TreeName=Default\nContext1=Dev\nContext2=Gone\nContext3=acme\n"
-             "ContextCount=3\nclasstype=Vanished Class\nchkOutputFile=1\n"
-             "txtOutputFilename=kept.txt\noptResultsNonTabular=1\nAttributeCount=1\n"
-             "lvwSelectedeAttributes0=Surname\nlvwSelectedeAttributesSingle0=Multi\n"
-             "lvwSelectedeAttributesSyntax0=CI_String\n");
-    // "Gone" is not below Acme: the walk stops there, and both missing names are named.
+             "ContextCount=3\nclasstype=Vanished Class\n" +
+             rest);
     EXPECT_EQ(
         messageTexts(),
         (QStringList{"The container \"Dev.Gone.acme\" named in the settings file was not found",
                      "The class \"Vanished Class\" named in the settings file was not found"}));
-    EXPECT_EQ(pathOf(tree()->currentItem()), "Acme");
-    EXPECT_EQ(classes()->selectedItems().size(), 0);
-    EXPECT_EQ(find<QTreeWidget>("lvwAttributes")->topLevelItemCount(), 0);
-    EXPECT_EQ(column(selected(), 0), QStringList{"Surname"});
-    EXPECT_TRUE(find<QCheckBox>("chkOutputFile")->isChecked());
-    EXPECT_EQ(find<QLineEdit>("txtOutputFilename")->text(), "kept.txt");
-    EXPECT_TRUE(find<QRadioButton>("optResultsNonTabular")->isChecked());
+    unchanged("container and class");
+
+    messages.clear();
+    loadText("TreeName=Nowhere\nContext1=Acme\nContextCount=1\nclasstype=User\n" + rest);
+    EXPECT_EQ(messageTexts(),
+              QStringList{"The tree \"Nowhere\" named in the settings file was not found"});
+    unchanged("tree");
+
+    // BETA is there, but has no class User: its tree is not opened in the window.
+    messages.clear();
+    loadText("TreeName=beta\nContext1=Labs\nContext2=Beta Corp\nContextCount=2\n"
+             "classtype=User\n" +
+             rest);
+    EXPECT_EQ(messageTexts(),
+              QStringList{"The class \"User\" named in the settings file was not found"});
+    unchanged("class of another tree");
 }
 
 TEST_F(StartedSettingsTest, NamesMatchIgnoringTheCaseOfAToZOnly) {

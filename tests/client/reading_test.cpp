@@ -425,8 +425,8 @@ protected:
             tree->classes.push_back(
                 ClassDef{"Class Number " + std::to_string(i), 0, "", {}, {}, {}, {}, {}});
         tree->attributes = {
-            AttrDef{"Surname", DS_SINGLE_VALUED_ATTR, SYN_CI_STRING, 1, 64, "2.5.4.4"},
-            AttrDef{"Telephone Number", 0, SYN_TEL_NUMBER, 0, 0, "2.5.4.20"}};
+            AttrDef{"Surname", DS_SINGLE_VALUED_ATTR, SYN_CI_STRING, 1, 64, "2.5.4.4", "sn"},
+            AttrDef{"Telephone Number", 0, SYN_TEL_NUMBER, 0, 0, "2.5.4.20", ""}};
     }
 };
 
@@ -516,8 +516,10 @@ TEST_F(SchemaTest, AttributeDefinitionsGiveFlagsAndSyntax) {
     EXPECT_EQ(info.attrSyntaxID, nuint32(SYN_CI_STRING));
     EXPECT_EQ(info.attrUpper, 64u);
     EXPECT_EQ(info.asn1ID, "2.5.4.4");
+    EXPECT_EQ(info.ldapName, "sn");
     ASSERT_EQ(NWDSGetAttrDef(ctx, result, name, &info), 0);
     EXPECT_EQ(name, "Telephone Number");
+    EXPECT_EQ(info.ldapName, "");
     EXPECT_EQ(info.attrFlags & DS_SINGLE_VALUED_ATTR, 0u);
     EXPECT_EQ(info.attrSyntaxID, nuint32(SYN_TEL_NUMBER));
     EXPECT_EQ(NWDSGetAttrDef(ctx, result, name, &info), ERR_BUFFER_EMPTY);

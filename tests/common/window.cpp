@@ -143,11 +143,17 @@ void WindowTest::SetUp() {
             messages.push_back(message);
             panels.push_back(window ? window->statusText(1) : QString());
         });
+    kvx::app::setQuestionHandler([this](QWidget*, const kvx::app::Question& question,
+                                        const std::function<void(bool)>& answered) {
+        questions.push_back(question);
+        answered(questionAnswer);
+    });
 }
 
 void WindowTest::TearDown() {
     closeWindows();
     kvx::app::setMessageHandler(previousHandler_);
+    kvx::app::setQuestionHandler(nullptr);
     kvx::app::setFileDialogHandler(nullptr);
     setArguments({});
     resetClient();
@@ -322,6 +328,15 @@ std::vector<std::vector<std::string>> WindowTest::resultRows() const {
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+void WindowTest::clickHeader(int c) {
+    auto* view = find<QTreeView>("lvwSearch");
+    QHeaderView* header = view->header();
+    // The section is scrolled into view first, as a user would, then clicked in its middle.
+    view->scrollTo(view->model()->index(0, c));
+    const int x = header->sectionViewportPosition(c) + header->sectionSize(c) / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
 }
 
 int WindowTest::sectionWidth(int c) const {

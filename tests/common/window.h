@@ -132,6 +132,8 @@ protected:
     QStringList resultCaptions() const;
     QStringList resultColumn(int column) const;
     std::vector<std::vector<std::string>> resultRows() const;
+    // Clicks the results list's header on the section of `column`, with the mouse.
+    void clickHeader(int column);
     int sectionWidth(int column) const;
     bool sectionHidden(int column) const;
 
@@ -151,6 +153,9 @@ protected:
     std::unique_ptr<TfrmInstruct> frmInstruct;
     std::vector<kvx::app::Message> messages;
     std::vector<QString> panels; // the second status panel as each message showed
+    // Every question asked, each answered at once with `questionAnswer` (false: the second).
+    std::vector<kvx::app::Question> questions;
+    bool questionAnswer = false;
     QString tempDir;
 
 private:

@@ -1,22 +1,42 @@
 // The program on a real X11 desktop: a private Xvfb server of 1024 x 768 pixels with the openbox
 // window manager, which frames every window. The window must come back run after run exactly
 // where and as large as it was closed, first centred on the screen, and on the screen even when
-// its saved place is not; the help windows carry their own titles and nothing more.
+// its saved place is not; the help windows carry their own titles and nothing more. A report is
+// built and run with the mouse and the keyboard alone, through real X events.
+#include "app/frmndsrep.h"
 #include "app/messages.h"
 #include "help/frmabout.h"
 #include "help/frmexplaintabular.h"
 #include "help/frminstructions.h"
+#include "results/resultsmodel.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QThread>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -205,6 +225,16 @@ protected:
     fs::path home;
 };
 
+// The program's application in this process, on the private desktop.
+std::unique_ptr<kvx::app::KvxApplication> desktopApplication() {
+    qputenv("DISPLAY", display.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    static int argc = 1;
+    static char name[] = "desktop_tests";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<kvx::app::KvxApplication>(argc, argv);
+}
+
 std::string text(const QRect& r) {
     std::ostringstream out;
     out << r.left() << "," << r.top() << " " << r.width() << "x" << r.height();
@@ -246,12 +276,7 @@ TEST_F(DesktopTest, PlacementOffEveryScreenComesBackOntoOne) {
 
 // The window manager shows each help window's own title: the application's name is not added.
 TEST_F(DesktopTest, HelpWindowsCarryTheirOwnTitles) {
-    qputenv("DISPLAY", display.toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    static int argc = 1;
-    static char name[] = "desktop_tests";
-    static char* argv[] = {name, nullptr};
-    kvx::app::KvxApplication app(argc, argv);
+    const std::unique_ptr<kvx::app::KvxApplication> app = desktopApplication();
     QWidget owner;
     TfrmAbout about(&owner);
     TfrmExplain explain;
@@ -272,6 +297,194 @@ TEST_F(DesktopTest, HelpWindowsCarryTheirOwnTitles) {
                   ("_NET_WM_NAME(UTF8_STRING) = \"" + title + "\"").toStdString());
         window->hide();
     }
+}
+
+// The example report (examples/acme-users.kvx) built and run in the window with the mouse and
+// the keyboard only, as X events: the menus open by their letters, a header click sorts, and
+// Ctrl+C copies the rows selected. The report written is the one the example writes unattended.
+TEST_F(DesktopTest, ExampleReportBuiltAndRunWithMouseAndKeyboardOnly) {
+    const std::unique_ptr<kvx::app::KvxApplication> app = desktopApplication();
+    QStringList messages;
+    const auto previous = kvx::app::setMessageHandler(
+        [&messages](QWidget*, const kvx::app::Message& m) { messages << m.text; });
+    const QString folder = QString::fromStdString(home.string());
+    const QString workingFolder = QDir::currentPath();
+    QDir::setCurrent(folder);
+
+    auto pump = [](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    auto until = [&pump](const std::function<bool()>& done, int ms = 10000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms)
+            pump(50);
+        return done();
+    };
+    // xdotool sends its events and returns; the window handles them as the events are pumped.
+    auto xdo = [&pump](const QStringList& arguments, int settle = 300) {
+        tool("xdotool", arguments);
+        pump(settle);
+    };
+    auto click = [&xdo](QWidget* widget, QPoint at, const QStringList& modifiers = {}) {
+        const QPoint p = widget->mapToGlobal(at);
+        QStringList args{"mousemove", QString::number(p.x()), QString::number(p.y())};
+        for (const QString& m : modifiers)
+            args << "keydown" << m;
+        args << "click"
+             << "1";
+        for (const QString& m : modifiers)
+            args << "keyup" << m;
+        xdo(args);
+    };
+
+    TfrmKorvanex window;
+    TfrmAbout about(&window);
+    TfrmExplain explain;
+    TfrmInstruct instruct;
+    window.setHelpWindows(&about, &explain, &instruct);
+    window.show();
+    ASSERT_TRUE(until([&] { return window.isVisible() && window.windowHandle()->isExposed(); }));
+    xdo({"windowactivate", QString::number(window.winId())}, 500);
+    ASSERT_TRUE(until([&] { return window.isActiveWindow(); }));
+    pump(1500); // the placement settles
+
+    // The menus open by their underlined letters.
+    for (const auto& [key, menu] : std::vector<std::pair<QString, const char*>>{
+             {"alt+f", "File1"}, {"alt+e", "Edit1"}, {"alt+h", "Help1"}}) {
+        xdo({"key", key});
+        EXPECT_TRUE(until([&] { return window.findChild<QMenu*>(menu)->isVisible(); }, 3000))
+            << menu;
+        xdo({"key", "Escape", "Escape"});
+    }
+
+    // Select Criteria: a click on Acme, the class typed.
+    auto* tree = window.findChild<QTreeWidget*>("tvwNDS");
+    QTreeWidgetItem* acme = nullptr;
+    for (int i = 0; i < tree->topLevelItem(0)->childCount(); ++i) {
+        if (tree->topLevelItem(0)->child(i)->text(0) == "Acme")
+            acme = tree->topLevelItem(0)->child(i);
+    }
+    ASSERT_NE(acme, nullptr);
+    click(tree->viewport(), tree->visualItemRect(acme).center());
+    EXPECT_EQ(tree->currentItem(), acme);
+    auto* classes = window.findChild<QListWidget*>("lstNDSClasses");
+    click(classes->viewport(), classes->visualItemRect(classes->item(0)).center());
+    xdo({"type", "--delay", "40", "User"});
+    ASSERT_NE(classes->currentItem(), nullptr);
+    EXPECT_EQ(classes->currentItem()->text(), "User");
+    xdo({"key", "Return"}); // "Next ->>"
+    auto* pages = window.findChild<QTabWidget*>("PageControl1");
+    EXPECT_EQ(pages->currentIndex(), 1);
+
+    // Attributes: typed (the last by its LDAP name) and added with Enter.
+    auto* available = window.findChild<QTreeWidget*>("lvwAttributes");
+    click(available->viewport(),
+          QPoint(20, available->visualItemRect(available->topLevelItem(0)).center().y()));
+    for (const char* typed : {"Surname", "Given Name", "Telephone Number", "mail"}) {
+        xdo({"type", "--delay", "40", typed});
+        xdo({"key", "Return"}, 600); // and a pause, so the next word is a new search
+    }
+    auto* selected = window.findChild<QTreeWidget*>("lvwSelectedAttributes");
+    QStringList chosen;
+    for (int i = 0; i < selected->topLevelItemCount(); ++i)
+        chosen << selected->topLevelItem(i)->text(0);
+    EXPECT_EQ(chosen,
+              (QStringList{"Surname", "Given Name", "Telephone Number", "Internet EMail Address"}));
+    auto* next = window.findChild<QPushButton*>("cmdNextPage2");
+    click(next, next->rect().center());
+    EXPECT_EQ(pages->currentIndex(), 2);
+
+    // Output: to the window and a file, with headers and quotes; Enter starts.
+    for (const char* box : {"chkOutputFile", "chkOutputColumnHeaders", "chkOutputEncloseQuotes"}) {
+        auto* check = window.findChild<QCheckBox*>(box);
+        if (!check->isChecked())
+            click(check, QPoint(8, check->height() / 2));
+        EXPECT_TRUE(check->isChecked()) << box;
+    }
+    auto* fileName = window.findChild<QLineEdit*>("txtOutputFilename");
+    click(fileName, fileName->rect().center());
+    xdo({"key", "ctrl+a"});
+    xdo({"type", "--delay", "20", "acme-users.txt"});
+    EXPECT_EQ(fileName->text(), "acme-users.txt");
+    xdo({"key", "Return"});
+    ASSERT_TRUE(until([&] { return window.statusText(0) == "Finished"; }, 30000))
+        << window.statusText(0).toStdString();
+    EXPECT_EQ(pages->currentIndex(), 3);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+    EXPECT_EQ(window.statusText(1), "Written to " + folder + "/acme-users.txt");
+
+    // The same report as the example writes unattended.
+    const fs::path unattended = home / "unattended";
+    fs::create_directories(unattended);
+    QProcess headless;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY"); // run as a scheduler runs it
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("HOME", folder);
+    headless.setProcessEnvironment(env);
+    headless.setWorkingDirectory(QString::fromStdString(unattended.string()));
+    headless.start(
+        QStringLiteral(KORVANEX_EXE),
+        {"/settings=" KVX_SOURCE_DIR "/examples/acme-users.kvx", "/autorun", "/autoclose"});
+    ASSERT_TRUE(headless.waitForFinished(60000));
+    auto slurp = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string written = slurp(home / "acme-users.txt");
+    EXPECT_FALSE(written.empty());
+    EXPECT_EQ(written, slurp(unattended / "acme-users.txt"));
+
+    // A click on the Surname header sorts by it, a second click the other way.
+    auto* results = window.findChild<QTreeView*>("lvwSearch");
+    kvx::ResultsModel* model = window.resultsModel();
+    ASSERT_GT(model->rowCount(), 10);
+    auto surnames = [&] {
+        QStringList texts;
+        for (int r = 0; r < model->rowCount(); ++r)
+            texts << model->data(model->index(r, 1)).toString();
+        return texts;
+    };
+    auto sortedBy = [](QStringList texts, bool descending) {
+        std::stable_sort(texts.begin(), texts.end(),
+                         [descending](const QString& a, const QString& b) {
+                             const int order = QString::localeAwareCompare(a, b);
+                             return descending ? order > 0 : order < 0;
+                         });
+        return texts;
+    };
+    QHeaderView* header = results->header();
+    const QPoint surnameHeader(header->sectionViewportPosition(1) + header->sectionSize(1) / 2,
+                               header->height() / 2);
+    click(header->viewport(), surnameHeader);
+    EXPECT_EQ(surnames(), sortedBy(surnames(), false));
+    EXPECT_EQ(header->sortIndicatorSection(), 1);
+    click(header->viewport(), surnameHeader);
+    EXPECT_EQ(surnames(), sortedBy(surnames(), true));
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    // Rows 2 and 4 chosen with the mouse, copied with Ctrl+C: those rows, tab-separated.
+    auto rowText = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->data(model->index(r, c)).toString();
+        return cells.join('\t') + "\r\n";
+    };
+    click(results->viewport(), results->visualRect(model->index(1, 0)).center());
+    click(results->viewport(), results->visualRect(model->index(3, 0)).center(), {"ctrl"});
+    xdo({"key", "ctrl+c"});
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), rowText(1) + rowText(3));
+
+    // Ctrl+Q quits.
+    xdo({"key", "ctrl+q"});
+    EXPECT_TRUE(until([&] { return !window.isVisible(); }, 5000));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+    kvx::app::setMessageHandler(previous);
+    QDir::setCurrent(workingFolder);
 }
 
 } // namespace

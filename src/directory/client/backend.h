@@ -38,6 +38,7 @@ struct AttrDef {
     nuint32 lower = 0;
     nuint32 upper = 0;
     std::string oid;
+    std::string ldapName; // the primary LDAP name ("mail"), "" when the tree has none
 };
 
 struct EntryAttribute {

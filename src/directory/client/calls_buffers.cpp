@@ -550,13 +550,13 @@ NWDSCCODE NWDSGetAttrDef(NWDSContextHandle context, pBuf_T buf, std::string& att
         return b->resultKind == kNoResult ? ERR_BUFFER_EMPTY : ERR_BAD_VERB;
     if (b->entriesLeft == 0)
         return ERR_BUFFER_EMPTY;
-    std::string_view name, oid;
+    std::string_view name, oid, ldapName;
     nuint32 flags = 0, syntax = 0, lower = 0, upper = 0;
     if (!readText(*b, name))
         return drained(*b);
     if (b->resultKind == kAttrDefsResult &&
         (!read32(*b, flags) || !read32(*b, syntax) || !read32(*b, lower) || !read32(*b, upper) ||
-         !readText(*b, oid)))
+         !readText(*b, oid) || !readText(*b, ldapName)))
         return drained(*b);
     --b->entriesLeft;
     attrName.assign(name);
@@ -566,6 +566,7 @@ NWDSCCODE NWDSGetAttrDef(NWDSContextHandle context, pBuf_T buf, std::string& att
         attrInfo->attrLower = lower;
         attrInfo->attrUpper = upper;
         attrInfo->asn1ID.assign(oid);
+        attrInfo->ldapName.assign(ldapName);
     }
     return 0;
 }

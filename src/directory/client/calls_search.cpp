@@ -644,6 +644,7 @@ std::string attrRecord(const AttrDef& d, bool full) {
     appendU32(r, d.lower);
     appendU32(r, d.upper);
     appendText(r, d.oid);
+    appendText(r, d.ldapName);
     return r;
 }
 

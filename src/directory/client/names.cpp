@@ -374,6 +374,57 @@ std::string toDn(const std::vector<Rdn>& rdns) {
     return out;
 }
 
+bool typedToTypelessAndDn(std::string_view typed, std::string& typeless, std::string& dn) {
+    typeless.clear();
+    dn.clear();
+    const std::vector<std::string> components = splitName(typed);
+    std::string type;
+    std::string value;
+    for (std::size_t k = 0; k < components.size(); ++k) {
+        const std::string& component = components[k];
+        if (k) {
+            typeless.push_back('.');
+            dn.push_back(',');
+        }
+        // "CN=a+UID=b": a "+" starts another pair only where a type and "=" follow it.
+        std::vector<std::string_view> pairs;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= component.size(); ++i) {
+            if (i < component.size() && component[i] != '+')
+                continue;
+            const std::string_view next =
+                std::string_view(component).substr(i + (i < component.size()));
+            const std::size_t eq = next.find('=');
+            const bool pairFollows =
+                i == component.size() ||
+                (eq != std::string_view::npos && eq > 0 &&
+                 next.substr(0, eq).find_first_not_of(
+                     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-.;") ==
+                     std::string_view::npos);
+            if (pairFollows) {
+                pairs.push_back(std::string_view(component).substr(start, i - start));
+                start = i + 1;
+            }
+        }
+        for (std::size_t p = 0; p < pairs.size(); ++p) {
+            if (!splitTypedComponent(pairs[p], type, value)) {
+                typeless.clear();
+                dn.clear();
+                return false;
+            }
+            if (p) {
+                typeless.push_back('+');
+                dn.push_back('+');
+            }
+            appendEscapedComponent(typeless, value);
+            dn += lowerAscii(type);
+            dn.push_back('=');
+            dn += escapeDnValue(value);
+        }
+    }
+    return !components.empty();
+}
+
 bool equalNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

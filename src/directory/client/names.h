@@ -59,6 +59,11 @@ bool splitTypedComponent(std::string_view component, std::string& type, std::str
 // Builds an LDAP DN from typed components (types and values, most specific first).
 std::string toDn(const std::vector<Rdn>& rdns);
 
+// The typeless name and the LDAP DN of a typed full name: "CN=Ann Lee.OU=Sales.O=Acme" gives
+// "Ann Lee.Sales.Acme" and "cn=Ann Lee,ou=Sales,o=Acme" (types in lower case). False, with
+// both left empty, for a name with a component that carries no type.
+bool typedToTypelessAndDn(std::string_view typed, std::string& typeless, std::string& dn);
+
 // ASCII case-insensitive comparison, as the client compares names.
 // The value of one hexadecimal digit (either case), or -1.
 int hexDigit(char c);

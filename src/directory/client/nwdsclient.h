@@ -230,7 +230,8 @@ struct Attr_Info_T {
     nuint32 attrSyntaxID = 0;
     nuint32 attrLower = 0;
     nuint32 attrUpper = 0;
-    std::string asn1ID; // the attribute's OID
+    std::string asn1ID;   // the attribute's OID
+    std::string ldapName; // its primary LDAP name ("mail"), "" when it has none
 };
 
 // ---- Value layouts -----------------------------------------------------------------------

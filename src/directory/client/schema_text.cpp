@@ -861,6 +861,8 @@ AttrDef Schema::attrDef(int index) const {
     AttrDef out;
     out.name = a.ndsName;
     out.oid = a.oid;
+    if (!a.names.empty())
+        out.ldapName = a.names.front();
     out.syntax = a.syntax;
     if (a.singleValue)
         out.flags |= DS_SINGLE_VALUED_ATTR;

@@ -351,20 +351,23 @@ const QIcon& TfrmKorvanex::containerImage(int index) const {
     return ImageList1[static_cast<std::size_t>(index)];
 }
 
-void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
+void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code,
+                                 NWDSContextHandle context) {
+    const bool own = context <= 0 || context == directoryContext_;
+    if (own)
+        context = directoryContext_;
     // A list or search that the server ended says why ("Size limit exceeded"), every time.
     std::string reason;
-    if ((text == "NWDSSearch" || text == "NWDSList") && directoryContext_ > 0 &&
-        NWDSGetFailureText(directoryContext_, reason) == 0 && !reason.empty()) {
+    if ((text == "NWDSSearch" || text == "NWDSList") && context > 0 &&
+        NWDSGetFailureText(context, reason) == 0 && !reason.empty()) {
         kvx::app::ShowErrorCode(this, QString::fromStdString(text), code,
                                 QString::fromStdString(reason));
         return;
     }
     // Why the tree cannot be opened follows the first failed call that it causes, once.
-    if (directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
-        !reason.empty()) {
+    if (context > 0 && NWDSGetTreeErrorText(context, reason) == 0 && !reason.empty()) {
         // The window keeps saying why, in the words of the first message that said it.
-        if (ui->lblTreeStatus->text().isEmpty()) {
+        if (own && ui->lblTreeStatus->text().isEmpty()) {
             setTreeStatus(kvx::app::formatErrorCode(QString::fromStdString(text), code) +
                           QLatin1Char('\n') + QString::fromStdString(reason));
         }
@@ -374,7 +377,7 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
             return;
         treeFailureShownInAction_ = true;
         std::string tree;
-        NWDSGetContext(directoryContext_, DCK_TREE_NAME, &tree);
+        NWDSGetContext(context, DCK_TREE_NAME, &tree);
         std::string& shown =
             treeReasonsShown_[QString::fromStdString(tree).toLower().toStdString()];
         if (shown == reason)
@@ -386,10 +389,11 @@ void TfrmKorvanex::reportFailure(const std::string& text, NWDSCCODE code) {
                             QString::fromStdString(reason));
 }
 
-bool TfrmKorvanex::treeCannotBeOpened() const {
+bool TfrmKorvanex::treeCannotBeOpened(NWDSContextHandle context) const {
+    if (context <= 0)
+        context = directoryContext_;
     std::string reason;
-    return directoryContext_ > 0 && NWDSGetTreeErrorText(directoryContext_, reason) == 0 &&
-           !reason.empty();
+    return context > 0 && NWDSGetTreeErrorText(context, reason) == 0 && !reason.empty();
 }
 
 void TfrmKorvanex::beginUserAction() {

@@ -204,7 +204,9 @@ protected:
 
 private:
     void connectControls();
-    void reportFailure(const std::string& text, NWDSCCODE code);
+    // `context`: the context whose tree the failed call was made on, when it is not the window's
+    // own (a tree opened aside to check a settings file).
+    void reportFailure(const std::string& text, NWDSCCODE code, NWDSContextHandle context = 0);
     // The tree's status line: why the tree could not be opened, kept until it opens.
     void setTreeStatus(const QString& text);
     // A search filter that cannot be used: said, then the filter is shown with the cursor at
@@ -215,7 +217,7 @@ private:
     // Shows, as a notice, a reason the tree gives while serving the rest (once per reason).
     void noteTreeReason();
     // Whether the open tree could not be opened (its reason has been shown).
-    bool treeCannotBeOpened() const;
+    bool treeCannotBeOpened(NWDSContextHandle context = 0) const;
     // A new action of the user: it may hear once that a tree cannot be opened.
     void beginUserAction();
     // A completed run that found nothing over an anonymous bind says that the server may hide

@@ -223,14 +223,10 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
     // A Load that cannot restore the tree, the container or the class changes nothing: each is
     // looked for first, and what was not found is named. A run from whatever the window held
     // instead would be a different report.
-    bool anyMissing = false;
     std::vector<QString> missing;
-    auto notFound = [this, &anyMissing, &missing](const char* what, const std::string& name) {
-        anyMissing = true;
-        // A tree that cannot be opened has said why; that its containers and classes are not
-        // found follows from it and is not a second fault.
-        if (treeCannotBeOpened())
-            return;
+    NWDSContextHandle checked = 0; // the context the file's tree is looked at through
+    bool treeBroken = false;       // that tree cannot be opened, and has said why
+    auto notFound = [&missing](const char* what, const std::string& name) {
         missing.push_back(QStringLiteral("The %1 \"%2\" named in the settings file was not found")
                               .arg(QLatin1String(what), qtext(name)));
     };
@@ -265,12 +261,13 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
         } else if (defaultTree) {
             tree = kvx::directory::kDefaultTree;
         }
-        const auto report = [this](const std::string& what, NWDSCCODE code) {
-            reportFailure(what, code);
+        const auto report = [this, &checked](const std::string& what, NWDSCCODE code) {
+            reportFailure(what, code, checked);
         };
         const bool openTree = sameName(qtext(tree), openedTreeName_) && directoryContext_ > 0;
         const NWDSContextHandle context =
             openTree ? directoryContext_ : kvx::directory::openDirectoryContext(tree, report);
+        checked = context;
         if (!chain.empty() &&
             (context <= 0 || !kvx::directory::containerExists(context, wanted, report))) {
             notFound("container",
@@ -287,13 +284,16 @@ void TfrmKorvanex::LoadDetailsFromFile(const QString& fileName) {
                 notFound("class", file.className);
             }
         }
+        treeBroken = treeCannotBeOpened(context);
         if (!openTree && context > 0) {
             NWDSFreeContext(context);
         }
     }
-    if (anyMissing) {
+    if (!missing.empty()) {
         loadFailed_ = true;
-        for (const QString& message : missing) {
+        // A tree that cannot be opened has said why; that its containers and classes are not
+        // found follows from it and is not a second fault.
+        for (const QString& message : treeBroken ? std::vector<QString>() : missing) {
             kvx::app::ShowMessage(this, message);
         }
         return;

@@ -17,7 +17,7 @@ PACKAGES=(
   samba samba-ad-provision python3-samba samba-dsdb-modules samba-vfs-modules winbind iproute2
   krb5-user libsasl2-modules libsasl2-modules-gssapi-mit
   libgnutls28-dev qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-bin
-  libxlsxwriter-dev libreoffice-calc-nogui python3-openpyxl
+  libxlsxwriter-dev libminizip-dev libreoffice-calc-nogui python3-openpyxl
 )
 
 missing=()

@@ -38,7 +38,8 @@ unset DISPLAY
 
 . bench/report/kvx.sh
 
-measure() { # LABEL COMMAND...  (leaves the CPU seconds in $CPU and the peak RSS in kB in $RSS)
+measure() { # LABEL COMMAND...  (leaves the wall and CPU seconds in $WALL and $CPU, the peak RSS
+            # in kB in $RSS)
     local label=$1; shift
     /usr/bin/time -v "$@" 2>"$DATA/time.txt" >"$DATA/out.txt" || true
     local wall rss user sys
@@ -48,6 +49,7 @@ measure() { # LABEL COMMAND...  (leaves the CPU seconds in $CPU and the peak RSS
     sys=$(grep 'System time' "$DATA/time.txt" | awk '{print $NF}')
     CPU=$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')
     RSS=$rss
+    WALL=$(awk -v w="$wall" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }')
     printf '%-8s wall %-9s user %6s s  sys %6s s  peak RSS %6d MB\n' "$label" "$wall" "$user" \
         "$sys" $((rss / 1024))
 }
@@ -66,12 +68,13 @@ for n in "${USERS[@]}"; do
     echo "== $n users"
     if [ $WORKBOOK_ONLY = 1 ]; then
         measure file build/release/src/app/korvanex "/settings=$DATA/file.kvx" /autorun /autoclose
-        file_cpu=$CPU file_rss=$RSS
+        file_cpu=$CPU file_rss=$RSS file_wall=$WALL
         echo "         rows written: $(($(wc -l <"$DATA/report.txt") - 1)) ($(du -h "$DATA/report.txt" | cut -f1))"
         measure workbook build/release/src/app/korvanex "/settings=$DATA/workbook.kvx" /autorun /autoclose
         sed 's/^/         /' "$DATA/out.txt"
         echo "         workbook: $(du -h "$DATA/report.xlsx" | cut -f1)"
-        echo "         workbook / text CPU time: $(awk -v w="$CPU" -v t="$file_cpu" 'BEGIN { printf "%.2f", w / t }')x;" \
+        echo "         workbook / text wall time: $(awk -v w="$WALL" -v t="$file_wall" 'BEGIN { printf "%.2f", w / t }')x;" \
+            "CPU time: $(awk -v w="$CPU" -v t="$file_cpu" 'BEGIN { printf "%.2f", w / t }')x;" \
             "peak RSS above the text report's: $(((RSS - file_rss) / 1024)) MB"
         continue
     fi

@@ -1,6 +1,7 @@
 #include "report/reportfile.h"
 
 #include "report/workbook.h"
+#include "report/writerthread.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -108,7 +109,9 @@ FileForm FileFormOfName(std::string_view name) {
 std::unique_ptr<TableWriter> OpenTableWriter(const std::string& path, FileForm form,
                                              const FileLayout& layout) {
     if (form == FileForm::Workbook) {
-        return OpenWorkbookWriter(path, folderOf(path), layout);
+        // Writing a workbook's cells takes longer than finding and rendering them: it goes on
+        // beside the search.
+        return WriteOnThread(OpenWorkbookWriter(path, folderOf(path), layout));
     }
     auto writer = std::make_unique<DelimitedWriter>(layout);
     if (!writer->open(path))

@@ -85,11 +85,7 @@ for round in $(seq "$ROUNDS"); do
 done
 echo "          change rows: $(($(wc -l <"$work/users-changes.csv") - 1))," \
     "baseline $(du -h "$XDG_STATE_HOME"/korvanex/*.baseline | cut -f1)"
-median() { # KIND ARRAY
-    local -n values=$2
-    for round in $(seq "$ROUNDS"); do echo "${values[$1$round]}"; done | sort -g |
-        awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+. bench/median.sh
 for kind in plain changes; do
     printf 'median %-8s wall %7.2f s  cpu %7.2f s  peak RSS %5d MB\n' "$kind" \
         "$(median "$kind" WALL)" "$(median "$kind" CPU)" $(($(median "$kind" RSS) / 1024))

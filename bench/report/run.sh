@@ -2,8 +2,8 @@
 # Whole-process benchmarks of a Tabular report of five attributes over generated trees.
 #
 #   bench/report/run.sh [USERS...]             (default: 100000 1000000)
-#   bench/report/run.sh --workbook [USERS...]  (default: 1000000) only the report to a text file
-#                                              against the same report to a workbook (.xlsx)
+#   [ROUNDS=3] bench/report/run.sh --workbook [USERS...]  (default: 1000000) only the report to a
+#             text file against the same report to a workbook (.xlsx), alternating, ROUNDS each
 #
 # Builds Release into build/release, generates each tree once into build/bench-data/, and for
 # each tree measures with /usr/bin/time -v (wall clock, CPU time of the process and its peak
@@ -13,7 +13,7 @@
 #   file      the report to file only (output to the results window off)
 #   window    the report to the results window only, then sort and copy (kvx-bench-results)
 #   workbook  the file report written as a workbook instead (with --workbook: file and workbook
-#             only, and the workbook's time and peak memory against the text file's)
+#             only, and the medians of the workbook's times and peak memory against the text's)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$PWD
@@ -37,6 +37,8 @@ mkdir -p "$HOME"
 unset DISPLAY
 
 . bench/report/kvx.sh
+. bench/median.sh
+ROUNDS=${ROUNDS:-3}
 
 measure() { # LABEL COMMAND...  (leaves the wall and CPU seconds in $WALL and $CPU, the peak RSS
             # in kB in $RSS)
@@ -67,15 +69,19 @@ for n in "${USERS[@]}"; do
     kvx x "User" "$DATA/report.xlsx" 0 1 >"$DATA/workbook.kvx"
     echo "== $n users"
     if [ $WORKBOOK_ONLY = 1 ]; then
-        measure file build/release/src/app/korvanex "/settings=$DATA/file.kvx" /autorun /autoclose
-        file_cpu=$CPU file_rss=$RSS file_wall=$WALL
-        echo "         rows written: $(($(wc -l <"$DATA/report.txt") - 1)) ($(du -h "$DATA/report.txt" | cut -f1))"
-        measure workbook build/release/src/app/korvanex "/settings=$DATA/workbook.kvx" /autorun /autoclose
-        sed 's/^/         /' "$DATA/out.txt"
-        echo "         workbook: $(du -h "$DATA/report.xlsx" | cut -f1)"
-        echo "         workbook / text wall time: $(awk -v w="$WALL" -v t="$file_wall" 'BEGIN { printf "%.2f", w / t }')x;" \
-            "CPU time: $(awk -v w="$CPU" -v t="$file_cpu" 'BEGIN { printf "%.2f", w / t }')x;" \
-            "peak RSS above the text report's: $(((RSS - file_rss) / 1024)) MB"
+        declare -A WALLS CPUS RSSS
+        for round in $(seq "$ROUNDS"); do
+            for kind in file workbook; do
+                measure "$kind" build/release/src/app/korvanex "/settings=$DATA/$kind.kvx" /autorun \
+                    /autoclose
+                WALLS[$kind$round]=$WALL CPUS[$kind$round]=$CPU RSSS[$kind$round]=$RSS
+            done
+        done
+        echo "         rows written: $(($(wc -l <"$DATA/report.txt") - 1)) ($(du -h "$DATA/report.txt" | cut -f1));" \
+            "workbook: $(du -h "$DATA/report.xlsx" | cut -f1)"
+        ratio() { awk -v w="$(median workbook "$1")" -v t="$(median file "$1")" 'BEGIN { printf "%.2f", w / t }'; }
+        echo "medians of $ROUNDS: workbook / text wall time $(ratio WALLS)x, CPU time $(ratio CPUS)x;" \
+            "peak RSS above the text report's: $((($(median workbook RSSS) - $(median file RSSS)) / 1024)) MB"
         continue
     fi
     measure open build/release/bench/report/kvx-bench-results --open-only

@@ -13,6 +13,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <list>
+#include <vector>
 
 // libxlsxwriter compresses each part of a workbook at zlib's default level, and the sheet of a
 // million-row report is some 400 MB of XML: at that level compressing it takes longer than the
@@ -50,6 +53,7 @@ constexpr double kMinWidth = 8;
 constexpr double kMaxWidth = 60;
 constexpr double kDateWidth = 20;              // "yyyy-mm-dd hh:mm:ss" and a little room
 constexpr std::size_t kCellCharacters = 32767; // what a spreadsheet cell holds
+constexpr std::size_t kScratchBuffer = 1 << 20;
 
 std::size_t characters(std::string_view text) {
     std::size_t n = 0;
@@ -95,9 +99,9 @@ bool readWholeNumber(std::string_view text, double* value) {
 
 // The local date and time a Time cell shows, read back with the formats that wrote it; false for
 // a text that is not one, or a date before 1900-03-01, which spreadsheet dates do not reach.
-bool readDateTime(std::string_view text, lxw_datetime* out) {
+bool readDateTime(const DirectoryTimeFormat& format, std::string_view text, lxw_datetime* out) {
     std::int64_t key = 0;
-    if (!DirectoryTimeFormat::system().read(text, &key) || key < 0) {
+    if (!format.read(text, &key) || key < 0) {
         return false;
     }
     const QDate date = QDate::fromJulianDay(key / 86400);
@@ -113,7 +117,7 @@ bool readDateTime(std::string_view text, lxw_datetime* out) {
 class WorkbookWriter : public TableWriter {
 public:
     explicit WorkbookWriter(const FileLayout& layout)
-        : layout_(layout),
+        : layout_(layout), timeFormat_(DirectoryTimeFormat::system()),
           sheetRows_(layout.sheetRows == 0 ? LXW_ROW_MAX
                                            : std::min<std::size_t>(layout.sheetRows, LXW_ROW_MAX)) {
         // A sheet holds the header and at least one row.
@@ -231,6 +235,11 @@ private:
         }
         ++sheets_;
         rowInSheet_ = 0;
+        if (sheet_->optimize_tmpfile != nullptr) {
+            buffers_.emplace_back(kScratchBuffer);
+            std::setvbuf(sheet_->optimize_tmpfile, buffers_.back().data(), _IOFBF,
+                         buffers_.back().size());
+        }
         if (!layout_.headers) {
             return;
         }
@@ -270,7 +279,7 @@ private:
         }
         case CellKind::DateTime: {
             lxw_datetime when{};
-            if (readDateTime(text, &when)) {
+            if (readDateTime(timeFormat_, text, &when)) {
                 worksheet_write_datetime(sheet_, r, c, &when, dateTime_);
                 return;
             }
@@ -299,6 +308,9 @@ private:
     }
 
     FileLayout layout_;
+    // The formats the report's times were written with, taken once: the rows may be written on
+    // another thread, and looking the system locale up for every cell costs more than reading it.
+    DirectoryTimeFormat timeFormat_;
     std::size_t sheetRows_;
     std::string scratch_;
     lxw_workbook* book_ = nullptr;
@@ -314,6 +326,7 @@ private:
     std::size_t shortened_ = 0;
     bool failed_ = false;
     std::string line_;
+    std::list<std::vector<char>> buffers_;
 };
 
 } // namespace
